@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/SqlText.h"
+#include "data/Value.h"
+
+namespace vx::data {
+
+// One live result set. Rows are fetched on demand, so a query over a large
+// table never holds more than the current row.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+    virtual const std::vector<std::string>& columnNames() const = 0;
+    // Fills row with the next row; false once there is none.
+    virtual bool fetch(std::vector<Value>& row) = 0;
+};
+
+// A single statement prepared once and run many times (bulk inserts).
+class PreparedStatement {
+public:
+    virtual ~PreparedStatement() = default;
+    // index: 0-based position of the marker in the statement.
+    virtual void bindText(int index, const std::string& bytes) = 0;
+    virtual void execute() = 0;
+};
+
+using ParamValues = std::vector<std::optional<std::string>>;
+
+// A database reached by one transport. Implementations: embedded SQLite and
+// ODBC. Every failure raises DbError with the database's own text.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual Dialect dialect() const = 0;
+    // Runs the batch in order and returns its result set, if a statement
+    // produced one. values[i] belongs to the i-th marker of sql.
+    virtual std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) = 0;
+    virtual std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) = 0;
+    virtual void beginTransaction() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+};
+
+std::unique_ptr<Backend> openSqliteBackend(const std::string& path);
+// connectionString: an ODBC connection string, handed to the driver manager.
+std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString);
+
+} // namespace vx::data

@@ -1,0 +1,135 @@
+#include "data/ConnectionString.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace vx::data {
+namespace {
+
+constexpr const char* kPrefix = "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=";
+constexpr const char* kPassword = ";Password=";
+constexpr const char* kCatalog = ";Initial Catalog=";
+constexpr const char* kSource = ";Data Source=";
+
+bool endsWithNoCase(const std::string& s, const std::string& suffix) {
+    if (s.size() < suffix.size())
+        return false;
+    return std::equal(suffix.rbegin(), suffix.rend(), s.rbegin(), [](char a, char b) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        return lower(a) == lower(b);
+    });
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+std::string trimmed(const std::string& s) {
+    auto b = s.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return {};
+    auto e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+std::string buildConnectionString(const DbSettings& s) {
+    return std::string(kPrefix) + s.user + kPassword + s.password + kCatalog + s.database +
+           kSource + s.server;
+}
+
+DbSettings parseConnectionString(const std::string& text) {
+    DbSettings s;
+    const std::string prefix = kPrefix;
+    if (text.compare(0, prefix.size(), prefix) == 0) {
+        // User ID runs to the first ";Password=", Data Source from the last
+        // ";Data Source=", Initial Catalog from the last ";Initial Catalog="
+        // before it; the password is everything in between.
+        std::size_t pw = text.find(kPassword, prefix.size());
+        std::size_t src = text.rfind(kSource);
+        std::size_t cat = src == std::string::npos ? std::string::npos : text.rfind(kCatalog, src);
+        if (pw != std::string::npos && cat != std::string::npos && src != std::string::npos &&
+            pw < cat) {
+            const std::size_t pwStart = pw + std::char_traits<char>::length(kPassword);
+            const std::size_t catStart = cat + std::char_traits<char>::length(kCatalog);
+            s.user = text.substr(prefix.size(), pw - prefix.size());
+            s.password = text.substr(pwStart, cat - pwStart);
+            s.database = text.substr(catStart, src - catStart);
+            s.server = text.substr(src + std::char_traits<char>::length(kSource));
+            return s;
+        }
+    }
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find(';', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string part = text.substr(pos, end - pos);
+        std::size_t eq = part.find('=');
+        if (eq != std::string::npos) {
+            std::string key = lowerAscii(trimmed(part.substr(0, eq)));
+            std::string value = part.substr(eq + 1);
+            if (key == "data source" || key == "server")
+                s.server = value;
+            else if (key == "initial catalog" || key == "database")
+                s.database = value;
+            else if (key == "user id" || key == "uid")
+                s.user = value;
+            else if (key == "password" || key == "pwd")
+                s.password = value;
+        }
+        pos = end + 1;
+    }
+    return s;
+}
+
+bool namesSqliteFile(const std::string& server) {
+    return endsWithNoCase(server, ".db") || endsWithNoCase(server, ".sqlite") ||
+           endsWithNoCase(server, ".sqlite3");
+}
+
+std::string resolveSqlitePath(const std::string& server, const std::string& baseFolder) {
+    const bool absolute = (!server.empty() && (server[0] == '/' || server[0] == '\\')) ||
+                          (server.size() > 1 && server[1] == ':');
+    if (absolute || baseFolder.empty())
+        return server;
+    return baseFolder + server;
+}
+
+std::string defaultOdbcDriver() {
+    if (const char* env = std::getenv("VEXORA_ODBC_DRIVER"); env && *env)
+        return env;
+#if defined(_WIN32)
+    return "SQL Server";
+#else
+    return "FreeTDS";
+#endif
+}
+
+std::string odbcQuote(const std::string& value) {
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}')
+            out += '}';
+    }
+    out += '}';
+    return out;
+}
+
+std::string odbcConnectionString(const DbSettings& s, const std::string& driver) {
+    std::string out = "DRIVER=" + odbcQuote(driver) + ";SERVER=" + odbcQuote(s.server);
+    if (!s.database.empty())
+        out += ";DATABASE=" + odbcQuote(s.database);
+    out += ";UID=" + odbcQuote(s.user) + ";PWD=" + odbcQuote(s.password);
+    // FreeTDS needs a protocol version that speaks to current servers.
+    if (lowerAscii(driver).find("freetds") != std::string::npos)
+        out += ";TDS_Version=7.4;ClientCharset=CP936";
+    return out;
+}
+
+} // namespace vx::data

@@ -1,0 +1,284 @@
+// ODBC back end: SQL Server through FreeTDS (Linux) or the system driver
+// (Windows). It also runs against the SQLite ODBC driver, which is how the
+// transport is tested where no SQL Server can run.
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
+
+#include "data/Backend.h"
+
+namespace vx::data {
+namespace {
+
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::string out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR state[6] = {};
+        SQLCHAR text[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &len);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        if (!out.empty())
+            out += "\n";
+        out += reinterpret_cast<char*>(text);
+    }
+    return out.empty() ? "ODBC error" : out;
+}
+
+void odbcCheck(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
+    if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA)
+        return;
+    throw DbError(diagnostics(type, handle));
+}
+
+class Stmt {
+public:
+    explicit Stmt(SQLHDBC dbc) {
+        odbcCheck(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_h), SQL_HANDLE_DBC, dbc);
+    }
+    ~Stmt() { SQLFreeHandle(SQL_HANDLE_STMT, m_h); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    SQLHSTMT get() const { return m_h; }
+    void check(SQLRETURN rc) const { odbcCheck(rc, SQL_HANDLE_STMT, m_h); }
+
+    // Binds texts as single-byte character data; the buffers must outlive
+    // the execution.
+    void bindTexts(const std::vector<std::string>& texts, std::vector<SQLLEN>& lengths) {
+        lengths.resize(texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            lengths[i] = static_cast<SQLLEN>(texts[i].size());
+            const SQLULEN column = texts[i].empty() ? 1 : texts[i].size();
+            check(SQLBindParameter(m_h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                                   SQL_VARCHAR, column, 0,
+                                   const_cast<char*>(texts[i].data()), lengths[i], &lengths[i]));
+        }
+    }
+
+private:
+    SQLHSTMT m_h = SQL_NULL_HSTMT;
+};
+
+class OdbcCursor final : public Cursor {
+public:
+    explicit OdbcCursor(std::unique_ptr<Stmt> st) : m_st(std::move(st)) {
+        SQLSMALLINT n = 0;
+        m_st->check(SQLNumResultCols(m_st->get(), &n));
+        for (SQLSMALLINT i = 1; i <= n; ++i) {
+            SQLCHAR name[256] = {};
+            SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            m_st->check(SQLDescribeCol(m_st->get(), static_cast<SQLUSMALLINT>(i), name, sizeof name, &nameLen,
+                                       &type, &size, &digits, &nullable));
+            m_names.emplace_back(reinterpret_cast<char*>(name));
+            m_types.push_back(type);
+        }
+    }
+    const std::vector<std::string>& columnNames() const override { return m_names; }
+
+    bool fetch(std::vector<Value>& row) override {
+        SQLRETURN rc = SQLFetch(m_st->get());
+        if (rc == SQL_NO_DATA)
+            return false;
+        m_st->check(rc);
+        row.clear();
+        for (std::size_t i = 0; i < m_names.size(); ++i)
+            row.push_back(read(static_cast<SQLUSMALLINT>(i + 1), m_types[i]));
+        return true;
+    }
+
+private:
+    Value read(SQLUSMALLINT col, SQLSMALLINT type) {
+        SQLLEN ind = 0;
+        switch (type) {
+        case SQL_BIT:
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT: {
+            SQLBIGINT v = 0;
+            m_st->check(SQLGetData(m_st->get(), col, SQL_C_SBIGINT, &v, sizeof v, &ind));
+            if (ind == SQL_NULL_DATA)
+                return Value::null();
+            return type == SQL_BIT ? Value::ofBit(v != 0) : Value::ofInt(v);
+        }
+        case SQL_BINARY:
+        case SQL_VARBINARY:
+        case SQL_LONGVARBINARY: {
+            Value v = readBytes(col, SQL_C_BINARY);
+            if (!v.isNull())
+                v.type = Value::Type::Binary;
+            return v;
+        }
+        default:
+            return readBytes(col, SQL_C_CHAR);
+        }
+    }
+
+    // Reads a column in pieces, so long texts come back whole.
+    Value readBytes(SQLUSMALLINT col, SQLSMALLINT cType) {
+        std::string out;
+        char buf[4096];
+        const std::size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
+        for (;;) {
+            SQLLEN ind = 0;
+            SQLRETURN rc = SQLGetData(m_st->get(), col, cType, buf, sizeof buf, &ind);
+            if (rc == SQL_NO_DATA)
+                break;
+            m_st->check(rc);
+            if (ind == SQL_NULL_DATA)
+                return Value::null();
+            std::size_t got;
+            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > sizeof buf - terminator)
+                got = sizeof buf - terminator;
+            else
+                got = static_cast<std::size_t>(ind);
+            out.append(buf, got);
+            if (rc == SQL_SUCCESS)
+                break;
+        }
+        return Value::ofText(std::move(out));
+    }
+
+    std::unique_ptr<Stmt> m_st;
+    std::vector<std::string> m_names;
+    std::vector<SQLSMALLINT> m_types;
+};
+
+class OdbcPrepared final : public PreparedStatement {
+public:
+    OdbcPrepared(SQLHDBC dbc, const ParsedSql& sql) : m_st(dbc), m_texts(sql.names.size()) {
+        m_st.check(SQLPrepare(m_st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.text.c_str())),
+                              static_cast<SQLINTEGER>(sql.text.size())));
+    }
+    void bindText(int index, const std::string& bytes) override {
+        m_texts.at(static_cast<std::size_t>(index)) = bytes;
+    }
+    void execute() override {
+        m_st.bindTexts(m_texts, m_lengths);
+        m_st.check(SQLExecute(m_st.get()));
+        while (SQL_SUCCEEDED(SQLMoreResults(m_st.get()))) {
+        }
+        SQLFreeStmt(m_st.get(), SQL_CLOSE);
+    }
+
+private:
+    Stmt m_st;
+    std::vector<std::string> m_texts;
+    std::vector<SQLLEN> m_lengths;
+};
+
+class OdbcBackend final : public Backend {
+public:
+    explicit OdbcBackend(const std::string& connectionString) {
+        odbcCheck(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env), SQL_HANDLE_ENV, m_env);
+        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        odbcCheck(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc), SQL_HANDLE_ENV, m_env);
+        SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+        SQLCHAR out[1024];
+        SQLSMALLINT outLen = 0;
+        SQLRETURN rc = SQLDriverConnect(m_dbc, nullptr,
+                                        reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
+                                        SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            std::string msg = diagnostics(SQL_HANDLE_DBC, m_dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+            throw DbError(msg);
+        }
+        m_connected = true;
+        char name[128] = {};
+        SQLSMALLINT len = 0;
+        SQLGetInfo(m_dbc, SQL_DBMS_NAME, name, sizeof name, &len);
+        m_dialect = std::strstr(name, "SQLite") ? Dialect::Sqlite : Dialect::TSql;
+    }
+
+    ~OdbcBackend() override {
+        if (m_connected)
+            SQLDisconnect(m_dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+    }
+
+    Dialect dialect() const override { return m_dialect; }
+
+    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+        // SQL Server takes the whole batch; the SQLite driver one statement
+        // per call.
+        std::vector<ParsedSql> parts;
+        if (m_dialect == Dialect::TSql)
+            parts.push_back(sql);
+        else
+            parts = splitStatements(sql);
+        std::size_t used = 0;
+        for (std::size_t p = 0; p < parts.size(); ++p) {
+            const ParsedSql& part = parts[p];
+            std::vector<std::string> texts;
+            for (std::size_t i = 0; i < part.names.size(); ++i) {
+                if (used + i >= values.size() || !values[used + i])
+                    throw DbError("Parameter '" + part.names[i] + "' has no value");
+                texts.push_back(*values[used + i]);
+            }
+            used += part.names.size();
+            auto st = std::make_unique<Stmt>(m_dbc);
+            std::vector<SQLLEN> lengths;
+            st->bindTexts(texts, lengths);
+            st->check(SQLExecDirect(st->get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(part.text.c_str())),
+                                    static_cast<SQLINTEGER>(part.text.size())));
+            // Walk the batch's results up to the first one with columns;
+            // errors of later statements surface here too.
+            for (;;) {
+                SQLSMALLINT cols = 0;
+                st->check(SQLNumResultCols(st->get(), &cols));
+                if (cols > 0) {
+                    if (p + 1 != parts.size())
+                        throw DbError("a batch may return one result set, from its last statement");
+                    return std::make_unique<OdbcCursor>(std::move(st));
+                }
+                SQLRETURN rc = SQLMoreResults(st->get());
+                if (rc == SQL_NO_DATA)
+                    break;
+                st->check(rc);
+            }
+        }
+        return nullptr;
+    }
+
+    std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
+        return std::make_unique<OdbcPrepared>(m_dbc, sql);
+    }
+
+    void beginTransaction() override {
+        odbcCheck(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_HANDLE_DBC, m_dbc);
+    }
+    void commit() override { endTransaction(SQL_COMMIT); }
+    void rollback() override { endTransaction(SQL_ROLLBACK); }
+
+private:
+    void endTransaction(SQLSMALLINT how) {
+        SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, how);
+        SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        odbcCheck(rc, SQL_HANDLE_DBC, m_dbc);
+    }
+
+    SQLHENV m_env = SQL_NULL_HENV;
+    SQLHDBC m_dbc = SQL_NULL_HDBC;
+    bool m_connected = false;
+    Dialect m_dialect = Dialect::TSql;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString) {
+    return std::make_unique<OdbcBackend>(connectionString);
+}
+
+} // namespace vx::data

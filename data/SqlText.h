@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::data {
+
+// A statement text with its named parameter markers replaced by '?'.
+// Markers follow the rule of the database components the station was built
+// on: outside single, double or back quotes, a colon starts a name that runs
+// up to a blank, comma, semicolon, closing parenthesis, CR or LF; "::" is one
+// literal colon. names[i] is the name of the i-th '?'.
+struct ParsedSql {
+    std::string text;
+    std::vector<std::string> names;
+};
+
+ParsedSql parseParameters(std::string_view sql);
+
+// Splits a SQLite batch at ';' outside quotes and comments. Empty statements
+// are dropped. Only used where a driver takes one statement per call.
+std::vector<ParsedSql> splitStatements(const ParsedSql& batch);
+
+// The lines of a query or command, joined the way they are sent: by CR LF.
+std::string joinLines(const std::vector<std::string>& lines);
+
+} // namespace vx::data

@@ -1,0 +1,198 @@
+// Embedded SQLite back end: the default database, a file beside the station.
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "data/Backend.h"
+
+namespace vx::data {
+namespace {
+
+[[noreturn]] void fail(sqlite3* db, const std::string& what = {}) {
+    std::string msg = db ? sqlite3_errmsg(db) : "SQLite error";
+    throw DbError(what.empty() ? msg : what + ": " + msg);
+}
+
+bool declaredBit(sqlite3_stmt* st, int col) {
+    const char* decl = sqlite3_column_decltype(st, col);
+    return decl && sqlite3_stricmp(decl, "bit") == 0;
+}
+
+Value columnValue(sqlite3_stmt* st, int col) {
+    switch (sqlite3_column_type(st, col)) {
+    case SQLITE_NULL:
+        return Value::null();
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 v = sqlite3_column_int64(st, col);
+        return declaredBit(st, col) ? Value::ofBit(v != 0) : Value::ofInt(v);
+    }
+    case SQLITE_FLOAT: {
+        Value v;
+        v.type = Value::Type::Real;
+        v.real = sqlite3_column_double(st, col);
+        return v;
+    }
+    case SQLITE_BLOB: {
+        Value v;
+        v.type = Value::Type::Binary;
+        const void* p = sqlite3_column_blob(st, col);
+        v.bytes.assign(static_cast<const char*>(p),
+                       static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+        return v;
+    }
+    default: {
+        const unsigned char* p = sqlite3_column_text(st, col);
+        return Value::ofText(std::string(reinterpret_cast<const char*>(p),
+                                         static_cast<std::size_t>(sqlite3_column_bytes(st, col))));
+    }
+    }
+}
+
+struct StmtDeleter {
+    void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+class SqliteCursor final : public Cursor {
+public:
+    SqliteCursor(sqlite3* db, StmtPtr st, bool hasRow) : m_db(db), m_st(std::move(st)), m_hasRow(hasRow) {
+        const int n = sqlite3_column_count(m_st.get());
+        for (int i = 0; i < n; ++i)
+            m_names.emplace_back(sqlite3_column_name(m_st.get(), i));
+    }
+    const std::vector<std::string>& columnNames() const override { return m_names; }
+    bool fetch(std::vector<Value>& row) override {
+        if (!m_hasRow)
+            return false;
+        row.clear();
+        for (int i = 0; i < static_cast<int>(m_names.size()); ++i)
+            row.push_back(columnValue(m_st.get(), i));
+        const int rc = sqlite3_step(m_st.get());
+        if (rc == SQLITE_DONE)
+            m_hasRow = false;
+        else if (rc != SQLITE_ROW)
+            fail(m_db);
+        return true;
+    }
+
+private:
+    sqlite3* m_db;
+    StmtPtr m_st;
+    bool m_hasRow;
+    std::vector<std::string> m_names;
+};
+
+class SqlitePrepared final : public PreparedStatement {
+public:
+    SqlitePrepared(sqlite3* db, StmtPtr st) : m_db(db), m_st(std::move(st)) {}
+    void bindText(int index, const std::string& bytes) override {
+        if (sqlite3_bind_text(m_st.get(), index + 1, bytes.data(), static_cast<int>(bytes.size()),
+                              SQLITE_TRANSIENT) != SQLITE_OK)
+            fail(m_db);
+    }
+    void execute() override {
+        const int rc = sqlite3_step(m_st.get());
+        sqlite3_reset(m_st.get());
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            fail(m_db);
+    }
+
+private:
+    sqlite3* m_db;
+    StmtPtr m_st;
+};
+
+class SqliteBackend final : public Backend {
+public:
+    explicit SqliteBackend(const std::string& path) {
+        const int rc = sqlite3_open_v2(path.c_str(), &m_db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                           SQLITE_OPEN_FULLMUTEX,
+                                       nullptr);
+        if (rc != SQLITE_OK) {
+            std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+            sqlite3_close(m_db);
+            throw DbError("Cannot open database \"" + path + "\": " + msg);
+        }
+        sqlite3_extended_result_codes(m_db, 1);
+        // Another process (a maintenance tool, a second station) may hold the
+        // file briefly; wait for it rather than failing a scan.
+        sqlite3_busy_timeout(m_db, 2000);
+        // WAL: a scan's one-row update commits with one sync of the log
+        // instead of rewriting the journal; readers never block the writer.
+        exec("PRAGMA journal_mode=WAL");
+        exec("PRAGMA synchronous=FULL");
+    }
+    ~SqliteBackend() override { sqlite3_close_v2(m_db); }
+
+    Dialect dialect() const override { return Dialect::Sqlite; }
+
+    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+        const char* tail = sql.text.c_str();
+        const char* end = tail + sql.text.size();
+        std::size_t used = 0; // markers consumed by earlier statements
+        while (tail < end) {
+            sqlite3_stmt* raw = nullptr;
+            if (sqlite3_prepare_v2(m_db, tail, static_cast<int>(end - tail), &raw, &tail) != SQLITE_OK)
+                fail(m_db);
+            if (!raw)
+                continue; // only blanks or comments were left
+            StmtPtr st(raw);
+            const int n = sqlite3_bind_parameter_count(raw);
+            for (int i = 1; i <= n; ++i) {
+                const std::size_t k = used + static_cast<std::size_t>(i) - 1;
+                if (k >= values.size() || !values[k])
+                    throw DbError("Parameter has no value");
+                const std::string& v = *values[k];
+                if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+                    fail(m_db);
+            }
+            used += static_cast<std::size_t>(n);
+            const int rc = sqlite3_step(raw);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                fail(m_db);
+            if (sqlite3_column_count(raw) > 0) {
+                if (std::strspn(tail, " \t\r\n;") != std::strlen(tail))
+                    throw DbError("a batch may return one result set, from its last statement");
+                return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW);
+            }
+        }
+        return nullptr;
+    }
+
+    std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql.text.c_str(), static_cast<int>(sql.text.size()),
+                               SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+            fail(m_db);
+        return std::make_unique<SqlitePrepared>(m_db, StmtPtr(raw));
+    }
+
+    void beginTransaction() override { exec("BEGIN IMMEDIATE"); }
+    void commit() override { exec("COMMIT"); }
+    void rollback() override {
+        if (!sqlite3_get_autocommit(m_db))
+            exec("ROLLBACK");
+    }
+
+private:
+    void exec(const char* sql) {
+        char* err = nullptr;
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+            std::string msg = err ? err : "SQLite error";
+            sqlite3_free(err);
+            throw DbError(msg);
+        }
+    }
+
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> openSqliteBackend(const std::string& path) {
+    return std::make_unique<SqliteBackend>(path);
+}
+
+} // namespace vx::data

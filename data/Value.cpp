@@ -1,0 +1,50 @@
+#include "data/Value.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace vx::data {
+
+std::string Value::asText() const {
+    switch (type) {
+    case Type::Null:
+        return {};
+    case Type::Integer:
+        return std::to_string(integer);
+    case Type::Bit:
+        return integer ? "True" : "False";
+    case Type::Real: {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.15g", real);
+        return buf;
+    }
+    case Type::Text:
+    case Type::Binary:
+        return bytes;
+    }
+    return {};
+}
+
+std::int64_t Value::asInt() const {
+    switch (type) {
+    case Type::Integer:
+    case Type::Bit:
+        return integer;
+    case Type::Real:
+        return static_cast<std::int64_t>(real);
+    case Type::Text: {
+        std::int64_t v = 0;
+        const char* b = bytes.data();
+        const char* e = b + bytes.size();
+        auto r = std::from_chars(b, e, v);
+        if (r.ec == std::errc() && r.ptr == e)
+            return v;
+        break;
+    }
+    default:
+        break;
+    }
+    throw DbError("value '" + asText() + "' is not an integer");
+}
+
+} // namespace vx::data

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace vx::data {
+
+// Raised by every database operation that fails; what() carries the server's
+// or driver's own text so the operator sees what the database said.
+class DbError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Which SQL the connected database speaks. The record-table statements are
+// chosen by this, not by the transport: SQLite behind ODBC is still SQLite.
+enum class Dialect { TSql, Sqlite };
+
+// One field value of a result row. Texts are byte strings, never converted.
+struct Value {
+    enum class Type { Null, Integer, Real, Text, Binary, Bit };
+
+    Type type = Type::Null;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::string bytes; // Text and Binary
+
+    static Value null() { return {}; }
+    static Value ofInt(std::int64_t v) { return {Type::Integer, v, 0, {}}; }
+    static Value ofBit(bool v) { return {Type::Bit, v ? 1 : 0, 0, {}}; }
+    static Value ofText(std::string v) { return {Type::Text, 0, 0, std::move(v)}; }
+
+    bool isNull() const { return type == Type::Null; }
+    // Integer in decimal digits, NULL empty, bit "True"/"False", text as stored.
+    std::string asText() const;
+    // Integer value; texts holding a decimal number convert, anything else raises.
+    std::int64_t asInt() const;
+};
+
+} // namespace vx::data

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package Vexora needs to build, run and test.
+# Idempotent: packages already present are skipped by apt; safe to re-run.
+set -euo pipefail
+
+PKGS=(
+  # build
+  cmake ninja-build g++ pkg-config make
+  libsqlite3-dev unixodbc-dev libjpeg62-turbo-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6
+  libgl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  sqlite3 libsqliteodbc tdsodbc unixodbc
+  xvfb xauth x11-utils xdotool
+  g++-mingw-w64-x86-64
+  # runtime: CJK captions, sounds for the demo station, JPEG plugin
+  fonts-wqy-microhei qt6-image-formats-plugins libqt6multimedia6
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  espeak-ng sox xdg-utils
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,38 @@
+#include "tests/support/TempDir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <stdlib.h>
+
+namespace vx::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vexora-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+} // namespace vx::test
