@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <map>
 
 #include "data/Backend.h"
 
@@ -54,12 +55,43 @@ struct StmtDeleter {
 };
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
+// Idle prepared statements by their text, so the statements a station sends
+// again and again (the scan lookup above all) are compiled once.
+class StatementCache {
+public:
+    static constexpr std::size_t kCapacity = 32;
+    StmtPtr take(const std::string& text) {
+        auto it = m_idle.find(text);
+        if (it == m_idle.end())
+            return nullptr;
+        StmtPtr st = std::move(it->second);
+        m_idle.erase(it);
+        return st;
+    }
+    void give(const std::string& text, StmtPtr st) {
+        sqlite3_reset(st.get());
+        sqlite3_clear_bindings(st.get());
+        if (m_idle.size() >= kCapacity)
+            m_idle.erase(m_idle.begin());
+        m_idle.emplace(text, std::move(st));
+    }
+    void clear() { m_idle.clear(); }
+
+private:
+    std::map<std::string, StmtPtr> m_idle;
+};
+
 class SqliteCursor final : public Cursor {
 public:
-    SqliteCursor(sqlite3* db, StmtPtr st, bool hasRow) : m_db(db), m_st(std::move(st)), m_hasRow(hasRow) {
+    SqliteCursor(sqlite3* db, StmtPtr st, bool hasRow, StatementCache* cache, std::string text)
+        : m_db(db), m_st(std::move(st)), m_hasRow(hasRow), m_cache(cache), m_text(std::move(text)) {
         const int n = sqlite3_column_count(m_st.get());
         for (int i = 0; i < n; ++i)
             m_names.emplace_back(sqlite3_column_name(m_st.get(), i));
+    }
+    ~SqliteCursor() override {
+        if (m_cache)
+            m_cache->give(m_text, std::move(m_st));
     }
     const std::vector<std::string>& columnNames() const override { return m_names; }
     bool fetch(std::vector<Value>& row) override {
@@ -80,6 +112,8 @@ private:
     sqlite3* m_db;
     StmtPtr m_st;
     bool m_hasRow;
+    StatementCache* m_cache;
+    std::string m_text;
     std::vector<std::string> m_names;
 };
 
@@ -124,11 +158,16 @@ public:
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=FULL");
     }
-    ~SqliteBackend() override { sqlite3_close_v2(m_db); }
+    ~SqliteBackend() override {
+        m_cache.clear();
+        sqlite3_close_v2(m_db);
+    }
 
     Dialect dialect() const override { return Dialect::Sqlite; }
 
     std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+        if (StmtPtr cached = m_cache.take(sql.text))
+            return runCached(sql.text, std::move(cached), values);
         const char* tail = sql.text.c_str();
         const char* end = tail + sql.text.size();
         std::size_t used = 0; // markers consumed by earlier statements
@@ -152,11 +191,16 @@ public:
             const int rc = sqlite3_step(raw);
             if (rc != SQLITE_ROW && rc != SQLITE_DONE)
                 fail(m_db);
+            const bool last = std::strspn(tail, " \t\r\n;") == std::strlen(tail);
+            const bool whole = last && used == static_cast<std::size_t>(n); // one statement
             if (sqlite3_column_count(raw) > 0) {
-                if (std::strspn(tail, " \t\r\n;") != std::strlen(tail))
+                if (!last)
                     throw DbError("a batch may return one result set, from its last statement");
-                return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW);
+                return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW,
+                                                      whole ? &m_cache : nullptr, sql.text);
             }
+            if (whole)
+                m_cache.give(sql.text, std::move(st));
         }
         return nullptr;
     }
@@ -177,6 +221,28 @@ public:
     }
 
 private:
+    std::unique_ptr<Cursor> runCached(const std::string& text, StmtPtr st, const ParamValues& values) {
+        sqlite3_stmt* raw = st.get();
+        const int n = sqlite3_bind_parameter_count(raw);
+        for (int i = 1; i <= n; ++i) {
+            const std::size_t k = static_cast<std::size_t>(i) - 1;
+            if (k >= values.size() || !values[k])
+                throw DbError("Parameter has no value");
+            const std::string& v = *values[k];
+            if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+                fail(m_db);
+        }
+        const int rc = sqlite3_step(raw);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            sqlite3_reset(raw); // reports the error of the step
+            fail(m_db);
+        }
+        if (sqlite3_column_count(raw) > 0)
+            return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW, &m_cache, text);
+        m_cache.give(text, std::move(st));
+        return nullptr;
+    }
+
     void exec(const char* sql) {
         char* err = nullptr;
         if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -187,6 +253,7 @@ private:
     }
 
     sqlite3* m_db = nullptr;
+    StatementCache m_cache;
 };
 
 } // namespace

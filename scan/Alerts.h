@@ -1,0 +1,131 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan/ScanEngine.h"
+
+namespace vx::scan {
+
+// A result list: entries appended at the end, the newest scrolled to the top
+// of the visible part. Held in memory only, without a length limit.
+class ResultList {
+public:
+    void append(std::string entry);
+    void clear();
+    // Deletes the selected entry; -1 (nothing selected) does nothing.
+    void removeSelected(int index);
+    const std::vector<std::string>& items() const { return m_items; }
+    // Index of the entry shown at the top.
+    int topIndex() const { return m_top; }
+
+private:
+    std::vector<std::string> m_items;
+    int m_top = 0;
+};
+
+// The two scan counters, shown on btn_zongji and btn_piji.
+struct ScanCounters {
+    std::int32_t total = 0;
+    std::int32_t batch = 0;
+    void count() {
+        ++total;
+        ++batch;
+    }
+};
+
+// The blinking of the caption above a result list (Timer_shan, 200 ms).
+// A flash inverts its label 40 times, then shows all three captions and
+// stops; a verdict during a flash only changes the target, and the tick
+// count is not reset by a new flash.
+class FlashState {
+public:
+    static constexpr int kIntervalMs = 200;
+    static constexpr int kInversions = 40;
+    enum Caption { Label9, Label10, Label11 };
+
+    // Enabling a running timer leaves its timing alone.
+    void start(const std::string& target);
+    void tick();
+    bool enabled() const { return m_enabled; }
+    bool visible(Caption c) const { return m_visible[c]; }
+    int ticks() const { return m_ticks; }
+    const std::string& target() const { return m_target; }
+    void resetTicks() { m_ticks = 0; }
+
+private:
+    std::string m_target;
+    int m_ticks = 0;
+    bool m_enabled = false;
+    std::array<bool, 3> m_visible{true, true, true};
+};
+
+// The alarm (play_timer, 150 ms): the sound plays on the second tick, 300 ms
+// after the verdict; verdicts before then give no second alarm.
+class AlarmState {
+public:
+    static constexpr int kIntervalMs = 150;
+    void start() { m_enabled = true; }
+    // True when the alarm sound is to be played now.
+    bool tick();
+    bool enabled() const { return m_enabled; }
+
+private:
+    bool m_pending = false;
+    bool m_enabled = false;
+};
+
+// Plays a sound file asynchronously; a newer sound cuts off one still playing.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+    virtual void play(const std::string& path) = 0;
+};
+
+// Brings the station window to the front over other applications.
+class WindowActivator {
+public:
+    virtual ~WindowActivator() = default;
+    // Called as each scan arrives: remember who is in front now.
+    virtual void captureForeground() {}
+    virtual void bringToFront() = 0;
+};
+
+// The scan side of the station without its widgets: the engine, the four
+// result lists, the counters, flash and alarm, and the sounds. The window
+// calls in from its handlers and renders what it holds.
+class ScanStation {
+public:
+    ScanStation(data::Connection& ADO1, data::Query& ADOQuery1, SoundPlayer& sound,
+                WindowActivator& window, std::string exeFolder);
+
+    ScanEngine engine;
+    ResultList Lb_cuo, LB_chong, LB_shao, LB_rec;
+    ScanCounters counters;
+    FlashState flash;
+    AlarmState alarm;
+    std::string Label14, edit_rec, edit_recstr;
+
+    // One scan from the port: run the engine and carry out its outcome.
+    ScanOutcome com31RxChar(std::string_view scanText, const ScanSwitches& switches);
+    void Timer_shanTimer() { flash.tick(); }
+    void play_timerTimer();
+    void btn_zongjiClick() { counters.total = 0; }
+    void btn_pijiClick() { counters.batch = 0; }
+    void Button2Click() { Lb_cuo.clear(); }
+    void Button5Click() { LB_chong.clear(); }
+    void Button6Click() { LB_shao.clear(); }
+    void LB_chongDblClick(int selected) { LB_chong.removeSelected(selected); }
+    void LB_shaoDblClick(int selected) { LB_shao.removeSelected(selected); }
+
+    std::string soundPath(const std::string& name) const { return m_folder + name; }
+
+private:
+    SoundPlayer& m_sound;
+    WindowActivator& m_window;
+    std::string m_folder;
+};
+
+} // namespace vx::scan

@@ -1,0 +1,157 @@
+#include "scan/ScanEngine.h"
+
+#include <charconv>
+
+#include "scan/RecordTable.h"
+
+namespace vx::scan {
+
+ScanEngine::ScanEngine(data::Connection& ADO1, data::Query& ADOQuery1)
+    : m_db(ADO1), m_query(ADOQuery1) {}
+
+std::optional<std::int64_t> ScanEngine::toInteger(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    std::int64_t v = 0;
+    const char* b = text.data();
+    const char* e = b + text.size();
+    auto r = std::from_chars(b, e, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != e)
+        return std::nullopt;
+    return v;
+}
+
+std::string ScanEngine::cutField(std::string_view text, std::int64_t start, std::int64_t length) {
+    if (start < 1)
+        start = 1;
+    if (length <= 0 || start > static_cast<std::int64_t>(text.size()))
+        return {};
+    return std::string(text.substr(static_cast<std::size_t>(start - 1),
+                                   static_cast<std::size_t>(length)));
+}
+
+ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitches& sw) {
+    ScanOutcome out;
+    out.edit_rec = std::string(scanText);
+
+    // A wrong code: its list entry, the alarm, its caption blinking and the
+    // station to the front.
+    auto wrongCode = [&](Verdict v, const char* label, std::string entry) {
+        out.verdict = v;
+        out.Label14 = label;
+        out.Lb_cuo = std::move(entry);
+        out.flashTarget = "label9";
+        out.alarm = true;
+        out.bringToFront = true;
+    };
+
+    std::string field;
+    bool settingsValid = true;
+    if (strnum != "0") {
+        const auto start = toInteger(strstart);
+        const auto length = toInteger(strnum);
+        settingsValid = start && length;
+        if (settingsValid)
+            field = cutField(scanText, *start, *length);
+    } else {
+        field = out.edit_rec;
+        strnum = std::to_string(scanText.size());
+    }
+    out.edit_recstr = field;
+    out.Label14.clear();
+
+    if (!sw.chk_start)
+        return out;
+
+    // Settings that are not whole numbers cannot cut a field: the scan is a
+    // wrong code, and the next scan is handled as usual.
+    const auto expectedLength = toInteger(strnum);
+    if (!settingsValid || !expectedLength ||
+        static_cast<std::int64_t>(field.size()) != *expectedLength) {
+        wrongCode(Verdict::WrongLength, kWrongCodeText, out.edit_rec);
+        return out;
+    }
+
+    if (!m_db.connected()) {
+        out.verdict = Verdict::NoDatabase;
+        return out;
+    }
+
+    try {
+        lookUp(out, field, sw);
+    } catch (const std::exception&) {
+        m_query.close();
+        out = ScanOutcome{};
+        out.edit_rec = std::string(scanText);
+        out.edit_recstr = field;
+        wrongCode(Verdict::DatabaseFailure, kDatabaseFailureText, out.edit_rec);
+    }
+    return out;
+}
+
+void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSwitches& sw) {
+    const data::Dialect d = m_db.dialect();
+    m_query.close();
+    m_query.clear();
+    m_query.add(RecordTable::lookupQuery(d));
+    m_query.setParam("mm", field);
+    m_query.open();
+    if (m_query.isEmpty()) {
+        out.verdict = Verdict::NotFound;
+        out.Label14 = kNotFoundText;
+        out.Lb_cuo = field;
+        out.flashTarget = "label9";
+        out.alarm = true;
+        out.bringToFront = true;
+        return;
+    }
+    // Several records may share a text: the first row decides.
+    const std::int64_t bh = m_query.fieldByName("bh").asInt();
+    const bool scanned = m_query.fieldByName("prned").asInt() != 0;
+    const std::string record = std::to_string(bh);
+    const std::int64_t last = toInteger(lastScanned).value_or(0);
+
+    out.Label14 = record;
+    if (sw.CheckBox3)
+        out.announceDigit = record.back();
+
+    if (scanned) {
+        if (sw.CheckBox1 && bh == last) {
+            out.verdict = Verdict::IgnoredRepeat;
+        } else {
+            out.verdict = Verdict::Duplicate;
+            out.Label14 = record + kDuplicateSuffix;
+            out.LB_chong = record;
+            out.flashTarget = "label10";
+            out.counted = true;
+            out.alarm = true;
+            out.bringToFront = true;
+            lastScanned = record;
+        }
+        out.LB_rec = record;
+        return;
+    }
+
+    out.verdict = Verdict::Good;
+    if (!sw.chk_quejing) {
+        const std::int64_t expected = last + columnCount;
+        if (bh != expected) {
+            out.verdict = Verdict::MissingRange;
+            out.LB_shao = std::to_string(expected) + "-" + std::to_string(bh - columnCount);
+            out.flashTarget = "label11";
+            out.alarm = true;
+            out.bringToFront = true;
+        }
+    }
+    m_query.close();
+    m_query.clear();
+    m_query.add(RecordTable::markScanned(d, record));
+    m_query.execute();
+    lastScanned = record;
+    out.counted = true;
+    out.LB_rec = record;
+}
+
+} // namespace vx::scan

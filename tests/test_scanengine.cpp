@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include "data/Database.h"
+#include "scan/Alerts.h"
+#include "scan/RecordTable.h"
+#include "tests/support/TempDir.h"
+
+using namespace vx::scan;
+using namespace vx::data;
+namespace RT = vx::scan::RecordTable;
+
+namespace {
+
+struct FakeSound : SoundPlayer {
+    std::vector<std::string> played;
+    void play(const std::string& path) override { played.push_back(path); }
+};
+
+struct FakeWindow : WindowActivator {
+    int fronts = 0;
+    void bringToFront() override { ++fronts; }
+};
+
+char codeBuf[16];
+// Record n holds the text C<n, 3 digits>.
+std::string code(int n) {
+    std::snprintf(codeBuf, sizeof codeBuf, "C%03d", n);
+    return codeBuf;
+}
+
+} // namespace
+
+class ScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db.openWith(openSqliteBackend(dir.file("a15.db")));
+        std::vector<std::string> texts;
+        for (int i = 1; i <= 50; ++i)
+            texts.push_back(code(i));
+        load(texts);
+        st.engine.strstart = "1";
+        st.engine.strnum = "4";
+        on.chk_start = true;
+    }
+    void load(const std::vector<std::string>& texts) {
+        ADOQ2.close();
+        ADOQ2.clear();
+        for (const auto& l : RT::createBatch(Dialect::Sqlite, "a15", false))
+            ADOQ2.add(l);
+        ADOQ2.execute();
+        for (const auto& t : texts) {
+            ADOQ2.setText(RT::insertText(Dialect::Sqlite, "a15"));
+            ADOQ2.setParam("a", t);
+            ADOQ2.execute();
+        }
+    }
+    bool scannedFlag(int bh) {
+        ADOQ2.close();
+        ADOQ2.setText("select prned from a15 where bh=" + std::to_string(bh));
+        ADOQ2.open();
+        return ADOQ2.field(0).asInt() != 0;
+    }
+    ScanOutcome scan(const std::string& text) { return st.com31RxChar(text, on); }
+    ScanOutcome scanRecord(int n) { return scan(code(n)); }
+
+    vx::test::TempDir dir;
+    Connection db;
+    Query ADOQuery1{db}, ADOQ2{db};
+    FakeSound sound;
+    FakeWindow window;
+    ScanStation st{db, ADOQuery1, sound, window, "/opt/vexora/"};
+    ScanSwitches on;
+};
+
+// ---- comparison off and field cutting --------------------------------------
+
+TEST_F(ScanTest, WithComparisonOffTheScanIsOnlyShown) {
+    on.chk_start = false;
+    ScanOutcome o = scan("XXC001YY");
+    EXPECT_EQ(o.verdict, Verdict::NotCompared);
+    EXPECT_EQ(st.edit_rec, "XXC001YY");
+    EXPECT_EQ(st.edit_recstr, "XXC0");
+    EXPECT_EQ(st.Label14, "");
+    EXPECT_TRUE(st.Lb_cuo.items().empty());
+    EXPECT_TRUE(st.LB_rec.items().empty());
+    EXPECT_EQ(st.counters.total, 0);
+    EXPECT_FALSE(scannedFlag(1));
+    st.engine.strnum = "0";
+    scan("ABCDEFG");
+    EXPECT_EQ(st.engine.strnum, "7") << "whole-text mode still takes the length";
+}
+
+struct CutCase {
+    const char* text;
+    long long start, length;
+    const char* field;
+};
+
+class FieldCut : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(FieldCut, TakesAtMostLengthBytesFromTheStart) {
+    const auto& c = GetParam();
+    EXPECT_EQ(ScanEngine::cutField(c.text, c.start, c.length), c.field);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FieldCut,
+                         ::testing::Values(CutCase{"AB1234XY", 3, 4, "1234"}, CutCase{"AB12", 3, 4, "12"},
+                                           CutCase{"AB12", 0, 2, "AB"}, CutCase{"AB12", -5, 3, "AB1"},
+                                           CutCase{"AB12", 5, 2, ""}, CutCase{"AB12", 2, 0, ""},
+                                           CutCase{"AB12", 2, -1, ""},
+                                           CutCase{"C001\r\n", 1, 4, "C001"}));
+
+TEST_F(ScanTest, AShortFieldFailsTheLengthTestWithTheWholeScanListed) {
+    st.engine.strstart = "3";
+    ScanOutcome o = scan("AB12");
+    EXPECT_EQ(o.verdict, Verdict::WrongLength);
+    EXPECT_EQ(st.Label14, "扫到的码有问题！");
+    EXPECT_EQ(st.Lb_cuo.items(), std::vector<std::string>{"AB12"});
+    EXPECT_TRUE(st.alarm.enabled());
+    EXPECT_EQ(window.fronts, 1);
+    EXPECT_EQ(st.flash.target(), "label9") << "wrong codes blink their own caption";
+}
+
+TEST_F(ScanTest, ACrLfSuffixIsCutAwayByTheFieldButNotInWholeTextMode) {
+    EXPECT_EQ(scan("C001\r\n").verdict, Verdict::Good);
+    st.engine.strnum = "0";
+    ScanOutcome o = scan("C002\r\n");
+    EXPECT_EQ(o.verdict, Verdict::NotFound);
+    EXPECT_EQ(st.Lb_cuo.items().back(), "C002\r\n");
+    EXPECT_EQ(st.engine.strnum, "6");
+}
+
+TEST_F(ScanTest, WholeTextModeCutsLaterScansToTheFirstScansLength) {
+    load({"ABC123"});
+    st.engine.strnum = "0";
+    EXPECT_EQ(scan("ABC123").verdict, Verdict::Good);
+    EXPECT_EQ(st.engine.strnum, "6");
+    ScanOutcome o = scan("ABC1234");
+    EXPECT_EQ(o.edit_recstr, "ABC123");
+    EXPECT_EQ(o.verdict, Verdict::IgnoredRepeat);
+    EXPECT_EQ(scan("ABC12").verdict, Verdict::WrongLength);
+    st.engine.strstart = "2";
+    EXPECT_EQ(scan("XABC12").verdict, Verdict::WrongLength) << "cut one byte short";
+}
+
+TEST_F(ScanTest, SettingsThatAreNotNumbersGiveWrongLengthAndTheNextScanWorks) {
+    st.engine.strstart = "x";
+    EXPECT_EQ(scan("C001").verdict, Verdict::WrongLength);
+    st.engine.strstart = "1";
+    st.engine.strnum = "four";
+    EXPECT_EQ(scan("C001").verdict, Verdict::WrongLength);
+    st.engine.strnum = "4";
+    EXPECT_EQ(scan("C001").verdict, Verdict::Good);
+}
+
+// ---- found records -----------------------------------------------------
+
+TEST_F(ScanTest, AGoodScanMarksCountsAnnouncesAndRemembers) {
+    ScanOutcome o = scanRecord(1);
+    EXPECT_EQ(o.verdict, Verdict::Good);
+    EXPECT_EQ(st.Label14, "1");
+    EXPECT_TRUE(scannedFlag(1));
+    EXPECT_EQ(st.engine.lastScanned, "1");
+    EXPECT_EQ(st.counters.total, 1);
+    EXPECT_EQ(st.counters.batch, 1);
+    EXPECT_EQ(st.LB_rec.items(), std::vector<std::string>{"1"});
+    EXPECT_EQ(sound.played, std::vector<std::string>{"/opt/vexora/1.wav"});
+    EXPECT_FALSE(st.alarm.enabled());
+    EXPECT_EQ(window.fronts, 0);
+}
+
+TEST_F(ScanTest, NotFoundListsTheFieldAndChangesNothingElse) {
+    scanRecord(1);
+    ScanOutcome o = scan("Z999junk");
+    EXPECT_EQ(o.verdict, Verdict::NotFound);
+    EXPECT_EQ(st.Label14, "数据库中查不到");
+    EXPECT_EQ(st.Lb_cuo.items(), std::vector<std::string>{"Z999"});
+    EXPECT_EQ(st.engine.lastScanned, "1");
+    EXPECT_EQ(st.counters.total, 1);
+    EXPECT_EQ(st.LB_rec.items().size(), 1u);
+}
+
+struct RangeCase {
+    const char* name;
+    std::vector<int> scans;
+    int columns;
+    std::vector<std::string> shao;
+};
+
+class MissingRange : public ScanTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(MissingRange, IsListedFromTheLastScannedNumber) {
+    st.engine.columnCount = GetParam().columns;
+    for (int n : GetParam().scans)
+        scanRecord(n);
+    EXPECT_EQ(st.LB_shao.items(), GetParam().shao);
+    EXPECT_TRUE(scannedFlag(GetParam().scans.back())) << "the record is still marked";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MissingRange,
+    ::testing::Values(RangeCase{"FirstScanIsRecordOne", {1}, 1, {}},
+                      RangeCase{"FirstScanSkipsFour", {5}, 1, {"1-4"}},
+                      RangeCase{"OneSkipped", {5, 7}, 1, {"1-4", "6-6"}},
+                      RangeCase{"ThreeColumns", {1, 4, 7, 13}, 3, {"3--2", "10-10"}},
+                      RangeCase{"LowerThanExpected", {10, 3}, 1, {"1-9", "11-2"}},
+                      RangeCase{"CountsFromADuplicate", {1, 2, 3, 2, 4}, 1, {"3-3"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(ScanTest, AMissingRangeAlertsAndBlinksItsCaption) {
+    scanRecord(1);
+    ScanOutcome o = scanRecord(3);
+    EXPECT_EQ(o.verdict, Verdict::MissingRange);
+    EXPECT_EQ(st.Label14, "3");
+    EXPECT_EQ(st.flash.target(), "label11");
+    EXPECT_TRUE(st.alarm.enabled());
+    EXPECT_EQ(window.fronts, 1);
+    EXPECT_EQ(st.counters.total, 2);
+}
+
+TEST_F(ScanTest, SkippingTheRangeTestStillMarksAndFollows) {
+    on.chk_quejing = true;
+    scanRecord(5);
+    scanRecord(9);
+    EXPECT_TRUE(st.LB_shao.items().empty());
+    EXPECT_TRUE(scannedFlag(9));
+    EXPECT_EQ(st.engine.lastScanned, "9");
+}
+
+TEST_F(ScanTest, AnImmediateRepeatIsIgnoredOnlyWithCheckBox1) {
+    scanRecord(1);
+    ScanOutcome o = scanRecord(1);
+    EXPECT_EQ(o.verdict, Verdict::IgnoredRepeat);
+    EXPECT_EQ(st.counters.total, 1);
+    EXPECT_FALSE(st.alarm.enabled());
+    EXPECT_EQ(st.LB_rec.items(), (std::vector<std::string>{"1", "1"}));
+    EXPECT_EQ(sound.played.size(), 2u) << "the digit is still announced";
+
+    on.CheckBox1 = false;
+    o = scanRecord(1);
+    EXPECT_EQ(o.verdict, Verdict::Duplicate);
+    EXPECT_EQ(st.Label14, "1重复");
+    EXPECT_EQ(st.LB_chong.items(), std::vector<std::string>{"1"});
+    EXPECT_EQ(st.counters.total, 2);
+    EXPECT_EQ(st.flash.target(), "label10");
+}
+
+TEST_F(ScanTest, AnEarlierLabelIsADuplicateEitherWay) {
+    scanRecord(1);
+    scanRecord(2);
+    EXPECT_EQ(scanRecord(1).verdict, Verdict::Duplicate);
+    EXPECT_EQ(st.engine.lastScanned, "1");
+    EXPECT_EQ(window.fronts, 1);
+}
+
+TEST_F(ScanTest, SeveralRecordsWithOneTextDecideByTheFirstRow) {
+    load({"DUP1", "DUP1"});
+    EXPECT_EQ(scan("DUP1").Label14, "1");
+    EXPECT_EQ(scan("DUP1").verdict, Verdict::IgnoredRepeat) << "record 1 again, not record 2";
+}
+
+TEST_F(ScanTest, WrongCodesLeaveCountersAndLastScannedNumber) {
+    scanRecord(4);
+    const auto before = st.counters.total;
+    scan("??");
+    scan("Q000");
+    EXPECT_EQ(st.counters.total, before);
+    EXPECT_EQ(st.engine.lastScanned, "4");
+    EXPECT_EQ(st.Lb_cuo.items().size(), 2u);
+}
+
+// ---- database trouble --------------------------------------------------------
+
+TEST_F(ScanTest, AClosedDatabaseGivesNoVerdict) {
+    db.close();
+    ScanOutcome o = scanRecord(1);
+    EXPECT_EQ(o.verdict, Verdict::NoDatabase);
+    EXPECT_EQ(st.Label14, "");
+    EXPECT_FALSE(st.alarm.enabled());
+}
+
+TEST_F(ScanTest, AFailingDatabaseIsAWrongCodeAndRecordsNothing) {
+    scanRecord(1);
+    ADOQ2.close();
+    ADOQ2.setText("drop table a15");
+    ADOQ2.execute();
+    ScanOutcome o = scan("C002\r\n");
+    EXPECT_EQ(o.verdict, Verdict::DatabaseFailure);
+    EXPECT_EQ(st.Label14, kDatabaseFailureText);
+    EXPECT_EQ(st.Lb_cuo.items(), std::vector<std::string>{"C002\r\n"});
+    EXPECT_EQ(st.engine.lastScanned, "1");
+    EXPECT_EQ(st.counters.total, 1);
+    EXPECT_EQ(st.LB_rec.items().size(), 1u);
+    EXPECT_TRUE(st.alarm.enabled());
+    EXPECT_EQ(window.fronts, 1);
+    // The table comes back: scanning goes on normally.
+    load({code(1), code(2)});
+    EXPECT_EQ(scanRecord(2).verdict, Verdict::Good);
+}
+
+// ---- alerts and counters -------------------------------------------------------
+
+TEST(Flash, BlinksFortyTimesThenShowsAllCaptionsAndStops) {
+    FlashState f;
+    f.start("label10");
+    f.tick();
+    EXPECT_FALSE(f.visible(FlashState::Label10));
+    f.tick();
+    EXPECT_TRUE(f.visible(FlashState::Label10));
+    for (int i = 2; i < 40; ++i)
+        f.tick();
+    EXPECT_TRUE(f.enabled());
+    EXPECT_EQ(f.ticks(), 40);
+    f.tick(); // the 41st
+    EXPECT_FALSE(f.enabled());
+    EXPECT_EQ(f.ticks(), 0);
+}
+
+TEST(Flash, ANewVerdictSwitchesTheTargetWithoutRestartingTheCount) {
+    FlashState f;
+    f.start("label10");
+    for (int i = 0; i < 11; ++i)
+        f.tick(); // Label10 left hidden
+    f.start("LABEL11");
+    EXPECT_EQ(f.ticks(), 11);
+    f.tick();
+    EXPECT_FALSE(f.visible(FlashState::Label10));
+    EXPECT_FALSE(f.visible(FlashState::Label11));
+    while (f.enabled())
+        f.tick();
+    EXPECT_TRUE(f.visible(FlashState::Label9) && f.visible(FlashState::Label10) &&
+                f.visible(FlashState::Label11));
+}
+
+TEST(Alarm, SoundsOnTheSecondTickOnceForCloseVerdicts) {
+    AlarmState a;
+    a.start();
+    EXPECT_FALSE(a.tick());
+    a.start(); // a second verdict within 300 ms
+    EXPECT_TRUE(a.tick());
+    EXPECT_FALSE(a.enabled());
+    EXPECT_FALSE(a.tick());
+}
+
+TEST_F(ScanTest, TheAlarmCutsInTwoTicksAfterTheDigit) {
+    for (int n = 1; n <= 39; ++n)
+        scanRecord(n);
+    sound.played.clear();
+    on.CheckBox1 = false;
+    scanRecord(40);
+    scanRecord(40); // duplicate
+    st.play_timerTimer();
+    st.play_timerTimer();
+    EXPECT_EQ(sound.played, (std::vector<std::string>{"/opt/vexora/0.wav", "/opt/vexora/0.wav",
+                                                      "/opt/vexora/chong_d.wav"}));
+}
+
+TEST_F(ScanTest, CounterButtonsResetOnlyTheirOwnCounter) {
+    for (int n = 1; n <= 25; ++n)
+        scanRecord(n);
+    st.btn_zongjiClick();
+    EXPECT_EQ(st.counters.total, 0);
+    EXPECT_EQ(st.counters.batch, 25);
+    scanRecord(26);
+    EXPECT_EQ(st.counters.total, 1);
+    st.btn_pijiClick();
+    EXPECT_EQ(st.counters.batch, 0);
+    EXPECT_EQ(st.counters.total, 1);
+}
+
+TEST(ResultLists, AppendScrollsToTheNewestAndDoubleClickDeletesTheSelection) {
+    ResultList l;
+    for (const char* e : {"1-4", "6-6", "9-9"})
+        l.append(e);
+    EXPECT_EQ(l.topIndex(), 2);
+    l.removeSelected(-1);
+    EXPECT_EQ(l.items().size(), 3u);
+    l.removeSelected(1);
+    EXPECT_EQ(l.items(), (std::vector<std::string>{"1-4", "9-9"}));
+    l.clear();
+    EXPECT_TRUE(l.items().empty());
+}
