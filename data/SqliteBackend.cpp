@@ -171,6 +171,7 @@ public:
         const char* tail = sql.text.c_str();
         const char* end = tail + sql.text.size();
         std::size_t used = 0; // markers consumed by earlier statements
+        bool first = true;
         while (tail < end) {
             sqlite3_stmt* raw = nullptr;
             if (sqlite3_prepare_v2(m_db, tail, static_cast<int>(end - tail), &raw, &tail) != SQLITE_OK)
@@ -192,7 +193,8 @@ public:
             if (rc != SQLITE_ROW && rc != SQLITE_DONE)
                 fail(m_db);
             const bool last = std::strspn(tail, " \t\r\n;") == std::strlen(tail);
-            const bool whole = last && used == static_cast<std::size_t>(n); // one statement
+            const bool whole = last && first; // the batch is this one statement
+            first = false;
             if (sqlite3_column_count(raw) > 0) {
                 if (!last)
                     throw DbError("a batch may return one result set, from its last statement");

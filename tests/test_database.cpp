@@ -195,3 +195,22 @@ TEST(ConnectionString, EmbeddedFileOpensRelativeToTheBaseFolder) {
     db.close();
     EXPECT_FALSE(vx::test::readFile(dir.file("station.db")).empty());
 }
+
+TEST(SqliteStatementReuse, TheSameBatchRunsWholeEveryTime) {
+    TempDir dir;
+    Connection db;
+    db.openWith(openSqliteBackend(dir.file("x.db")));
+    Query q(db);
+    for (int i = 0; i < 3; ++i) {
+        q.setText("drop table if exists r;\r\ncreate table r(a int);\r\ncreate index r_a on r(a)");
+        ASSERT_NO_THROW(q.execute()) << "run " << i;
+    }
+    q.setText("insert into r values (:v)");
+    for (const char* v : {"1", "2"}) {
+        q.setParam("v", v);
+        q.execute();
+    }
+    q.setText("select count(*) from r");
+    q.open();
+    EXPECT_EQ(q.field(0).asText(), "2");
+}
