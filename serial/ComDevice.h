@@ -76,7 +76,7 @@ public:
     // Fetches and clears the line error flags; inQueue gets the number of
     // received bytes waiting to be read.
     virtual int clearErrors(std::uint32_t& errors, int& inQueue) = 0;
-    virtual int modemStatus(ModemSignals& signals) = 0;
+    virtual int modemStatus(ModemSignals& lines) = 0;
     // Reads at most count bytes that have already arrived; never waits.
     virtual int read(char* buffer, int count, int& got) = 0;
 
@@ -95,5 +95,14 @@ public:
 // The platform's device (termios on POSIX, the Win32 communications API on
 // Windows); one implementation is linked per platform.
 std::unique_ptr<ComDevice> createComDevice();
+
+} // namespace vx::serial
+
+namespace vx::serial {
+
+// The port name as the operator typed it, made ready to store and open:
+// Windows device names are upper-cased ("com3" → "COM3"); POSIX paths keep
+// their case.
+std::string portNameFromOperator(const std::string& typed);
 
 } // namespace vx::serial

@@ -336,4 +336,6 @@ private:
 
 std::unique_ptr<ComDevice> createComDevice() { return std::make_unique<PosixComDevice>(); }
 
+std::string portNameFromOperator(const std::string& typed) { return typed; }
+
 } // namespace vx::serial

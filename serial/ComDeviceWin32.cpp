@@ -216,4 +216,12 @@ private:
 
 std::unique_ptr<ComDevice> createComDevice() { return std::make_unique<Win32ComDevice>(); }
 
+std::string portNameFromOperator(const std::string& typed) {
+    std::string name = typed;
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name;
+}
+
 } // namespace vx::serial

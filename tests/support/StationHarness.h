@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+
+#include "app/Dialogs.h"
+#include "app/TForm1.h"
+#include "app/WindowSystem.h"
+#include "scan/Alerts.h"
+#include "tests/support/TempDir.h"
+
+namespace vx::test {
+
+// Answers the station's dialogs from a script and records what was shown.
+class ScriptedDialogs : public app::Dialogs {
+public:
+    QStringList messages, errors;
+    std::deque<Answer> answers;
+    std::deque<QString> files, inputs;
+
+    void message(const QString& text) override { messages << text; }
+    void error(const QString& text) override { errors << text; }
+    Answer question(const QString&, const QString&, Buttons, Answer) override {
+        return next(answers, Answer::Cancel);
+    }
+    QString openFile(const QString&, const QString&, const QString&) override { return next(files, {}); }
+    QString saveFile(const QString&, const QString&, const QString&, const QString&) override {
+        return next(files, {});
+    }
+    QString inputBox(const QString&, const QString&, const QString& preset) override {
+        return next(inputs, preset);
+    }
+
+private:
+    template <class T> static T next(std::deque<T>& q, T fallback) {
+        if (q.empty())
+            return fallback;
+        T v = q.front();
+        q.pop_front();
+        return v;
+    }
+};
+
+struct RecordingSound : scan::SoundPlayer {
+    std::vector<std::string> played;
+    void play(const std::string& path) override { played.push_back(path); }
+};
+
+struct FakeWindows : app::WindowSystem {
+    int fronts = 0;
+    app::NativeWindow barTender = 0;
+    app::NativeWindow findTitleContaining(const std::string&) override { return barTender; }
+    void captureForeground() override {}
+    void bringToFront(app::NativeWindow) override { ++fronts; }
+    std::string title(app::NativeWindow) override { return {}; }
+};
+
+// A station folder with its own config.ini, and the window on it.
+class StationHarness {
+public:
+    StationHarness();
+    ~StationHarness();
+    // Writes config.ini before start().
+    void config(const std::string& contents);
+    // Creates the window and shows it, which runs the start-up sequence.
+    app::TForm1& start();
+    app::TForm1& form() { return *m_form; }
+    std::string ini() const { return readFile(dir.file("config.ini")); }
+    // Fills a15 in the folder's station.db with the given texts.
+    void seedDatabase(const std::vector<std::string>& texts, const std::string& file = "station.db");
+
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    RecordingSound sound;
+    FakeWindows windows;
+    QStringList opened;
+
+private:
+    std::unique_ptr<app::TForm1> m_form;
+};
+
+} // namespace vx::test

@@ -1,0 +1,380 @@
+// The station window, offscreen: start-up, the port and field settings, the
+// database settings and live scanning through a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include "data/Database.h"
+#include "tests/support/Pty.h"
+#include "tests/support/StationHarness.h"
+
+using namespace vx;
+using app::TForm1;
+using vx::test::Pty;
+using vx::test::StationHarness;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string dbConfig(const std::string& port = "") {
+    std::string s = "[Database]\r\nservername=station.db\r\n";
+    if (!port.empty())
+        s += "[com]\r\nnum=" + port + "\r\n";
+    return s;
+}
+
+bool dataButtonsEnabled(TForm1& f) {
+    for (QPushButton* b : {f.btn_txtimport, f.btn_localdata, f.Btn_sqlexec, f.btn_picset, f.btn_datato, f.btn_reprn})
+        if (!b->isEnabled())
+            return false;
+    return true;
+}
+
+// Runs the event loop (and so the serial hand-overs) until pred holds.
+bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 3000ms) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- the window itself -------------------------------------------------------
+
+TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
+    StationHarness h;
+    TForm1& f = h.start();
+    EXPECT_EQ(f.windowTitle(), "Vexora");
+    EXPECT_EQ(f.size(), QSize(1034, 814));
+    EXPECT_EQ(f.grp_scan->geometry(), QRect(10, 104, 423, 662));
+    EXPECT_EQ(f.grp_scan->title(), "扫码区");
+    EXPECT_EQ(f.grp_shezhi->title(), "设置区");
+    EXPECT_EQ(f.Label14->parentWidget(), f.grp_scan);
+    EXPECT_EQ(f.Label14->geometry(), QRect(12, 112, 329, 57));
+    EXPECT_EQ(f.Label14->font().pixelSize(), 35);
+    EXPECT_EQ(f.edit_rec->parentWidget(), &f);
+    EXPECT_EQ(f.edit_rec->geometry(), QRect(24, 128, 393, 21));
+    EXPECT_EQ(f.btn_comset->text(), "保存COM口");
+    EXPECT_EQ(f.CheckBox1->text(), "忽略连续相同码的重复报警、计数，只播报尾号");
+    EXPECT_TRUE(f.CheckBox1->isChecked());
+    EXPECT_TRUE(f.CheckBox3->isChecked());
+    EXPECT_FALSE(f.chk_quejing->isChecked());
+    EXPECT_EQ(f.img_logo->pixmap().size(), QSize(94, 94)) << "decoded through libjpeg";
+    EXPECT_EQ(f.img_wx->pixmap().size(), QSize(85, 85));
+    EXPECT_EQ(f.Label5->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(f.Label14->palette().color(QPalette::WindowText), QColor(0, 0, 255)) << "blue after start-up";
+    EXPECT_FALSE(f.chk_BTprn->isEnabled());
+    EXPECT_FALSE(dataButtonsEnabled(f));
+    for (const char* name : {"LB_alprn", "Label12", "Label13", "btn_btprn", "Label8", "Edit_zheng", "rg1_0",
+                             "rg1_1", "lbl1", "Label17", "Label18", "Label15", "Label21", "Label22"})
+        EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
+}
+
+TEST(StationLayout, F1OpensTheHelpFileOnlyWhenItExists) {
+    StationHarness h;
+    TForm1& f = h.start();
+    QTest::keyClick(&f, Qt::Key_F1);
+    EXPECT_TRUE(h.opened.isEmpty());
+    test::writeFile(h.dir.file("help.txt"), "help");
+    QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
+    EXPECT_EQ(h.opened, QStringList{QString::fromStdString(h.dir.file("help.txt"))});
+}
+
+// ---- start-up ----------------------------------------------------------------
+
+TEST(StationStartup, FirstStartWithoutConfigAsksForThePortAndWritesLastnum) {
+    StationHarness h;
+    TForm1& f = h.start();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"请先进行com口设置"});
+    EXPECT_NE(h.ini().find("lastnum=0"), std::string::npos);
+    EXPECT_EQ(f.ed_strstart->text(), "1");
+    EXPECT_EQ(f.ed_strnum->text(), "0");
+    EXPECT_EQ(f.ed_prnlie->text(), "1");
+    EXPECT_EQ(f.Edit_id->text(), "sa");
+    EXPECT_EQ(f.Edit_comnum->text(), "com3");
+    EXPECT_EQ(f.Edit_willprn->text(), "1");
+    EXPECT_FALSE(f.com31.Connected());
+    EXPECT_FALSE(f.ADO1.connected());
+    EXPECT_FALSE(f.chk_start->isEnabled());
+}
+
+TEST(StationStartup, StoredValuesFillTheBoxes) {
+    StationHarness h;
+    h.config("[print]\r\nlastnum=41\r\nlienum=01\r\n[STR]\r\nstrnum=\r\nstrstart=3\r\n");
+    TForm1& f = h.start();
+    EXPECT_EQ(f.Edit_willprn->text(), "42");
+    EXPECT_EQ(f.ed_prnlie->text(), "1");
+    EXPECT_EQ(f.ed_strnum->text(), "") << "an empty value is not the default";
+    EXPECT_EQ(f.station.engine.strnum, "");
+    EXPECT_EQ(f.ed_strstart->text(), "3");
+}
+
+TEST(StationStartup, ValuesThatAreNotNumbersAreReportedAndStartUpGoesOn) {
+    StationHarness h;
+    h.seedDatabase({"A"});
+    h.config(dbConfig() + "[print]\r\nlastnum=abc\r\nlienum=two\r\n");
+    TForm1& f = h.start();
+    ASSERT_EQ(h.dialogs.messages.size(), 3) << h.dialogs.messages.join("|").toStdString();
+    EXPECT_TRUE(h.dialogs.messages[0].contains("lienum"));
+    EXPECT_TRUE(h.dialogs.messages[2].contains("lastnum"));
+    EXPECT_EQ(f.station.engine.columnCount, 1);
+    EXPECT_TRUE(f.ADO1.connected());
+}
+
+TEST(StationStartup, PortAndDatabaseOpenEnableComparisonUnchecked) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase({"A", "B"});
+    h.config(dbConfig(pty.slavePath()));
+    TForm1& f = h.start();
+    EXPECT_TRUE(f.com31.Connected());
+    EXPECT_TRUE(TForm1::isGreen(f.btn_comset));
+    EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
+    EXPECT_TRUE(f.chk_start->isEnabled());
+    EXPECT_FALSE(f.chk_start->isChecked());
+    EXPECT_TRUE(dataButtonsEnabled(f));
+    EXPECT_EQ(f.Edit_comnum->text().toStdString(), pty.slavePath());
+    EXPECT_EQ(f.DataSource1.rowCount(), 2) << "a15 with records is shown";
+    EXPECT_EQ(f.DBGrid_a15show->columnWidth(1), 140);
+}
+
+TEST(StationStartup, DatabaseWithoutPortEnablesDataButtonsOnly) {
+    StationHarness h;
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    EXPECT_TRUE(dataButtonsEnabled(f));
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    EXPECT_EQ(f.DataSource1.rowCount(), 0) << "a new, empty a15 is not shown";
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+    data::Query q(db);
+    q.setText("select count(*) from a15");
+    EXPECT_NO_THROW(q.open()) << "a15 was created";
+}
+
+TEST(StationStartup, APortThatFailsShowsTheComponentsMessage) {
+    StationHarness h;
+    h.config("[com]\r\nnum=/dev/vexora-missing\r\n");
+    TForm1& f = h.start();
+    ASSERT_EQ(h.dialogs.messages.size(), 1);
+    EXPECT_TRUE(h.dialogs.messages[0].startsWith("Unable to open com port (win error code: "));
+    EXPECT_FALSE(f.com31.Connected());
+    EXPECT_FALSE(TForm1::isGreen(f.btn_comset));
+    EXPECT_FALSE(f.chk_start->isEnabled());
+}
+
+TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {
+    StationHarness h;
+    h.config("[Database]\r\nservername=no/such/folder/x.db\r\n");
+    TForm1& f = h.start();
+    ASSERT_FALSE(h.dialogs.messages.isEmpty());
+    EXPECT_TRUE(h.dialogs.messages.last().startsWith("打开数据库时发生错误: "));
+    EXPECT_FALSE(f.ADO1.connected());
+    EXPECT_FALSE(dataButtonsEnabled(f));
+}
+
+// ---- port and field settings ---------------------------------------------------
+
+TEST(PortSetting, ASuccessfulSaveStoresOpensAndEnablesComparisonWithTheDatabase) {
+    Pty pty;
+    StationHarness h;
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.Edit_comnum->setText(QString::fromStdString(pty.slavePath()));
+    f.btn_comset->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"com口可用！"});
+    EXPECT_TRUE(f.com31.Connected());
+    EXPECT_TRUE(TForm1::isGreen(f.btn_comset));
+    EXPECT_TRUE(f.chk_start->isEnabled());
+    EXPECT_NE(h.ini().find("num=" + pty.slavePath()), std::string::npos);
+    f.btn_comset->click(); // the same port again: closed and reopened
+    EXPECT_EQ(h.dialogs.messages.size(), 2);
+    EXPECT_TRUE(f.com31.Connected());
+}
+
+TEST(PortSetting, WithTheDatabaseClosedComparisonStaysDisabled) {
+    Pty pty;
+    StationHarness h;
+    TForm1& f = h.start();
+    f.Edit_comnum->setText(QString::fromStdString(pty.slavePath()));
+    f.btn_comset->click();
+    EXPECT_TRUE(f.com31.Connected());
+    EXPECT_FALSE(f.chk_start->isEnabled());
+}
+
+TEST(PortSetting, ABusyOrMissingPortIsStoredAndTurnsTheButtonBlack) {
+    Pty pty;
+    serial::TComPort other;
+    other.setPort(pty.slavePath());
+    other.OpenPort();
+    StationHarness h;
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.Edit_comnum->setText(QString::fromStdString(pty.slavePath()));
+    f.btn_comset->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"条码枪没插或者" + QString::fromStdString(pty.slavePath()) + "设置错误！"});
+    EXPECT_EQ(f.btn_comset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    EXPECT_NE(h.ini().find("num=" + pty.slavePath()), std::string::npos);
+}
+
+TEST(FieldSetting, SaveStoresAndAppliesTheTextsAsTyped) {
+    StationHarness h;
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.ed_strstart->setText("3");
+    f.ed_strnum->setText("x6");
+    f.btn_selN->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"已保存"});
+    EXPECT_EQ(f.station.engine.strstart, "3");
+    EXPECT_EQ(f.station.engine.strnum, "x6");
+    EXPECT_NE(h.ini().find("strnum=x6"), std::string::npos);
+}
+
+TEST(FieldSetting, ASelectionInTheScanPicksStartAndLength) {
+    StationHarness h;
+    TForm1& f = h.start();
+    f.edit_rec->setText("AB123456XY");
+    f.edit_recClick();
+    EXPECT_EQ(f.ed_strstart->text(), "1") << "no selection: nothing changes";
+    f.edit_rec->setSelection(2, 6);
+    f.edit_recClick();
+    EXPECT_EQ(f.ed_strstart->text(), "3");
+    EXPECT_EQ(f.ed_strnum->text(), "6");
+    EXPECT_EQ(f.edit_recstr->text(), "123456");
+    EXPECT_EQ(f.station.engine.strstart, "1") << "shown, not saved";
+}
+
+TEST(FieldSetting, EnterInTheColumnBoxStoresANumberAndRefusesAnythingElse) {
+    StationHarness h;
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.ed_prnlie->setText("2");
+    QTest::keyClick(f.ed_prnlie, Qt::Key_Return);
+    EXPECT_EQ(f.station.engine.columnCount, 2);
+    EXPECT_NE(h.ini().find("lienum=2"), std::string::npos);
+    EXPECT_EQ(h.dialogs.messages, QStringList{"已保存"});
+    f.ed_prnlie->setText("x");
+    QTest::keyClick(f.ed_prnlie, Qt::Key_Return);
+    EXPECT_EQ(h.dialogs.errors, QStringList{"'x' is not a valid integer value"});
+    EXPECT_EQ(f.station.engine.columnCount, 2);
+    EXPECT_NE(h.ini().find("lienum=2"), std::string::npos);
+    QTest::keyClick(f.ed_prnlie, Qt::Key_5);
+    EXPECT_EQ(h.dialogs.errors.size(), 1) << "other keys are left to the box";
+}
+
+// ---- database settings ---------------------------------------------------------
+
+TEST(DatabaseSetting, WrongSettingsAreSavedReportedAndDisableEverything) {
+    StationHarness h;
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.Edit_servername->setText("no/such/folder/x.db");
+    f.Edit_mm->setText("p;w");
+    f.btn_databaseset->click();
+    ASSERT_EQ(h.dialogs.messages.size(), 1);
+    EXPECT_TRUE(h.dialogs.messages[0].startsWith("打开数据库时发生错误: "));
+    EXPECT_FALSE(dataButtonsEnabled(f));
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_NE(h.ini().find("servername=no/such/folder/x.db"), std::string::npos);
+    EXPECT_NE(h.ini().find("mm=p;w"), std::string::npos);
+}
+
+TEST(DatabaseSetting, AGoodConnectionShowsA15AndEnablesComparisonWithThePort) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase({"A"}, "other.db");
+    h.config("[com]\r\nnum=" + pty.slavePath() + "\r\n");
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.Edit_servername->setText("other.db");
+    f.btn_databaseset->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"数据库连接成功！"});
+    EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
+    EXPECT_TRUE(dataButtonsEnabled(f));
+    EXPECT_TRUE(f.chk_start->isEnabled());
+    EXPECT_EQ(f.DataSource1.rowCount(), 1);
+}
+
+TEST(DatabaseSetting, ADatabaseWithoutA15ConnectsWithAnEmptyGrid) {
+    StationHarness h;
+    TForm1& f = h.start();
+    f.Edit_servername->setText("fresh.db");
+    f.btn_databaseset->click();
+    EXPECT_EQ(h.dialogs.messages.last(), "数据库连接成功！");
+    EXPECT_EQ(f.DataSource1.columnCount(), 0);
+}
+
+// ---- live scanning -----------------------------------------------------------
+
+TEST(LiveScanning, AScanThroughThePortGivesItsVerdictListsAndCounters) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase({"C001", "C002", "C003"});
+    h.config(dbConfig(pty.slavePath()) + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    f.chk_start->setChecked(true);
+    pty.write("C001\r\n");
+    ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 1; }));
+    EXPECT_EQ(f.Label14->text(), "1");
+    EXPECT_EQ(f.btn_zongji->text(), "1");
+    EXPECT_EQ(f.edit_rec->text(), "C001\r\n");
+    pty.write("C003\r\n");
+    ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 2; }));
+    EXPECT_EQ(f.LB_shao->item(0)->text(), "2-2");
+    EXPECT_TRUE(f.Timer_shan.isActive());
+    EXPECT_TRUE(f.play_timer.isActive());
+    EXPECT_GE(h.windows.fronts, 1);
+    pty.write("ZZZZ\r\n");
+    ASSERT_TRUE(waitFor([&] { return f.Lb_cuo->count() == 1; }));
+    EXPECT_EQ(f.Label14->text(), "数据库中查不到");
+    EXPECT_EQ(f.btn_piji->text(), "2");
+    ASSERT_TRUE(waitFor([&] { return !f.play_timer.isActive(); }, 2000ms));
+    EXPECT_EQ(h.sound.played.back(), h.dir.folder() + "chong_d.wav");
+    f.btn_zongji->click();
+    EXPECT_EQ(f.btn_zongji->text(), "0");
+    EXPECT_EQ(f.btn_piji->text(), "2");
+}
+
+TEST(LiveScanning, AnUnpluggedScannerTurnsThePortButtonBlack) {
+    auto pty = std::make_unique<Pty>();
+    StationHarness h;
+    h.config(dbConfig(pty->slavePath()));
+    TForm1& f = h.start();
+    ASSERT_TRUE(f.chk_start->isEnabled());
+    pty->closeMaster();
+    ASSERT_TRUE(waitFor([&] { return !f.com31.Connected(); }));
+    EXPECT_EQ(f.btn_comset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    Pty replugged;
+    f.Edit_comnum->setText(QString::fromStdString(replugged.slavePath()));
+    f.btn_comset->click();
+    EXPECT_TRUE(f.com31.Connected());
+    EXPECT_TRUE(f.chk_start->isEnabled());
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
