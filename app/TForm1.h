@@ -86,6 +86,7 @@ public:
     void edit_recClick();
     void ed_prnlieKeyDown(int key);
     void btn_databasesetClick();
+    void btn_txtimportClick();
     void com31RxChar(serial::TCustomComPort& Sender, int Count);
     void Timer_shanTimer();
     void play_timerTimer();

@@ -323,6 +323,102 @@ TEST(DatabaseSetting, ADatabaseWithoutA15ConnectsWithAnEmptyGrid) {
     EXPECT_EQ(f.DataSource1.columnCount(), 0);
 }
 
+// ---- text import -----------------------------------------------------------------
+
+namespace {
+std::vector<std::string> a15Texts(StationHarness& h) {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+    data::Query q(db);
+    q.setText("select tt from a15 order by bh");
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next())
+        out.push_back(q.field(0).asText());
+    return out;
+}
+} // namespace
+
+TEST(TextImportAction, CancelInAnyDialogLeavesTheTablesAlone) {
+    StationHarness h;
+    h.seedDatabase({"KEEP"});
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    test::writeFile(h.dir.file("in.txt"), "NEW\n");
+    const QString file = QString::fromStdString(h.dir.file("in.txt"));
+    h.dialogs.messages.clear();
+    f.btn_txtimport->click(); // open-file dialog cancelled
+    h.dialogs.files = {file};
+    h.dialogs.answers = {app::Dialogs::Answer::Cancel};
+    f.btn_txtimport->click();
+    for (const char* answer : {"请填写", ""}) {
+        h.dialogs.files = {file};
+        h.dialogs.answers = {app::Dialogs::Answer::Yes};
+        h.dialogs.inputs = {answer};
+        f.btn_txtimport->click();
+    }
+    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"KEEP"});
+    EXPECT_TRUE(h.dialogs.messages.isEmpty());
+}
+
+TEST(TextImportAction, ImportsShowsTheTableAndTurnsThePictureButtonBlack) {
+    StationHarness h;
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    TForm1::setCaptionColour(f.btn_picset, app::kGreen);
+    test::writeFile(h.dir.file("in.txt"), "x,L1\r\ny,L2\r\n");
+    h.dialogs.messages.clear();
+    h.dialogs.files = {QString::fromStdString(h.dir.file("in.txt"))};
+    h.dialogs.answers = {app::Dialogs::Answer::Yes};
+    h.dialogs.inputs = {",2"};
+    f.btn_txtimport->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"数据导入成功!"});
+    EXPECT_EQ(a15Texts(h), (std::vector<std::string>{"L1", "L2"}));
+    EXPECT_EQ(f.DataSource1.rowCount(), 2);
+    EXPECT_EQ(f.DBGrid_a15show->columnWidth(0), 45);
+    EXPECT_EQ(f.btn_picset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor is gone";
+}
+
+TEST(TextImportAction, DuplicatesAreReportedAfterSuccessAndShownInTheGrid) {
+    StationHarness h;
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    test::writeFile(h.dir.file("in.txt"), "ABC\nABC\nX\n");
+    h.dialogs.messages.clear();
+    h.dialogs.files = {QString::fromStdString(h.dir.file("in.txt"))};
+    h.dialogs.answers = {app::Dialogs::Answer::Yes};
+    h.dialogs.inputs = {"1"};
+    f.btn_txtimport->click();
+    EXPECT_EQ(h.dialogs.messages, (QStringList{"数据导入成功!", "数据有重复，见数据表格"}));
+    ASSERT_EQ(f.DataSource1.columnCount(), 3);
+    EXPECT_EQ(f.DataSource1.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "ge");
+    EXPECT_EQ(f.DataSource1.data(f.DataSource1.index(0, 1), Qt::DisplayRole).toString(), "2");
+}
+
+TEST(TextImportAction, ABadLineReportsAnErrorAndAnUnreadableFileChangesNothing) {
+    StationHarness h;
+    h.seedDatabase({"KEEP"});
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    h.dialogs.files = {QString::fromStdString(h.dir.file("missing.txt"))};
+    h.dialogs.answers = {app::Dialogs::Answer::Yes};
+    h.dialogs.inputs = {"1"};
+    f.btn_txtimport->click();
+    EXPECT_EQ(h.dialogs.errors.size(), 1) << "the general error report";
+    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"KEEP"});
+
+    test::writeFile(h.dir.file("in.txt"), "OK\n" + std::string(40, 'x') + "\n");
+    h.dialogs.files = {QString::fromStdString(h.dir.file("in.txt"))};
+    h.dialogs.answers = {app::Dialogs::Answer::Yes};
+    h.dialogs.inputs = {"1"};
+    f.btn_txtimport->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"导入出错."});
+    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"OK"});
+    EXPECT_EQ(f.DataSource1.rowCount(), 1) << "the grid shows the table after a failure too";
+}
+
 // ---- live scanning -----------------------------------------------------------
 
 TEST(LiveScanning, AScanThroughThePortGivesItsVerdictListsAndCounters) {

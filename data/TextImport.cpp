@@ -1,0 +1,246 @@
+#include "data/TextImport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <langinfo.h>
+#endif
+
+namespace vx::data {
+namespace {
+
+// Bytes of the character that starts at p (never past end).
+std::size_t charLength(const unsigned char* p, const unsigned char* end, CodePage cp) {
+    const unsigned char c = *p;
+    std::size_t n = 1;
+    if (cp == CodePage::Gbk && c >= 0x81 && c <= 0xFE)
+        n = 2;
+    else if (cp == CodePage::Utf8 && c >= 0xC0)
+        n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    return std::min<std::size_t>(n, static_cast<std::size_t>(end - p));
+}
+
+bool isBlank(unsigned char c) { return c >= 1 && c <= 32; }
+bool endsField(unsigned char c) { return c <= 32; }
+
+std::optional<long long> wholeNumber(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && s[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    if (i == s.size())
+        return std::nullopt;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9' || v > 100000000000LL)
+            return std::nullopt;
+        v = v * 10 + (s[i] - '0');
+    }
+    return negative ? -v : v;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+CodePage systemCodePage() {
+#if defined(_WIN32)
+    const UINT acp = GetACP();
+    if (acp == 936)
+        return CodePage::Gbk;
+    return acp == 65001 ? CodePage::Utf8 : CodePage::SingleByte;
+#else
+    const char* cs = nl_langinfo(CODESET);
+    if (cs && (std::strcmp(cs, "GBK") == 0 || std::strcmp(cs, "GB18030") == 0 || std::strcmp(cs, "GB2312") == 0))
+        return CodePage::Gbk;
+    return CodePage::Utf8;
+#endif
+}
+
+std::optional<ColumnRule> parseImportAnswer(const std::string& answer) {
+    if (answer.empty() || answer == "请填写")
+        return std::nullopt;
+    ColumnRule rule;
+    if (answer == "1")
+        return rule;
+    const unsigned char first = static_cast<unsigned char>(answer[0]);
+    if (first < '0' || first > '9') {
+        rule.separator = answer[0];
+        rule.column = answer.substr(1);
+    }
+    return rule;
+}
+
+std::vector<std::string> splitFields(std::string_view line, std::optional<char> separator, CodePage cp) {
+    std::vector<std::string> fields;
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* end = p + line.size();
+    auto isSep = [&](const unsigned char* q) {
+        return separator && *q == static_cast<unsigned char>(*separator) && charLength(q, end, cp) == 1;
+    };
+    auto skipBlanks = [&] {
+        while (p < end && isBlank(*p))
+            ++p;
+    };
+    skipBlanks();
+    while (p < end) {
+        std::string field;
+        if (*p == '"') {
+            ++p;
+            while (p < end) {
+                if (*p == '"') {
+                    if (p + 1 < end && p[1] == '"') {
+                        field += '"';
+                        p += 2;
+                        continue;
+                    }
+                    ++p;
+                    break;
+                }
+                const std::size_t n = charLength(p, end, cp);
+                field.append(reinterpret_cast<const char*>(p), n);
+                p += n;
+            }
+        } else {
+            while (p < end && !(charLength(p, end, cp) == 1 && (endsField(*p) || isSep(p)))) {
+                const std::size_t n = charLength(p, end, cp);
+                field.append(reinterpret_cast<const char*>(p), n);
+                p += n;
+            }
+        }
+        fields.push_back(std::move(field));
+        skipBlanks();
+        if (p < end && isSep(p)) {
+            if (p + 1 == end)
+                fields.emplace_back();
+            ++p;
+            skipBlanks();
+        }
+    }
+    return fields;
+}
+
+int LineReader::get() {
+    if (m_pos == m_len) {
+        if (m_end)
+            return EOF;
+        m_len = std::fread(m_buf, 1, sizeof m_buf, m_file);
+        m_pos = 0;
+        if (m_len == 0) {
+            m_error = std::ferror(m_file) != 0;
+            m_end = true;
+            return EOF;
+        }
+    }
+    return static_cast<unsigned char>(m_buf[m_pos++]);
+}
+
+bool LineReader::next(std::string& line) {
+    line.clear();
+    if (m_end && m_pos == m_len)
+        return false;
+    int c = get();
+    if (c == EOF || c == 0) {
+        m_end = true;
+        m_pos = m_len;
+        return false;
+    }
+    for (;; c = get()) {
+        if (c == EOF)
+            return true;
+        if (c == 0) { // the text ends here
+            m_end = true;
+            m_pos = m_len;
+            return true;
+        }
+        if (c == '\n')
+            return true;
+        if (c == '\r') {
+            const int d = get();
+            if (d != '\n' && d != EOF)
+                --m_pos; // CR alone; the byte stays for the next line
+            return true;
+        }
+        line += static_cast<char>(c);
+    }
+}
+
+ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
+                            const ImportStatements& st, const ColumnRule& rule, CodePage cp) {
+    // Everything that can fail without touching the table comes first.
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        throw ImportSourceError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+    connection.open();
+
+    query.close();
+    query.clear();
+    for (const auto& l : st.create)
+        query.add(l);
+    query.execute();
+    query.close();
+
+    ImportResult result;
+    Backend& backend = connection.backend();
+    auto insert = backend.prepare(parseParameters(st.insert));
+    std::optional<long long> column;
+    if (!rule.wholeLine())
+        column = wholeNumber(rule.column);
+
+    LineReader reader(file.get());
+    std::string line;
+    long long lineNumber = 0;
+    backend.beginTransaction();
+    try {
+        while (reader.next(line)) {
+            ++lineNumber;
+            std::string value;
+            if (rule.wholeLine()) {
+                value = line;
+            } else {
+                if (!column)
+                    throw DbError("'" + rule.column + "' is not a valid integer value");
+                const auto fields = splitFields(line, rule.separator, cp);
+                if (*column < 1 || static_cast<std::size_t>(*column) > fields.size())
+                    throw DbError("line " + std::to_string(lineNumber) + " has no field " +
+                                  std::to_string(*column));
+                value = fields[static_cast<std::size_t>(*column - 1)];
+            }
+            insert->bindText(0, value);
+            insert->execute();
+            ++result.lines;
+        }
+        if (reader.failed())
+            throw DbError("Read error in \"" + path + "\"");
+    } catch (const std::exception& e) {
+        // Keep what went before the failing line, as line-by-line inserts did.
+        backend.commit();
+        result.outcome = ImportResult::Outcome::Failed;
+        result.error = e.what();
+        return result;
+    }
+    backend.commit();
+
+    query.close();
+    query.clear();
+    for (const auto& l : st.duplicateCheck)
+        query.add(l);
+    query.execute();
+    query.close();
+    query.clear();
+    query.add(st.duplicateSelect);
+    query.open();
+    if (!query.isEmpty())
+        result.outcome = ImportResult::Outcome::Duplicates;
+    return result;
+}
+
+} // namespace vx::data

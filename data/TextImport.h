@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/Database.h"
+
+namespace vx::data {
+
+// How the characters of a text file are told apart: the split never takes
+// the second byte of a double-byte character for a separator or a blank.
+enum class CodePage { SingleByte, Gbk, Utf8 };
+// The system's code page: GBK (936) on a Chinese Windows, UTF-8 elsewhere.
+CodePage systemCodePage();
+
+// The column rule from the import's input box: whole lines, or field n of
+// lines split at a separator.
+struct ColumnRule {
+    std::optional<char> separator; // none: whole-line mode
+    std::string column;            // the text after the separator; empty: whole lines
+    bool wholeLine() const { return !separator || column.empty(); }
+};
+
+// "请填写" (the preset, also what cancel returns) or an empty answer stops the
+// import: nothing.
+std::optional<ColumnRule> parseImportAnswer(const std::string& answer);
+
+// Splits a line into fields: blanks and control characters end fields as
+// the separator does, double quotes keep blanks and separators (a doubled
+// quote stands for one), a separator at the very end gives an empty field.
+std::vector<std::string> splitFields(std::string_view line, std::optional<char> separator,
+                                     CodePage cp = CodePage::Gbk);
+
+// Reads a text file line by line without holding it whole: a line ends at
+// CR, LF or CR LF; a break at the very end gives no further line; a NUL byte
+// ends the text. Bytes are kept as they are.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* file) : m_file(file) {}
+    bool next(std::string& line);
+    bool failed() const { return m_error; }
+
+private:
+    int get();
+    std::FILE* m_file;
+    char m_buf[1 << 16];
+    std::size_t m_pos = 0, m_len = 0;
+    bool m_end = false, m_error = false;
+};
+
+// The statements of one import, for the table being filled; the caller takes
+// them from the record-table catalogue.
+struct ImportStatements {
+    std::vector<std::string> create;         // re-create the table
+    std::string insert;                      // one text, parameter :a
+    std::vector<std::string> duplicateCheck; // rebuild #a13
+    std::string duplicateSelect;             // the rows of #a13
+};
+
+struct ImportResult {
+    enum class Outcome { Imported, Duplicates, Failed };
+    Outcome outcome = Outcome::Imported;
+    long long lines = 0; // records inserted
+    std::string error;   // why a line failed
+};
+
+class ImportSourceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Imports the file into the table, one record per line, in file order.
+// The file is opened and the connection opened before the table is
+// re-created, so a file that cannot be read changes nothing (that raises
+// ImportSourceError or DbError). All lines go in one transaction through one
+// prepared insert; a line that fails ends the import with the records before
+// it committed and no duplicate check. On success the duplicate check runs
+// on query, and with duplicates query is left open on the rows of #a13.
+ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
+                            const ImportStatements& statements, const ColumnRule& rule,
+                            CodePage cp = systemCodePage());
+
+} // namespace vx::data
