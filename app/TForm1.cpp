@@ -12,7 +12,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTableView>
+#include <QTextStream>
+
+#include <chrono>
 
 #include "app/FormLayout.h"
 #include "app/JpegImage.h"
@@ -76,6 +80,12 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     com31.OnRxChar = [this](serial::TCustomComPort& sender, int count) { com31RxChar(sender, count); };
     com31.OnDeviceLost = [this](serial::TCustomComPort&) { onDeviceLost(); };
     connectHandlers();
+
+    m_probePath = qEnvironmentVariable("VEXORA_UI_PROBE");
+    if (!m_probePath.isEmpty()) {
+        connect(&m_probeTimer, &QTimer::timeout, this, [this] { writeProbe(); });
+        m_probeTimer.start(50);
+    }
 }
 
 TForm1::~TForm1() {
@@ -530,6 +540,49 @@ void TForm1::renderScan() {
         Timer_shan.start();
     if (station.alarm.enabled() && !play_timer.isActive())
         play_timer.start();
+    writeProbe();
+}
+
+void TForm1::writeProbe() {
+    if (m_probePath.isEmpty())
+        return;
+    auto items = [](QListWidget* w) {
+        QStringList l;
+        for (int i = 0; i < w->count(); ++i)
+            l << QString(w->item(i)->text()).replace("\r", "\\r").replace("\n", "\\n");
+        return l.join('|');
+    };
+    auto colour = [](QPushButton* b) {
+        const QColor c = b->palette().color(QPalette::ButtonText);
+        return c == kGreen ? "green" : c == kBlack ? "black" : "default";
+    };
+    QString state;
+    QTextStream out(&state);
+    out << "Label14=" << Label14->text() << "\n"
+        << "edit_rec=" << QString(edit_rec->text()).replace("\r", "\\r").replace("\n", "\\n") << "\n"
+        << "edit_recstr=" << edit_recstr->text() << "\n"
+        << "Lb_cuo=" << items(Lb_cuo) << "\n"
+        << "LB_chong=" << items(LB_chong) << "\n"
+        << "LB_shao=" << items(LB_shao) << "\n"
+        << "LB_rec=" << items(LB_rec) << "\n"
+        << "btn_zongji=" << btn_zongji->text() << "\n"
+        << "btn_piji=" << btn_piji->text() << "\n"
+        << "btn_comset=" << colour(btn_comset) << "\n"
+        << "btn_databaseset=" << colour(btn_databaseset) << "\n"
+        << "chk_start_enabled=" << int(chk_start->isEnabled()) << "\n"
+        << "chk_start_checked=" << int(chk_start->isChecked()) << "\n";
+    if (state == m_lastProbe)
+        return;
+    m_lastProbe = state;
+    QSaveFile f(m_probePath);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    f.write(QString("seq=%1\nnanos=%2\n")
+                .arg(++m_probeSeq)
+                .arg(std::chrono::steady_clock::now().time_since_epoch().count())
+                .toUtf8());
+    f.write(state.toUtf8());
+    f.commit();
 }
 
 void TForm1::renderFlash() {

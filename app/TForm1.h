@@ -117,6 +117,9 @@ private:
     void renderList(QListWidget* w, const scan::ResultList& list);
     void renderFlash();
     void onDeviceLost();
+    // With $VEXORA_UI_PROBE set, what the window shows is written to that
+    // file after every change, for the end-to-end test and latency bench.
+    void writeProbe();
     IniFile settings() const;
     static QString text(const std::string& bytes);
     static std::string bytes(const QString& text);
@@ -127,6 +130,10 @@ private:
     std::string m_lastPrinted = "0";
     std::string m_templatePath;
     std::string m_portName;
+    QString m_probePath;
+    QString m_lastProbe;
+    unsigned m_probeSeq = 0;
+    QTimer m_probeTimer;
 };
 
 } // namespace vx::app

@@ -12,7 +12,7 @@ PKGS=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 libsqliteodbc tdsodbc unixodbc
-  xvfb xauth x11-utils xdotool
+  xvfb xauth x11-utils x11-apps xdotool netpbm
   g++-mingw-w64-x86-64
   # runtime: CJK captions, sounds for the demo station, JPEG plugin
   fonts-wqy-microhei qt6-image-formats-plugins libqt6multimedia6

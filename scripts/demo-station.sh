@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sets up a demo station in the folder given (default: demo-station/ in the
+# repository): the station's executable with its help and sounds, its own
+# config.ini naming an embedded SQLite database and the simulated scanner,
+# and a table of sample labels loaded through the station's own text import.
+# The build must exist (scripts/build.sh).
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+folder="${1:-$repo/demo-station}"
+bin="$repo/build/bin"
+labels="${VEXORA_DEMO_LABELS:-300}"
+
+mkdir -p "$folder"
+folder="$(cd "$folder" && pwd)"
+# The station reads config.ini beside its executable, so the demo gets its
+# own copy of the executable and never touches another installation's file.
+cp -f "$bin/vexora" "$bin/help.txt" "$folder/"
+cp -f "$bin"/[0-9].wav "$bin/chong_d.wav" "$folder/" 2>/dev/null || true
+
+cat > "$folder/config.ini" <<INI
+[Database]
+servername=station.db
+dataname=
+username=sa
+mm=
+[com]
+num=$folder/scanner
+[STR]
+strstart=1
+strnum=8
+[print]
+lienum=1
+lastnum=0
+btfile=
+INI
+chmod 600 "$folder/config.ini"
+
+# Sample labels VX000001 … and a few scans to try: good ones, a duplicate,
+# a skipped number, a wrong length and an unknown code.
+: > "$folder/labels.txt"
+for i in $(seq 1 "$labels"); do printf 'VX%06d\r\n' "$i" >> "$folder/labels.txt"; done
+rm -f "$folder/station.db" "$folder/station.db-wal" "$folder/station.db-shm"
+"$bin/vexora-import" "$folder" "$folder/labels.txt" 1 a15 >/dev/null
+printf '%s\n' VX000001 VX000002 VX000003 VX000002 VX000006 VX12 XX000009 > "$folder/try-these-scans.txt"
+echo "$folder"

@@ -1,0 +1,248 @@
+// Scanner simulator: a pseudo-terminal that behaves like a barcode scanner on
+// a serial port. The station opens the device it prints (or the fixed path
+// given with --link); every line read from standard input or a file is sent
+// as one scan, followed by the chosen suffix.
+//
+// Lines starting with '!' are commands, not scans:
+//   !unplug   hang up the device, as pulling the scanner's USB plug does
+//   !replug   create a new device (and re-point --link at it)
+//   !pause N  wait N ms
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct Options {
+    std::string link;
+    std::string suffix = "\r";
+    int chunk = 0;       // bytes per write; 0: the whole scan at once
+    int chunkDelay = 5;  // ms between chunks
+    int pause = 0;       // ms after each scan
+    std::string file;    // scans from this file instead of standard input
+    bool quiet = false;
+};
+
+void usage() {
+    std::puts(
+        "usage: vexora-scanner-sim [options]\n"
+        "\n"
+        "Simulates a barcode scanner on a serial port: opens a pseudo-terminal,\n"
+        "prints the device the station should open, and sends one scan per line\n"
+        "read from standard input (or --file).\n"
+        "\n"
+        "  --link PATH        also make PATH a symbolic link to the device, so the\n"
+        "                     station can keep one port name across restarts\n"
+        "  --suffix S         what the scanner sends after each code:\n"
+        "                     none, cr (default), lf or crlf\n"
+        "  --chunk N          send each scan in pieces of N bytes ...\n"
+        "  --chunk-delay MS   ... with MS milliseconds between pieces (default 5)\n"
+        "  --pause MS         wait MS milliseconds after each scan (default 0)\n"
+        "  --file F           read the scans from file F, one per line\n"
+        "  --quiet            do not echo what is sent\n"
+        "  --help             this text\n"
+        "\n"
+        "Lines starting with '!' are commands: '!unplug' hangs the device up like\n"
+        "a pulled USB plug, '!replug' creates a new device (and re-points --link),\n"
+        "'!pause N' waits N ms.");
+}
+
+class Device {
+public:
+    explicit Device(std::string link) : m_link(std::move(link)) {}
+    ~Device() { unplug(); }
+
+    bool plug() {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+            return false;
+        m_path = ptsname(m_master);
+        // Raw line discipline from the start: no echo, no CR/LF translation.
+        int s = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+        if (s >= 0) {
+            termios t{};
+            tcgetattr(s, &t);
+            cfmakeraw(&t);
+            tcsetattr(s, TCSANOW, &t);
+            ::close(s);
+        }
+        if (!m_link.empty()) {
+            const std::string tmp = m_link + ".new";
+            ::unlink(tmp.c_str());
+            if (::symlink(m_path.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), m_link.c_str()) != 0) {
+                std::perror("link");
+                return false;
+            }
+        }
+        std::printf("device: %s\n", m_path.c_str());
+        if (!m_link.empty())
+            std::printf("link: %s\n", m_link.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+
+    void unplug() {
+        if (m_master >= 0) {
+            ::close(m_master);
+            m_master = -1;
+            std::printf("unplugged\n");
+            std::fflush(stdout);
+        }
+    }
+
+    bool send(const std::string& bytes) {
+        if (m_master < 0)
+            return false;
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+            if (n < 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // The station never writes, but drain anything that comes so the pty
+    // never blocks.
+    void drain() {
+        if (m_master < 0)
+            return;
+        char buf[256];
+        int flags = fcntl(m_master, F_GETFL);
+        fcntl(m_master, F_SETFL, flags | O_NONBLOCK);
+        while (::read(m_master, buf, sizeof buf) > 0) {
+        }
+        fcntl(m_master, F_SETFL, flags);
+    }
+
+private:
+    std::string m_link;
+    std::string m_path;
+    int m_master = -1;
+};
+
+void sleepMs(int ms) {
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+volatile sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            usage();
+            return 0;
+        } else if (a == "--link") {
+            o.link = value();
+        } else if (a == "--suffix") {
+            const std::string s = value();
+            if (s == "none")
+                o.suffix = "";
+            else if (s == "cr")
+                o.suffix = "\r";
+            else if (s == "lf")
+                o.suffix = "\n";
+            else if (s == "crlf")
+                o.suffix = "\r\n";
+            else {
+                std::fprintf(stderr, "unknown suffix %s\n", s.c_str());
+                return 2;
+            }
+        } else if (a == "--chunk") {
+            o.chunk = std::atoi(value().c_str());
+        } else if (a == "--chunk-delay") {
+            o.chunkDelay = std::atoi(value().c_str());
+        } else if (a == "--pause") {
+            o.pause = std::atoi(value().c_str());
+        } else if (a == "--file") {
+            o.file = value();
+        } else if (a == "--quiet") {
+            o.quiet = true;
+        } else {
+            std::fprintf(stderr, "unknown option %s (see --help)\n", a.c_str());
+            return 2;
+        }
+    }
+    signal(SIGINT, onSignal);
+    signal(SIGTERM, onSignal);
+    signal(SIGPIPE, SIG_IGN);
+
+    Device device(o.link);
+    if (!device.plug()) {
+        std::perror("cannot create the scanner device");
+        return 1;
+    }
+    std::ifstream file;
+    if (!o.file.empty()) {
+        file.open(o.file, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "cannot read %s\n", o.file.c_str());
+            return 1;
+        }
+    }
+    std::istream& in = o.file.empty() ? std::cin : file;
+    std::string line;
+    while (!g_stop && std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        device.drain();
+        if (line == "!unplug") {
+            device.unplug();
+            continue;
+        }
+        if (line == "!replug") {
+            device.unplug();
+            if (!device.plug())
+                return 1;
+            continue;
+        }
+        if (line.rfind("!pause ", 0) == 0) {
+            sleepMs(std::atoi(line.c_str() + 7));
+            continue;
+        }
+        const std::string scan = line + o.suffix;
+        const std::size_t step = o.chunk > 0 ? static_cast<std::size_t>(o.chunk) : scan.size();
+        bool ok = true;
+        for (std::size_t at = 0; ok && at < scan.size(); at += step) {
+            if (at > 0)
+                sleepMs(o.chunkDelay);
+            ok = device.send(scan.substr(at, step));
+        }
+        if (!o.quiet) {
+            std::printf(ok ? "sent: %s\n" : "not sent (unplugged): %s\n", line.c_str());
+            std::fflush(stdout);
+        }
+        sleepMs(o.pause);
+    }
+    // Keep the device until interrupted when reading a file, so the station
+    // does not see an unplug the moment the scans run out.
+    if (!o.file.empty())
+        while (!g_stop)
+            sleepMs(100);
+    return 0;
+}
