@@ -182,7 +182,7 @@ TEST_F(SerialPort, ScansApartArriveAsSeparateEvents) {
     port.setPort(pty.slavePath());
     port.OpenPort();
     pty.write("FIRST");
-    std::this_thread::sleep_for(200ms);
+    pumpFor(200ms); // the UI thread stays responsive between scans
     pty.write("SECOND");
     ASSERT_TRUE(pumpUntil([&] { return rx.scans.size() == 2; }));
     EXPECT_EQ(rx.scans, (std::vector<std::string>{"FIRST", "SECOND"}));
