@@ -20,13 +20,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # The station opens the scanner at start-up, so it starts once the simulated
-# device exists; the simulator then reads scans from this terminal.
-(
-  while [ ! -e "$link" ]; do sleep 0.1; done
-  cd "$folder" && exec "${run[@]}" ./vexora
-) &
+# device exists; the simulator then reads scans from this terminal. The
+# station runs in a session of its own so that ending the demo ends all of
+# it (xvfb-run's X server included).
+setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && shift 2 && exec "$@" ./vexora' \
+  _ "$link" "$folder" "${run[@]}" &
 station=$!
-trap 'kill $station 2>/dev/null || true' EXIT
+trap 'kill -- -"$station" 2>/dev/null || true' EXIT
 
 cat <<MSG
 
@@ -35,8 +35,8 @@ Vexora demo station in $folder
   2. Type a code here and press Enter to scan it, e.g. VX000001.
      Sample scans: $folder/try-these-scans.txt
      "!unplug" pulls the scanner, "!replug" plugs it back (then press "保存COM口").
-  Ctrl-D or Ctrl-C ends the simulator.
+  Ctrl-D or Ctrl-C ends the simulator and the demo.
 
 MSG
+# Ending the simulator ends the demo: the trap closes the station too.
 "$repo/build/bin/vexora-scanner-sim" --link "$link" --suffix cr
-wait $station
