@@ -89,9 +89,16 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
 }
 
 TForm1::~TForm1() {
-    serial::UiSync::instance().setWaker({});
+    // The port outlives the widgets (it is the first member); a batch still
+    // in flight when it closes must not reach them.
     com31.OnRxChar = nullptr;
     com31.OnDeviceLost = nullptr;
+    try {
+        com31.ClosePort();
+    } catch (const std::exception&) {
+        // the device is closed by the component's destructor regardless
+    }
+    serial::UiSync::instance().setWaker({});
 }
 
 void TForm1::bindControls() {

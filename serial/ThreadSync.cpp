@@ -32,15 +32,7 @@ void UiSync::runOnUi(std::function<void()> fn) {
     auto call = std::make_shared<Call>();
     call->fn = std::move(fn);
     call->waited = true;
-    std::function<void()> waker;
-    {
-        std::lock_guard lock(m_mutex);
-        m_queue.push_back(call);
-        waker = m_waker;
-    }
-    m_cv.notify_all();
-    if (waker)
-        waker();
+    enqueue(call);
     std::unique_lock lock(m_mutex);
     m_doneCv.wait(lock, [&] { return call->done; });
     if (call->error)
@@ -50,6 +42,10 @@ void UiSync::runOnUi(std::function<void()> fn) {
 void UiSync::postToUi(std::function<void()> fn) {
     auto call = std::make_shared<Call>();
     call->fn = std::move(fn);
+    enqueue(call);
+}
+
+void UiSync::enqueue(const std::shared_ptr<Call>& call) {
     std::function<void()> waker;
     {
         std::lock_guard lock(m_mutex);
@@ -58,7 +54,7 @@ void UiSync::postToUi(std::function<void()> fn) {
     }
     m_cv.notify_all();
     if (waker)
-        waker();
+        waker(); // outside the lock: it may post to another thread's queue
 }
 
 int UiSync::drain() {

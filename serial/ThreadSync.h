@@ -46,6 +46,8 @@ public:
 
 private:
     UiSync();
+    struct Call;
+    void enqueue(const std::shared_ptr<Call>& call);
     struct Call {
         std::function<void()> fn;
         bool waited = false;

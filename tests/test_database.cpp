@@ -10,14 +10,12 @@ using vx::test::TempDir;
 
 // The same behaviour through every transport: embedded SQLite, ODBC to
 // SQLite, and SQL Server when one is configured.
-class DatabaseLayer : public ::testing::TestWithParam<std::string> {
+class DatabaseLayer : public vx::test::BackendTest {
 protected:
     void SetUp() override {
-        std::string why;
-        auto backend = vx::test::openBackend(GetParam(), dir.path(), why);
-        if (!backend)
-            GTEST_SKIP() << why;
-        db.openWith(std::move(backend));
+        BackendTest::SetUp();
+        if (IsSkipped())
+            return;
         q.setText(db.dialect() == Dialect::TSql
                       ? "if object_id('t1') is not null drop table t1\r\n"
                         "create table t1(id int identity(1,1) primary key, tt varchar(30), b bit default 0)"
@@ -32,8 +30,6 @@ protected:
         q.execute();
     }
 
-    TempDir dir;
-    Connection db;
     Query q{db};
 };
 

@@ -9,14 +9,12 @@ using namespace vx::data;
 using namespace vx::scan;
 namespace RT = vx::scan::RecordTable;
 
-class RecordTableTest : public ::testing::TestWithParam<std::string> {
+class RecordTableTest : public vx::test::BackendTest {
 protected:
     void SetUp() override {
-        std::string why;
-        auto backend = vx::test::openBackend(GetParam(), dir.path(), why);
-        if (!backend)
-            GTEST_SKIP() << why;
-        db.openWith(std::move(backend));
+        BackendTest::SetUp();
+        if (IsSkipped())
+            return;
         d = db.dialect();
         run({"drop table if exists a14"}, true);
     }
@@ -59,8 +57,6 @@ protected:
         return q.isEmpty() ? "" : q.fieldByName("bh").asText();
     }
 
-    vx::test::TempDir dir;
-    Connection db;
     Query q{db};
     Dialect d = Dialect::Sqlite;
 };

@@ -106,14 +106,12 @@ TEST(LineReading, EndsLinesAtCrLfOrCrLfAndStopsAtNul) {
 
 // ---- importing into a table -------------------------------------------------------------
 
-class TextImport : public ::testing::TestWithParam<std::string> {
+class TextImport : public vx::test::BackendTest {
 protected:
     void SetUp() override {
-        std::string why;
-        auto backend = vx::test::openBackend(GetParam(), dir.path(), why);
-        if (!backend)
-            GTEST_SKIP() << why;
-        db.openWith(std::move(backend));
+        BackendTest::SetUp();
+        if (IsSkipped())
+            return;
     }
     ImportResult run(const std::string& bytes, const std::string& answer = "1", const std::string& table = "a15") {
         writeFile(dir.file("labels.txt"), bytes);
@@ -132,8 +130,6 @@ protected:
         return out;
     }
 
-    vx::test::TempDir dir;
-    Connection db;
     Query q{db};
 };
 

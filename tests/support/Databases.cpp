@@ -27,4 +27,12 @@ std::unique_ptr<data::Backend> openBackend(const std::string& kind, const std::s
     return nullptr;
 }
 
+void BackendTest::SetUp() {
+    std::string why;
+    auto backend = openBackend(GetParam(), dir.path(), why);
+    if (!backend)
+        GTEST_SKIP() << why;
+    db.openWith(std::move(backend));
+}
+
 } // namespace vx::test

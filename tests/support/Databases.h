@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "data/Backend.h"
+#include "data/Database.h"
+#include "tests/support/TempDir.h"
 
 namespace vx::test {
 
@@ -20,5 +24,15 @@ std::vector<std::string> backendKinds();
 // Returns null (with the reason in why) when the kind is unavailable here.
 std::unique_ptr<data::Backend> openBackend(const std::string& kind, const std::string& dir,
                                            std::string& why);
+
+// A test run once per back end kind, with the connection open on it (or
+// skipped where the kind is not available). Derived fixtures that add a
+// SetUp call this one first and return when IsSkipped().
+class BackendTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override;
+    TempDir dir;
+    data::Connection db;
+};
 
 } // namespace vx::test
