@@ -234,6 +234,16 @@ TEST(PortSetting, ABusyOrMissingPortIsStoredAndTurnsTheButtonBlack) {
     EXPECT_NE(h.ini().find("num=" + pty.slavePath()), std::string::npos);
 }
 
+TEST(PortSetting, TheNameIsStoredAsTypedOnPosixWhereDevicePathsKeepTheirCase) {
+    StationHarness h;
+    TForm1& f = h.start();
+    h.dialogs.messages.clear();
+    f.btn_comset->click(); // the initial text "com3"
+    EXPECT_EQ(h.dialogs.messages, QStringList{"条码枪没插或者com3设置错误！"});
+    EXPECT_NE(h.ini().find("num=com3"), std::string::npos);
+    EXPECT_EQ(f.com31.Port(), "com3");
+}
+
 TEST(FieldSetting, SaveStoresAndAppliesTheTextsAsTyped) {
     StationHarness h;
     TForm1& f = h.start();
