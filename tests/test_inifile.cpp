@@ -104,6 +104,18 @@ TEST(IniFileWrite, FailedWriteRaisesUnableToWriteAndLeavesTheFileWhole) {
     EXPECT_EQ(readFile(path), "[print]\r\nlastnum=7\r\n");
 }
 
+TEST(IniFileWrite, AWriteThatCannotCompleteLeavesTheOldFileWhole) {
+    // Works as root too: the temporary file cannot be created because a
+    // folder stands in its place.
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, "[print]\r\nlastnum=7\r\n");
+    ASSERT_EQ(::mkdir((path + ".tmp").c_str(), 0700), 0);
+    EXPECT_THROW(IniFile(path).writeString("print", "lastnum", "8"), IniWriteError);
+    EXPECT_EQ(readFile(path), "[print]\r\nlastnum=7\r\n");
+    EXPECT_EQ(IniFile(path).readString("print", "lastnum", ""), "7");
+}
+
 TEST(IniFileWrite, MissingFolderRaisesUnableToWrite) {
     // Works as root too: the folder does not exist at all.
     TempDir dir;
