@@ -188,6 +188,24 @@ TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {
     EXPECT_FALSE(dataButtonsEnabled(f));
 }
 
+TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpen) {
+    StationHarness h;
+    {
+        // A view named a15 is no table: the creation batch cannot replace it.
+        data::Connection db;
+        db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+        data::Query q(db);
+        q.setText("create view a15 as select 1 as bh");
+        q.execute();
+    }
+    h.config(dbConfig());
+    TForm1& f = h.start();
+    EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
+    EXPECT_TRUE(f.ADO1.connected());
+    EXPECT_TRUE(dataButtonsEnabled(f));
+    EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
+}
+
 // ---- port and field settings ---------------------------------------------------
 
 TEST(PortSetting, ASuccessfulSaveStoresOpensAndEnablesComparisonWithTheDatabase) {
