@@ -519,14 +519,26 @@ void TForm1::play_timerTimer() {
         play_timer.stop();
 }
 
+namespace {
+// A list entry on one line: control bytes of a scan (CR, LF …) are shown as
+// their control pictures (␍ ␊) instead of breaking the entry.
+QString listEntry(const std::string& bytes) {
+    QString t = QString::fromLocal8Bit(bytes.data(), static_cast<int>(bytes.size()));
+    for (QChar& c : t)
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+    return t;
+}
+} // namespace
+
 void TForm1::renderList(QListWidget* w, const scan::ResultList& list) {
     const auto& items = list.items();
     if (static_cast<std::size_t>(w->count()) + 1 == items.size()) {
-        w->addItem(text(items.back()));
+        w->addItem(listEntry(items.back()));
     } else if (static_cast<std::size_t>(w->count()) != items.size()) {
         w->clear();
         for (const auto& i : items)
-            w->addItem(text(i));
+            w->addItem(listEntry(i));
     }
     if (w->count() > 0)
         w->scrollToItem(w->item(list.topIndex()), QAbstractItemView::PositionAtTop);
@@ -556,7 +568,7 @@ void TForm1::writeProbe() {
     auto items = [](QListWidget* w) {
         QStringList l;
         for (int i = 0; i < w->count(); ++i)
-            l << QString(w->item(i)->text()).replace("\r", "\\r").replace("\n", "\\n");
+            l << w->item(i)->text();
         return l.join('|');
     };
     auto colour = [](QPushButton* b) {

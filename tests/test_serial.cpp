@@ -85,6 +85,19 @@ TEST_F(SerialPort, MissingDeviceRaisesCodeOneWithTheSystemErrorAndHoldsNothing) 
     EXPECT_NO_THROW(port.OpenPort()) << "a failed open must leave nothing held";
 }
 
+TEST_F(SerialPort, ABareNameIsLookedUpInDevAndANonTerminalIsRefused) {
+    port.setPort("null"); // /dev/null: found, but it is no serial line
+    try {
+        port.OpenPort();
+        FAIL() << "opened /dev/null as a port";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.MessageCode, 1);
+        EXPECT_EQ(e.SystemErrorCode, ENOTTY);
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(portNameFromOperator("ttyUSB0"), "ttyUSB0") << "POSIX names keep their case";
+}
+
 TEST_F(SerialPort, ASecondOpenOfTheSameDeviceFailsWhileTheFirstHoldsIt) {
     port.setPort(pty.slavePath());
     port.OpenPort();
