@@ -8,10 +8,16 @@ bash scripts/install-deps.sh
 bash scripts/build.sh --windows-check
 
 cd build
-# GUI tests run offscreen (set per test); the end-to-end test needs a real X
-# server, so the whole run goes under Xvfb when it is available.
-if command -v xvfb-run >/dev/null 2>&1; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2
-else
-  ctest --output-on-failure -j2
+# GUI tests run offscreen (set per test); the end-to-end, screenshot and
+# window tests need a real X server: a private Xvfb on a display it picks
+# itself, so a stale display left by anything else cannot get in the way.
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
+  displayfile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill "$xvfb" 2>/dev/null || true; rm -f "$displayfile"' EXIT
+  for _ in $(seq 1 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$displayfile")"
+  echo "Testing on Xvfb display $DISPLAY"
 fi
+ctest --output-on-failure -j2
