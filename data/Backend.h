@@ -27,6 +27,12 @@ public:
     // index: 0-based position of the marker in the statement.
     virtual void bindText(int index, const std::string& bytes) = 0;
     virtual void execute() = 0;
+    // Runs a statement with one marker once per value, in order. Where
+    // sendsArrays(), the values go to the database as one array and a
+    // failure leaves it open which of them took effect; otherwise they run
+    // one by one and a failure leaves the rows before it done.
+    virtual void executeEach(const std::vector<std::string>& values);
+    virtual bool sendsArrays() const { return false; }
 };
 
 using ParamValues = std::vector<std::optional<std::string>>;

@@ -16,6 +16,13 @@ bool sameName(std::string_view a, std::string_view b) {
 
 } // namespace
 
+void PreparedStatement::executeEach(const std::vector<std::string>& values) {
+    for (const std::string& v : values) {
+        bindText(0, v);
+        execute();
+    }
+}
+
 Connection::Connection() = default;
 
 Connection::~Connection() { close(); }

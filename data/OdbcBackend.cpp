@@ -8,6 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "data/Backend.h"
@@ -169,7 +170,65 @@ public:
         SQLFreeStmt(m_st.get(), SQL_CLOSE);
     }
 
+    // Sends the values as one parameter array: one round trip to the server
+    // instead of one per value.
+    void executeEach(const std::vector<std::string>& values) override {
+        if (values.size() < 2 || m_texts.size() != 1 || !m_arrays) {
+            PreparedStatement::executeEach(values);
+            return;
+        }
+        const SQLHSTMT h = m_st.get();
+        std::size_t width = 1;
+        for (const auto& v : values)
+            width = std::max(width, v.size());
+        ++width; // room for the terminator some drivers write
+        std::vector<char> buffer(values.size() * width);
+        std::vector<SQLLEN> lengths(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            std::memcpy(&buffer[i * width], values[i].data(), values[i].size());
+            lengths[i] = static_cast<SQLLEN>(values[i].size());
+        }
+        std::vector<SQLUSMALLINT> status(values.size(), SQL_PARAM_UNUSED);
+        SQLULEN processed = 0;
+        SQLSetStmtAttr(h, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+        if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE,
+                                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(values.size())), 0))) {
+            m_arrays = false; // the driver takes one row at a time
+            PreparedStatement::executeEach(values);
+            return;
+        }
+        SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+        auto reset = [&] {
+            SQLFreeStmt(h, SQL_CLOSE);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+        };
+        std::string error;
+        SQLRETURN rc = SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, width - 1, 0,
+                                        buffer.data(), static_cast<SQLLEN>(width), lengths.data());
+        if (SQL_SUCCEEDED(rc))
+            rc = SQLExecute(h);
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            error = diagnostics(SQL_HANDLE_STMT, h);
+        // Later rows report through the further results of the batch.
+        for (SQLRETURN more; error.empty() && (more = SQLMoreResults(h)) != SQL_NO_DATA;) {
+            if (!SQL_SUCCEEDED(more))
+                error = diagnostics(SQL_HANDLE_STMT, h);
+        }
+        for (std::size_t i = 0; error.empty() && i < processed && i < status.size(); ++i)
+            if (status[i] == SQL_PARAM_ERROR)
+                error = "row " + std::to_string(i + 1) + " of the batch failed";
+        reset();
+        if (!error.empty())
+            throw DbError(error);
+    }
+
+    bool sendsArrays() const override { return m_arrays; }
+
 private:
+    bool m_arrays = true;
     Stmt m_st;
     std::vector<std::string> m_texts;
     std::vector<SQLLEN> m_lengths;

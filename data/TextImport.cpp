@@ -173,12 +173,37 @@ bool LineReader::next(std::string& line) {
     }
 }
 
+namespace {
+
+constexpr std::size_t kBatchRows = 512;
+
+// The value a line gives under the column rule; raises for a line that has
+// no such field.
+std::string valueOf(const std::string& line, long long lineNumber, const ColumnRule& rule,
+                    const std::optional<long long>& column, CodePage cp) {
+    if (rule.wholeLine())
+        return line;
+    if (!column)
+        throw DbError("'" + rule.column + "' is not a valid integer value");
+    const auto fields = splitFields(line, rule.separator, cp);
+    if (*column < 1 || static_cast<std::size_t>(*column) > fields.size())
+        throw DbError("line " + std::to_string(lineNumber) + " has no field " + std::to_string(*column));
+    return fields[static_cast<std::size_t>(*column - 1)];
+}
+
+std::FILE* openSource(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw ImportSourceError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+    return f;
+}
+
+} // namespace
+
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
                             const ImportStatements& st, const ColumnRule& rule, CodePage cp) {
     // Everything that can fail without touching the table comes first.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        throw ImportSourceError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+    std::unique_ptr<std::FILE, FileCloser> file(openSource(path));
     connection.open();
 
     query.close();
@@ -195,33 +220,85 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     if (!rule.wholeLine())
         column = wholeNumber(rule.column);
 
+    // Lines go in batches through the prepared insert, all in one
+    // transaction. A failure keeps the records before the failing line, as
+    // inserting line by line always did.
+    std::vector<std::string> pending;
+    bool sentAsArray = false;
+    auto flush = [&] {
+        sentAsArray = insert->sendsArrays();
+        if (sentAsArray) {
+            insert->executeEach(pending);
+            result.lines += static_cast<long long>(pending.size());
+        } else {
+            for (const std::string& v : pending) {
+                insert->bindText(0, v);
+                insert->execute();
+                ++result.lines;
+            }
+        }
+        pending.clear();
+    };
+    // After a failed array insert nobody knows which of its rows took
+    // effect: start again and insert up to lastLine one line at a time.
+    auto replay = [&](long long lastLine, const std::string& firstError) {
+        backend.rollback();
+        backend.beginTransaction();
+        result.lines = 0;
+        std::unique_ptr<std::FILE, FileCloser> again(openSource(path));
+        LineReader reader(again.get());
+        std::string line;
+        for (long long n = 1; n <= lastLine && reader.next(line); ++n) {
+            try {
+                insert->bindText(0, valueOf(line, n, rule, column, cp));
+                insert->execute();
+            } catch (const std::exception& e) {
+                result.error = e.what();
+                return;
+            }
+            ++result.lines;
+        }
+        result.error = firstError;
+    };
+
     LineReader reader(file.get());
     std::string line;
     long long lineNumber = 0;
     backend.beginTransaction();
     try {
-        while (reader.next(line)) {
-            ++lineNumber;
-            std::string value;
-            if (rule.wholeLine()) {
-                value = line;
-            } else {
-                if (!column)
-                    throw DbError("'" + rule.column + "' is not a valid integer value");
-                const auto fields = splitFields(line, rule.separator, cp);
-                if (*column < 1 || static_cast<std::size_t>(*column) > fields.size())
-                    throw DbError("line " + std::to_string(lineNumber) + " has no field " +
-                                  std::to_string(*column));
-                value = fields[static_cast<std::size_t>(*column - 1)];
+        for (;;) {
+            const bool more = reader.next(line);
+            if (more)
+                ++lineNumber;
+            std::optional<std::string> lineError;
+            if (more) {
+                try {
+                    pending.push_back(valueOf(line, lineNumber, rule, column, cp));
+                } catch (const DbError& e) {
+                    lineError = e.what();
+                }
             }
-            insert->bindText(0, value);
-            insert->execute();
-            ++result.lines;
+            if (!more || lineError || pending.size() == kBatchRows) {
+                try {
+                    flush();
+                } catch (const std::exception& e) {
+                    if (!sentAsArray)
+                        throw;
+                    replay(lineNumber - (lineError ? 1 : 0), e.what());
+                    backend.commit();
+                    result.outcome = ImportResult::Outcome::Failed;
+                    return result;
+                }
+            }
+            if (lineError)
+                throw DbError(*lineError);
+            if (!more)
+                break;
         }
         if (reader.failed())
             throw DbError("Read error in \"" + path + "\"");
     } catch (const std::exception& e) {
-        // Keep what went before the failing line, as line-by-line inserts did.
+        // Keep what went before the failing line.
         backend.commit();
         result.outcome = ImportResult::Outcome::Failed;
         result.error = e.what();

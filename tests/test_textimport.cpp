@@ -170,6 +170,20 @@ TEST_P(TextImport, ATextLongerThanTheColumnEndsTheImportKeepingWhatWentBefore) {
     EXPECT_EQ(rows(), std::vector<std::string>{"1:OK1"});
 }
 
+TEST_P(TextImport, AFailureDeepInALongFileKeepsExactlyTheLinesBeforeIt) {
+    std::string text;
+    for (int i = 1; i <= 1500; ++i)
+        text += (i == 700 ? std::string(31, 'x') : "L" + std::to_string(i)) + "\r\n";
+    auto r = run(text);
+    EXPECT_EQ(r.outcome, ImportResult::Outcome::Failed);
+    EXPECT_EQ(r.lines, 699);
+    const auto stored = rows();
+    ASSERT_EQ(stored.size(), 699u);
+    EXPECT_EQ(stored.front(), "1:L1");
+    EXPECT_EQ(stored.back(), "699:L699");
+    EXPECT_EQ(run(text.substr(0, text.find("xxx"))).lines, 699) << "and without the bad line all goes in";
+}
+
 TEST_P(TextImport, DuplicatesAreFoundByteForByte) {
     auto r = run("ABC\nABC\nabc\nABC \nX\n");
     ASSERT_EQ(r.outcome, ImportResult::Outcome::Duplicates);
