@@ -21,7 +21,6 @@ public:
     void showTable(data::Table& table);
     void showQuery(data::Query& query);
     void clear();
-    bool showsTable() const { return m_table != nullptr; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

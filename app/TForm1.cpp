@@ -40,7 +40,7 @@ QString notAnInteger(const QString& text) { return QString("'%1' is not a valid 
 
 // A whole number in the 32-bit range, as the settings boxes must hold.
 std::optional<std::int32_t> toInt32(const std::string& s) {
-    auto v = scan::ScanEngine::toInteger(s);
+    auto v = data::parseInteger(s);
     if (!v || *v < INT32_MIN || *v > INT32_MAX)
         return std::nullopt;
     return static_cast<std::int32_t>(*v);
@@ -300,7 +300,7 @@ void TForm1::FormShow() {
         } catch (const std::exception& ex) {
             m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
         }
-    } else if (auto last = scan::ScanEngine::toInteger(m_lastPrinted)) {
+    } else if (auto last = data::parseInteger(m_lastPrinted)) {
         Edit_willprn->setText(QString::number(*last + 1));
     } else {
         m_env.dialogs->message(

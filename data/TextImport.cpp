@@ -27,24 +27,6 @@ std::size_t charLength(const unsigned char* p, const unsigned char* end, CodePag
 bool isBlank(unsigned char c) { return c >= 1 && c <= 32; }
 bool endsField(unsigned char c) { return c <= 32; }
 
-std::optional<long long> wholeNumber(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size() && s[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        negative = s[i++] == '-';
-    if (i == s.size())
-        return std::nullopt;
-    long long v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9' || v > 100000000000LL)
-            return std::nullopt;
-        v = v * 10 + (s[i] - '0');
-    }
-    return negative ? -v : v;
-}
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -180,7 +162,7 @@ constexpr std::size_t kBatchRows = 512;
 // The value a line gives under the column rule; raises for a line that has
 // no such field.
 std::string valueOf(const std::string& line, long long lineNumber, const ColumnRule& rule,
-                    const std::optional<long long>& column, CodePage cp) {
+                    const std::optional<std::int64_t>& column, CodePage cp) {
     if (rule.wholeLine())
         return line;
     if (!column)
@@ -216,9 +198,9 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     ImportResult result;
     Backend& backend = connection.backend();
     auto insert = backend.prepare(parseParameters(st.insert));
-    std::optional<long long> column;
+    std::optional<std::int64_t> column;
     if (!rule.wholeLine())
-        column = wholeNumber(rule.column);
+        column = parseInteger(rule.column);
 
     // Lines go in batches through the prepared insert, all in one
     // transaction. A failure keeps the records before the failing line, as

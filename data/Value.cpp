@@ -5,6 +5,20 @@
 
 namespace vx::data {
 
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    std::int64_t v = 0;
+    const char* b = text.data();
+    const char* e = b + text.size();
+    auto r = std::from_chars(b, e, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != e)
+        return std::nullopt;
+    return v;
+}
+
 std::string Value::asText() const {
     switch (type) {
     case Type::Null:
@@ -32,15 +46,10 @@ std::int64_t Value::asInt() const {
         return integer;
     case Type::Real:
         return static_cast<std::int64_t>(real);
-    case Type::Text: {
-        std::int64_t v = 0;
-        const char* b = bytes.data();
-        const char* e = b + bytes.size();
-        auto r = std::from_chars(b, e, v);
-        if (r.ec == std::errc() && r.ptr == e)
-            return v;
+    case Type::Text:
+        if (auto v = parseInteger(bytes))
+            return *v;
         break;
-    }
     default:
         break;
     }

@@ -4,7 +4,15 @@
 #include <stdexcept>
 #include <string>
 
+#include <optional>
+#include <string_view>
+
 namespace vx::data {
+
+// A whole decimal number as the station's settings and answers hold them:
+// blanks before it and a sign are allowed, nothing after it; nothing for any
+// other text or a number outside 64 bits.
+std::optional<std::int64_t> parseInteger(std::string_view text);
 
 // Raised by every database operation that fails; what() carries the server's
 // or driver's own text so the operator sees what the database said.

@@ -53,7 +53,6 @@ public:
     bool visible(Caption c) const { return m_visible[c]; }
     int ticks() const { return m_ticks; }
     const std::string& target() const { return m_target; }
-    void resetTicks() { m_ticks = 0; }
 
 private:
     std::string m_target;

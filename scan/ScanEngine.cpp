@@ -1,27 +1,11 @@
 #include "scan/ScanEngine.h"
 
-#include <charconv>
-
 #include "scan/RecordTable.h"
 
 namespace vx::scan {
 
 ScanEngine::ScanEngine(data::Connection& ADO1, data::Query& ADOQuery1)
     : m_db(ADO1), m_query(ADOQuery1) {}
-
-std::optional<std::int64_t> ScanEngine::toInteger(std::string_view text) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    std::int64_t v = 0;
-    const char* b = text.data();
-    const char* e = b + text.size();
-    auto r = std::from_chars(b, e, v);
-    if (text.empty() || r.ec != std::errc() || r.ptr != e)
-        return std::nullopt;
-    return v;
-}
 
 std::string ScanEngine::cutField(std::string_view text, std::int64_t start, std::int64_t length) {
     if (start < 1)
@@ -50,8 +34,8 @@ ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitche
     std::string field;
     bool settingsValid = true;
     if (strnum != "0") {
-        const auto start = toInteger(strstart);
-        const auto length = toInteger(strnum);
+        const auto start = data::parseInteger(strstart);
+        const auto length = data::parseInteger(strnum);
         settingsValid = start && length;
         if (settingsValid)
             field = cutField(scanText, *start, *length);
@@ -67,7 +51,7 @@ ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitche
 
     // Settings that are not whole numbers cannot cut a field: the scan is a
     // wrong code, and the next scan is handled as usual.
-    const auto expectedLength = toInteger(strnum);
+    const auto expectedLength = data::parseInteger(strnum);
     if (!settingsValid || !expectedLength ||
         static_cast<std::int64_t>(field.size()) != *expectedLength) {
         wrongCode(Verdict::WrongLength, kWrongCodeText, out.edit_rec);
@@ -111,7 +95,7 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
     const std::int64_t bh = m_query.fieldByName("bh").asInt();
     const bool scanned = m_query.fieldByName("prned").asInt() != 0;
     const std::string record = std::to_string(bh);
-    const std::int64_t last = toInteger(lastScanned).value_or(0);
+    const std::int64_t last = data::parseInteger(lastScanned).value_or(0);
 
     out.Label14 = record;
     if (sw.CheckBox3)

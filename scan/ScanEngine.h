@@ -70,9 +70,6 @@ public:
     // Cuts the field: from the 1-based position start (below 1 counts as 1),
     // at most length bytes.
     static std::string cutField(std::string_view text, std::int64_t start, std::int64_t length);
-    // A whole decimal number with optional blanks before it and a sign, as the
-    // settings boxes may hold; nothing for any other text.
-    static std::optional<std::int64_t> toInteger(std::string_view text);
 
 private:
     void lookUp(ScanOutcome& out, const std::string& field, const ScanSwitches& sw);

@@ -6,32 +6,23 @@
 
 namespace vx::serial {
 
+namespace {
+// A property setter: a value equal to the stored one touches nothing;
+// a new one is stored and handed on by the given apply step.
+template <class T, class Apply> void change(T& field, T value, Apply apply) {
+    if (value != field) {
+        field = value;
+        apply();
+    }
+}
+} // namespace
+
 // ---- settings objects ---------------------------------------------------
 
-void TComParity::setBits(TParityBits v) {
-    if (v != m_bits) {
-        m_bits = v;
-        m_port->ApplyLineSettings();
-    }
-}
-void TComParity::setCheck(bool v) {
-    if (v != m_check) {
-        m_check = v;
-        m_port->ApplyLineSettings();
-    }
-}
-void TComParity::setReplace(bool v) {
-    if (v != m_replace) {
-        m_replace = v;
-        m_port->ApplyLineSettings();
-    }
-}
-void TComParity::setReplaceChar(char v) {
-    if (v != m_replaceChar) {
-        m_replaceChar = v;
-        m_port->ApplyLineSettings();
-    }
-}
+void TComParity::setBits(TParityBits v) { change(m_bits, v, [this] { m_port->ApplyLineSettings(); }); }
+void TComParity::setCheck(bool v) { change(m_check, v, [this] { m_port->ApplyLineSettings(); }); }
+void TComParity::setReplace(bool v) { change(m_replace, v, [this] { m_port->ApplyLineSettings(); }); }
+void TComParity::setReplaceChar(char v) { change(m_replaceChar, v, [this] { m_port->ApplyLineSettings(); }); }
 void TComParity::assign(const TComParity& o) {
     m_bits = o.m_bits;
     m_check = o.m_check;
@@ -41,10 +32,7 @@ void TComParity::assign(const TComParity& o) {
 }
 
 template <class T> void TComFlowControl::set(T& field, T v) {
-    if (v != field) {
-        field = v;
-        m_port->ApplyLineSettings();
-    }
+    change(field, v, [this] { m_port->ApplyLineSettings(); });
 }
 void TComFlowControl::setOutCTSFlow(bool v) { set(m_outCts, v); }
 void TComFlowControl::setOutDSRFlow(bool v) { set(m_outDsr, v); }
@@ -99,10 +87,7 @@ void TComFlowControl::assign(const TComFlowControl& o) {
 }
 
 void TComTimeouts::set(int index, std::int32_t v) {
-    if (v != m_values[index]) {
-        m_values[index] = v;
-        m_port->ApplyTimeoutSettings();
-    }
+    change(m_values[index], v, [this] { m_port->ApplyTimeoutSettings(); });
 }
 
 DeviceTimeouts TComTimeouts::deviceTimeouts() const {
@@ -122,18 +107,10 @@ std::int32_t evenSize(std::int32_t v) { return (v > 0 && v % 2 == 1) ? v - 1 : v
 } // namespace
 
 void TComBuffer::setInputSize(std::int32_t v) {
-    v = evenSize(v);
-    if (v != m_input) {
-        m_input = v;
-        m_port->ApplyBufferSizes();
-    }
+    change(m_input, evenSize(v), [this] { m_port->ApplyBufferSizes(); });
 }
 void TComBuffer::setOutputSize(std::int32_t v) {
-    v = evenSize(v);
-    if (v != m_output) {
-        m_output = v;
-        m_port->ApplyBufferSizes();
-    }
+    change(m_output, evenSize(v), [this] { m_port->ApplyBufferSizes(); });
 }
 void TComBuffer::assign(const TComBuffer& o) {
     m_input = o.m_input;
@@ -159,42 +136,12 @@ TCustomComPort::~TCustomComPort() {
     m_self.reset();
 }
 
-void TCustomComPort::setBaudRate(TBaudRate v) {
-    if (v != m_baudRate) {
-        m_baudRate = v;
-        ApplyLineSettings();
-    }
-}
-void TCustomComPort::setCustomBaudRate(std::uint32_t v) {
-    if (v != m_customBaudRate) {
-        m_customBaudRate = v;
-        ApplyLineSettings();
-    }
-}
-void TCustomComPort::setStopBits(TStopBits v) {
-    if (v != m_stopBits) {
-        m_stopBits = v;
-        ApplyLineSettings();
-    }
-}
-void TCustomComPort::setDataBits(TDataBits v) {
-    if (v != m_dataBits) {
-        m_dataBits = v;
-        ApplyLineSettings();
-    }
-}
-void TCustomComPort::setDiscardNull(bool v) {
-    if (v != m_discardNull) {
-        m_discardNull = v;
-        ApplyLineSettings();
-    }
-}
-void TCustomComPort::setEventChar(char v) {
-    if (v != m_eventChar) {
-        m_eventChar = v;
-        ApplyLineSettings();
-    }
-}
+void TCustomComPort::setBaudRate(TBaudRate v) { change(m_baudRate, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setCustomBaudRate(std::uint32_t v) { change(m_customBaudRate, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setStopBits(TStopBits v) { change(m_stopBits, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setDataBits(TDataBits v) { change(m_dataBits, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setDiscardNull(bool v) { change(m_discardNull, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setEventChar(char v) { change(m_eventChar, v, [this] { ApplyLineSettings(); }); }
 
 void TCustomComPort::setPort(const std::string& v) {
     if (v == m_port)

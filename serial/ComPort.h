@@ -201,8 +201,6 @@ protected:
     virtual void DoRLSDChange(bool OnOff);
     virtual void DoRx80Full();
 
-    ComDevice& device() { return *m_device; }
-
 private:
     friend class TComThread;
     // The per-event handling of one batch, in the fixed order of the events.

@@ -19,7 +19,6 @@ public:
     void write(const std::string& bytes);
     // Closing the master hangs up the slave, like an unplugged scanner.
     void closeMaster();
-    int masterFd() const { return m_master; }
 
 private:
     int m_master = -1;
