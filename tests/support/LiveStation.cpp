@@ -1,0 +1,65 @@
+#include "tests/support/LiveStation.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace vx::test {
+
+using namespace std::chrono_literals;
+
+LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet)
+    : m_probe(m_dir.file("probe.txt")) {
+    int rc = 0;
+    run("VEXORA_DEMO_LABELS=" + std::to_string(labels) + " bash " VEXORA_SOURCE_DIR "/scripts/demo-station.sh " +
+            folder(),
+        &rc);
+    if (rc != 0)
+        throw std::runtime_error("demo-station.sh failed");
+    std::vector<std::string> sim = {VEXORA_BIN_DIR "/vexora-scanner-sim", "--link", scannerLink()};
+    sim.insert(sim.end(), simulatorOptions.begin(), simulatorOptions.end());
+    m_simulator = std::make_unique<Child>(sim, "", true, std::vector<std::string>{}, quiet);
+    // The station opens the scanner at start-up: the device must exist first.
+    if (!waitUntil([&] { return std::filesystem::exists(scannerLink()); }, 5s))
+        throw std::runtime_error("the simulator made no device");
+    m_station = std::make_unique<Child>(std::vector<std::string>{folder() + "/vexora"}, folder(), false,
+                                        std::vector<std::string>{"VEXORA_UI_PROBE=" + m_probe, "QT_QPA_PLATFORM=xcb"},
+                                        quiet);
+}
+
+std::string LiveStation::get(const std::string& key) const {
+    auto kv = readKeyValues(m_probe);
+    return kv.count(key) ? kv[key] : std::string("<missing>");
+}
+
+long LiveStation::seq() const { return std::atol(get("seq").c_str()); }
+
+std::string LiveStation::dump() const { return run("cat '" + m_probe + "' 2>/dev/null"); }
+
+bool LiveStation::waitReady(std::chrono::milliseconds timeout) const {
+    return waitUntil([&] { return get("btn_comset") == "green" && get("chk_start_enabled") == "1"; }, timeout);
+}
+
+std::string LiveStation::windowId() const {
+    const std::string out = run("xdotool search --onlyvisible --name '^Vexora$' 2>/dev/null");
+    return out.substr(0, out.find('\n'));
+}
+
+bool LiveStation::clickUntil(int x, int y, const std::function<bool()>& done) {
+    std::string window;
+    if (!waitUntil([&] { return !(window = windowId()).empty(); }, 5s))
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+            " click 1");
+        if (waitUntil(done, 3s))
+            return true;
+    }
+    return false;
+}
+
+bool LiveStation::switchComparisonOn() {
+    return clickUntil(kChkStartX, kChkStartY, [&] { return get("chk_start_checked") == "1"; });
+}
+
+} // namespace vx::test

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/Processes.h"
+#include "tests/support/TempDir.h"
+
+namespace vx::test {
+
+// A demo station in a folder of its own, driven from outside as an operator
+// would: the real vexora binary (reporting what its window shows through its
+// UI probe file), the real scanner simulator, and clicks through the X
+// server with xdotool. Needs an X display.
+class LiveStation {
+public:
+    // Window coordinates of the middle of two controls, from the layout.
+    static constexpr int kChkStartX = 680 + 176 + 8, kChkStartY = 104 + 272 + 8;
+    static constexpr int kComSetX = 680 + 182 + 33, kComSetY = 104 + 19 + 12;
+
+    // Sets up the folder with labels VX000001 … and starts the simulator
+    // (with simulatorOptions) and the station. quiet: their output is
+    // dropped.
+    LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet = false);
+
+    const std::string& folder() const { return m_dir.path(); }
+    std::string scannerLink() const { return m_dir.file("scanner"); }
+    Child& scanner() { return *m_simulator; }
+
+    // What the window shows: one value of the probe ("<missing>" if none),
+    // its change counter, and the whole probe for failure messages.
+    std::string get(const std::string& key) const;
+    long seq() const;
+    std::string dump() const;
+
+    // Waits until the station has its port and database open.
+    bool waitReady(std::chrono::milliseconds timeout) const;
+    // Clicks at window coordinates until done() holds. A click that comes
+    // while the window is still being mapped can be lost; one that lands
+    // does not land twice, since the next is sent only after the first
+    // showed nothing for a while.
+    bool clickUntil(int x, int y, const std::function<bool()>& done);
+    // Ticks "开启对比".
+    bool switchComparisonOn();
+
+private:
+    std::string windowId() const;
+
+    TempDir m_dir;
+    std::string m_probe;
+    std::unique_ptr<Child> m_simulator, m_station;
+};
+
+} // namespace vx::test
