@@ -9,12 +9,14 @@
 namespace vx::app {
 
 void QtDialogs::message(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, m_parent);
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    m_parent);
     box.exec();
 }
 
 void QtDialogs::error(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok, m_parent);
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
+                    m_parent);
     box.exec();
 }
 
@@ -23,7 +25,8 @@ Dialogs::Answer QtDialogs::question(const QString& caption, const QString& text,
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, m_parent);
     QAbstractButton* yes = box.addButton(QMessageBox::Yes);
     QAbstractButton* no = box.addButton(QMessageBox::No);
-    QAbstractButton* cancel = buttons == Buttons::YesNoCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
+    QAbstractButton* cancel =
+        buttons == Buttons::YesNoCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
     if (defaultAnswer == Answer::Yes)
         box.setDefaultButton(static_cast<QPushButton*>(yes));
     else if (defaultAnswer == Answer::No)
@@ -50,8 +53,8 @@ QString QtDialogs::openFile(const QString& title, const QString& filter, const Q
     return QFileDialog::getOpenFileName(m_parent, title, folder, qtFilter(filter));
 }
 
-QString QtDialogs::saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
-                            const QString& folder) {
+QString QtDialogs::saveFile(const QString& title, const QString& filter,
+                            const QString& defaultSuffix, const QString& folder) {
     QFileDialog dlg(m_parent, title, folder, qtFilter(filter));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix(QString(defaultSuffix).remove(0, defaultSuffix.startsWith('.') ? 1 : 0));
@@ -64,7 +67,8 @@ QString QtDialogs::saveFile(const QString& title, const QString& filter, const Q
 
 QString QtDialogs::inputBox(const QString& caption, const QString& prompt, const QString& preset) {
     bool ok = false;
-    QString answer = QInputDialog::getText(m_parent, caption, prompt, QLineEdit::Normal, preset, &ok);
+    QString answer =
+        QInputDialog::getText(m_parent, caption, prompt, QLineEdit::Normal, preset, &ok);
     return ok ? answer : preset;
 }
 

@@ -21,11 +21,13 @@ public:
     virtual Answer question(const QString& caption, const QString& text, Buttons buttons,
                             Answer defaultAnswer) = 0;
     // The chosen path, or empty on cancel.
-    virtual QString openFile(const QString& title, const QString& filter, const QString& folder) = 0;
-    virtual QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
+    virtual QString openFile(const QString& title, const QString& filter,
                              const QString& folder) = 0;
+    virtual QString saveFile(const QString& title, const QString& filter,
+                             const QString& defaultSuffix, const QString& folder) = 0;
     // The answer; on cancel the preset text comes back, as the input box does.
-    virtual QString inputBox(const QString& caption, const QString& prompt, const QString& preset) = 0;
+    virtual QString inputBox(const QString& caption, const QString& prompt,
+                             const QString& preset) = 0;
 };
 
 // The real dialogs, on the given parent window.
@@ -35,7 +37,8 @@ public:
     void setParent(QWidget* parent) { m_parent = parent; }
     void message(const QString& text) override;
     void error(const QString& text) override;
-    Answer question(const QString& caption, const QString& text, Buttons buttons, Answer defaultAnswer) override;
+    Answer question(const QString& caption, const QString& text, Buttons buttons,
+                    Answer defaultAnswer) override;
     QString openFile(const QString& title, const QString& filter, const QString& folder) override;
     QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
                      const QString& folder) override;

@@ -21,8 +21,8 @@ enum Flag : unsigned {
     Disabled = 1,
     Checked = 2,
     Navy = 4,
-    Title = 8,        // the CJK bold title face
-    LightFace = 16,   // light 3-D face colour (LB_rec)
+    Title = 8,      // the CJK bold title face
+    LightFace = 16, // light 3-D face colour (LB_rec)
 };
 
 struct ControlSpec {
@@ -183,7 +183,8 @@ QWidget* make(const ControlSpec& s, QWidget* parent) {
 
 void buildStationForm(QWidget* window) {
     for (const ControlSpec& s : kControls) {
-        QWidget* parent = s.parent ? window->findChild<QWidget*>(QString::fromUtf8(s.parent)) : window;
+        QWidget* parent =
+            s.parent ? window->findChild<QWidget*>(QString::fromUtf8(s.parent)) : window;
         QWidget* w = make(s, parent);
         w->setObjectName(QString::fromUtf8(s.name));
         w->setGeometry(s.x, s.y, s.w, s.h);

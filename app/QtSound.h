@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include "scan/Alerts.h"
+
+#include <memory>
 
 class QSoundEffect;
 

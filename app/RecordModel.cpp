@@ -61,7 +61,9 @@ QVariant RecordModel::headerData(int section, Qt::Orientation o, int role) const
     return {};
 }
 
-bool RecordModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && m_more; }
+bool RecordModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && m_more;
+}
 
 void RecordModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid() || !m_table || !m_more || m_rows.empty())

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QAbstractTableModel>
-
-#include <vector>
-
 #include "data/Table.h"
+
+#include <QAbstractTableModel>
+#include <vector>
 
 namespace vx::app {
 

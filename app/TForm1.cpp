@@ -1,5 +1,12 @@
 #include "app/TForm1.h"
 
+#include "app/FormLayout.h"
+#include "app/JpegImage.h"
+#include "data/ConnectionString.h"
+#include "data/TextImport.h"
+#include "scan/RecordTable.h"
+#include "serial/ThreadSync.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -15,19 +22,13 @@
 #include <QSaveFile>
 #include <QTableView>
 #include <QTextStream>
-
 #include <chrono>
-
-#include "app/FormLayout.h"
-#include "app/JpegImage.h"
-#include "data/ConnectionString.h"
-#include "data/TextImport.h"
-#include "scan/RecordTable.h"
-#include "serial/ThreadSync.h"
 
 // Resources of a static library must be registered by name, outside any
 // namespace.
-static void initStationResources() { Q_INIT_RESOURCE(resources); }
+static void initStationResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace vx::app {
 namespace {
@@ -36,7 +37,9 @@ constexpr const char* kBarTenderTitle = "BarTender Enterprise Automation";
 constexpr const char* kDbOpenError = "打开数据库时发生错误: ";
 constexpr int kGridWidths[] = {45, 140, 45, 30};
 
-QString notAnInteger(const QString& text) { return QString("'%1' is not a valid integer value").arg(text); }
+QString notAnInteger(const QString& text) {
+    return QString("'%1' is not a valid integer value").arg(text);
+}
 
 // A whole number in the 32-bit range, as the settings boxes must hold.
 std::optional<std::int32_t> toInt32(const std::string& s) {
@@ -49,7 +52,8 @@ std::optional<std::int32_t> toInt32(const std::string& s) {
 } // namespace
 
 TForm1::TForm1(StationEnvironment env, QWidget* parent)
-    : QWidget(parent), station(ADO1, ADOQuery1, *env.sound, *this, env.folder.toLocal8Bit().toStdString()),
+    : QWidget(parent),
+      station(ADO1, ADOQuery1, *env.sound, *this, env.folder.toLocal8Bit().toStdString()),
       m_env(std::move(env)) {
     setObjectName("Form1");
     setWindowTitle("Vexora");
@@ -75,9 +79,12 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     auto& sync = serial::UiSync::instance();
     sync.setUiThread(std::this_thread::get_id());
     sync.setWaker([this] {
-        QMetaObject::invokeMethod(this, [] { serial::UiSync::instance().drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [] { serial::UiSync::instance().drain(); }, Qt::QueuedConnection);
     });
-    com31.OnRxChar = [this](serial::TCustomComPort& sender, int count) { com31RxChar(sender, count); };
+    com31.OnRxChar = [this](serial::TCustomComPort& sender, int count) {
+        com31RxChar(sender, count);
+    };
     com31.OnDeviceLost = [this](serial::TCustomComPort&) { onDeviceLost(); };
     connectHandlers();
 
@@ -107,23 +114,57 @@ void TForm1::bindControls() {
         if (!member)
             qFatal("control %s missing from the form", name);
     };
-    get(img_logo, "img_logo"); get(Label5, "Label5"); get(Label20, "Label20"); get(img_wx, "img_wx");
-    get(Label14, "Label14"); get(Label9, "Label9"); get(Label10, "Label10"); get(Label11, "Label11");
-    get(btn_selN, "btn_selN"); get(Button2, "Button2"); get(Button5, "Button5"); get(Button6, "Button6");
-    get(btn_zongji, "btn_zongji"); get(btn_piji, "btn_piji"); get(btn_reprn, "btn_reprn");
-    get(btn_btprn, "btn_btprn"); get(btn_comset, "btn_comset"); get(btn_databaseset, "btn_databaseset");
-    get(btn_txtimport, "btn_txtimport"); get(btn_localdata, "btn_localdata"); get(Btn_sqlexec, "Btn_sqlexec");
-    get(btn_picset, "btn_picset"); get(btn_datato, "btn_datato");
-    get(ed_prnlie, "ed_prnlie"); get(edit_rec, "edit_rec"); get(edit_recstr, "edit_recstr");
-    get(ed_strstart, "ed_strstart"); get(ed_strnum, "ed_strnum"); get(Edit_willprn, "Edit_willprn");
-    get(Edit_zheng, "Edit_zheng"); get(Edit_comnum, "Edit_comnum"); get(Edit_servername, "Edit_servername");
-    get(Edit_dataname, "Edit_dataname"); get(Edit_id, "Edit_id"); get(Edit_mm, "Edit_mm");
-    get(chk_quejing, "chk_quejing"); get(CheckBox3, "CheckBox3"); get(CheckBox1, "CheckBox1");
-    get(chk_BTprn, "chk_BTprn"); get(chk_start, "chk_start");
-    get(LB_rec, "LB_rec"); get(Lb_cuo, "Lb_cuo"); get(LB_chong, "LB_chong"); get(LB_shao, "LB_shao");
+    get(img_logo, "img_logo");
+    get(Label5, "Label5");
+    get(Label20, "Label20");
+    get(img_wx, "img_wx");
+    get(Label14, "Label14");
+    get(Label9, "Label9");
+    get(Label10, "Label10");
+    get(Label11, "Label11");
+    get(btn_selN, "btn_selN");
+    get(Button2, "Button2");
+    get(Button5, "Button5");
+    get(Button6, "Button6");
+    get(btn_zongji, "btn_zongji");
+    get(btn_piji, "btn_piji");
+    get(btn_reprn, "btn_reprn");
+    get(btn_btprn, "btn_btprn");
+    get(btn_comset, "btn_comset");
+    get(btn_databaseset, "btn_databaseset");
+    get(btn_txtimport, "btn_txtimport");
+    get(btn_localdata, "btn_localdata");
+    get(Btn_sqlexec, "Btn_sqlexec");
+    get(btn_picset, "btn_picset");
+    get(btn_datato, "btn_datato");
+    get(ed_prnlie, "ed_prnlie");
+    get(edit_rec, "edit_rec");
+    get(edit_recstr, "edit_recstr");
+    get(ed_strstart, "ed_strstart");
+    get(ed_strnum, "ed_strnum");
+    get(Edit_willprn, "Edit_willprn");
+    get(Edit_zheng, "Edit_zheng");
+    get(Edit_comnum, "Edit_comnum");
+    get(Edit_servername, "Edit_servername");
+    get(Edit_dataname, "Edit_dataname");
+    get(Edit_id, "Edit_id");
+    get(Edit_mm, "Edit_mm");
+    get(chk_quejing, "chk_quejing");
+    get(CheckBox3, "CheckBox3");
+    get(CheckBox1, "CheckBox1");
+    get(chk_BTprn, "chk_BTprn");
+    get(chk_start, "chk_start");
+    get(LB_rec, "LB_rec");
+    get(Lb_cuo, "Lb_cuo");
+    get(LB_chong, "LB_chong");
+    get(LB_shao, "LB_shao");
     get(LB_alprn, "LB_alprn");
-    get(grp_scan, "grp_scan"); get(grp_prn, "grp_prn"); get(grp_shezhi, "grp_shezhi");
-    get(grp_a15show, "grp_a15show"); get(rg1, "rg1"); get(rg1Items, "rg1_items");
+    get(grp_scan, "grp_scan");
+    get(grp_prn, "grp_prn");
+    get(grp_shezhi, "grp_shezhi");
+    get(grp_a15show, "grp_a15show");
+    get(rg1, "rg1");
+    get(rg1Items, "rg1_items");
     get(DBGrid_a15show, "DBGrid_a15show");
 }
 
@@ -143,7 +184,8 @@ void TForm1::loadPictures() {
 
 void TForm1::connectHandlers() {
     auto click = [this](QPushButton* b, void (TForm1::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] { guard([&] { (this->*handler)(); }); });
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { guard([&] { (this->*handler)(); }); });
     };
     click(btn_comset, &TForm1::btn_comsetClick);
     click(btn_selN, &TForm1::btn_selNClick);
@@ -216,12 +258,20 @@ void TForm1::guard(const std::function<void()>& handler) {
     }
 }
 
-QString TForm1::text(const std::string& b) { return QString::fromLocal8Bit(b.data(), static_cast<int>(b.size())); }
-std::string TForm1::bytes(const QString& t) { return t.toLocal8Bit().toStdString(); }
+QString TForm1::text(const std::string& b) {
+    return QString::fromLocal8Bit(b.data(), static_cast<int>(b.size()));
+}
+std::string TForm1::bytes(const QString& t) {
+    return t.toLocal8Bit().toStdString();
+}
 
-IniFile TForm1::settings() const { return IniFile(bytes(m_env.folder + "config.ini")); }
+IniFile TForm1::settings() const {
+    return IniFile(bytes(m_env.folder + "config.ini"));
+}
 
-bool TForm1::isGreen(const QPushButton* b) { return b->palette().color(QPalette::ButtonText) == kGreen; }
+bool TForm1::isGreen(const QPushButton* b) {
+    return b->palette().color(QPalette::ButtonText) == kGreen;
+}
 
 void TForm1::setCaptionColour(QPushButton* b, const QColor& c) {
     QPalette p = b->palette();
@@ -230,7 +280,8 @@ void TForm1::setCaptionColour(QPushButton* b, const QColor& c) {
 }
 
 void TForm1::setDataButtonsEnabled(bool on) {
-    for (QPushButton* b : {btn_txtimport, btn_localdata, Btn_sqlexec, btn_picset, btn_datato, btn_reprn})
+    for (QPushButton* b :
+         {btn_txtimport, btn_localdata, Btn_sqlexec, btn_picset, btn_datato, btn_reprn})
         b->setEnabled(on);
 }
 
@@ -274,7 +325,8 @@ void TForm1::FormShow() {
         station.engine.columnCount = *columns;
     } else {
         station.engine.columnCount = 1;
-        m_env.dialogs->message(QString("config.ini 中 [print] lienum=%1 不是整数，列数按 1 处理。").arg(text(lienum)));
+        m_env.dialogs->message(
+            QString("config.ini 中 [print] lienum=%1 不是整数，列数按 1 处理。").arg(text(lienum)));
     }
     ed_prnlie->setText(QString::number(station.engine.columnCount));
     // 9, 10
@@ -304,7 +356,8 @@ void TForm1::FormShow() {
         Edit_willprn->setText(QString::number(*last + 1));
     } else {
         m_env.dialogs->message(
-            QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。").arg(text(m_lastPrinted)));
+            QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
+                .arg(text(m_lastPrinted)));
     }
     // 15
     if (!m_portName.empty()) {
@@ -458,16 +511,18 @@ struct BusyCursor {
 } // namespace
 
 void TForm1::btn_txtimportClick() {
-    const QString file = m_env.dialogs->openFile("选择文件", "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*", m_env.folder);
+    const QString file = m_env.dialogs->openFile(
+        "选择文件", "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*", m_env.folder);
     if (file.isEmpty())
         return;
-    const auto answer = m_env.dialogs->question("请问", "是要导入主表吗，选[否(N)]则导入附表",
-                                                Dialogs::Buttons::YesNoCancel, Dialogs::Answer::Yes);
+    const auto answer =
+        m_env.dialogs->question("请问", "是要导入主表吗，选[否(N)]则导入附表",
+                                Dialogs::Buttons::YesNoCancel, Dialogs::Answer::Yes);
     if (answer == Dialogs::Answer::Cancel)
         return;
     const std::string table = answer == Dialogs::Answer::Yes ? "a15" : "a14";
-    const auto rule = data::parseImportAnswer(
-        bytes(m_env.dialogs->inputBox("提示", "只有单列填写1，多列填写分隔符和所选列数如,2 ", "请填写")));
+    const auto rule = data::parseImportAnswer(bytes(
+        m_env.dialogs->inputBox("提示", "只有单列填写1，多列填写分隔符和所选列数如,2 ", "请填写")));
     if (!rule)
         return;
 
@@ -476,11 +531,13 @@ void TForm1::btn_txtimportClick() {
     ADO1.open();
     const data::Dialect d = ADO1.dialect();
     namespace RT = scan::RecordTable;
-    const data::ImportStatements statements{RT::createBatch(d, table, false), RT::insertText(d, table),
-                                            RT::duplicateCheck(d, table), RT::duplicateSelect(d)};
+    const data::ImportStatements statements{RT::createBatch(d, table, false),
+                                            RT::insertText(d, table), RT::duplicateCheck(d, table),
+                                            RT::duplicateSelect(d)};
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
-    const data::ImportResult result = data::importTextFile(ADO1, ADOQ2, bytes(file), statements, *rule);
+    const data::ImportResult result =
+        data::importTextFile(ADO1, ADOQ2, bytes(file), statements, *rule);
     busy.restore();
     if (result.outcome == data::ImportResult::Outcome::Failed) {
         m_env.dialogs->message("导入出错.");
@@ -578,7 +635,8 @@ void TForm1::writeProbe() {
     QString state;
     QTextStream out(&state);
     out << "Label14=" << Label14->text() << "\n"
-        << "edit_rec=" << QString(edit_rec->text()).replace("\r", "\\r").replace("\n", "\\n") << "\n"
+        << "edit_rec=" << QString(edit_rec->text()).replace("\r", "\\r").replace("\n", "\\n")
+        << "\n"
         << "edit_recstr=" << edit_recstr->text() << "\n"
         << "Lb_cuo=" << items(Lb_cuo) << "\n"
         << "LB_chong=" << items(LB_chong) << "\n"

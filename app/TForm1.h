@@ -1,12 +1,5 @@
 #pragma once
 
-#include <QTimer>
-#include <QWidget>
-
-#include <functional>
-#include <memory>
-#include <optional>
-
 #include "app/Dialogs.h"
 #include "app/IniFile.h"
 #include "app/RecordModel.h"
@@ -15,6 +8,12 @@
 #include "data/Table.h"
 #include "scan/Alerts.h"
 #include "serial/ComPort.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -58,10 +57,11 @@ public:
 
     // Controls
     QLabel *img_logo, *Label5, *Label20, *img_wx, *Label14, *Label9, *Label10, *Label11;
-    QPushButton *btn_selN, *Button2, *Button5, *Button6, *btn_zongji, *btn_piji, *btn_reprn, *btn_btprn,
-        *btn_comset, *btn_databaseset, *btn_txtimport, *btn_localdata, *Btn_sqlexec, *btn_picset, *btn_datato;
-    QLineEdit *ed_prnlie, *edit_rec, *edit_recstr, *ed_strstart, *ed_strnum, *Edit_willprn, *Edit_zheng,
-        *Edit_comnum, *Edit_servername, *Edit_dataname, *Edit_id, *Edit_mm;
+    QPushButton *btn_selN, *Button2, *Button5, *Button6, *btn_zongji, *btn_piji, *btn_reprn,
+        *btn_btprn, *btn_comset, *btn_databaseset, *btn_txtimport, *btn_localdata, *Btn_sqlexec,
+        *btn_picset, *btn_datato;
+    QLineEdit *ed_prnlie, *edit_rec, *edit_recstr, *ed_strstart, *ed_strnum, *Edit_willprn,
+        *Edit_zheng, *Edit_comnum, *Edit_servername, *Edit_dataname, *Edit_id, *Edit_mm;
     QCheckBox *chk_quejing, *CheckBox3, *CheckBox1, *chk_BTprn, *chk_start;
     QListWidget *LB_rec, *Lb_cuo, *LB_chong, *LB_shao, *LB_alprn;
     QGroupBox *grp_scan, *grp_prn, *grp_shezhi, *grp_a15show, *rg1;

@@ -1,9 +1,9 @@
 // Win32 window system: the top-level window walk and the foreground switch
 // with attached thread input.
 
-#include <windows.h>
-
 #include "app/WindowSystem.h"
+
+#include <windows.h>
 
 namespace vx::app {
 namespace {
@@ -16,7 +16,8 @@ public:
             w = GetWindow(w, GW_HWNDFIRST);
         for (; w; w = GetWindow(w, GW_HWNDNEXT)) {
             char buf[256] = {};
-            if (GetWindowTextA(w, buf, sizeof buf) > 0 && std::string(buf).find(text) != std::string::npos)
+            if (GetWindowTextA(w, buf, sizeof buf) > 0 &&
+                std::string(buf).find(text) != std::string::npos)
                 return reinterpret_cast<NativeWindow>(w);
         }
         return 0;
@@ -48,6 +49,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<WindowSystem> createWindowSystem() { return std::make_unique<Win32WindowSystem>(); }
+std::unique_ptr<WindowSystem> createWindowSystem() {
+    return std::make_unique<Win32WindowSystem>();
+}
 
 } // namespace vx::app

@@ -1,14 +1,13 @@
 // X11 window system: walks the window manager's client list and activates
 // windows through _NET_ACTIVE_WINDOW.
 
+#include "app/WindowSystem.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
 #include <cstring>
 #include <vector>
-
-#include "app/WindowSystem.h"
 
 namespace vx::app {
 namespace {
@@ -87,8 +86,8 @@ private:
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(m_display, DefaultRootWindow(m_display), atom, 0, 65536, False, XA_WINDOW,
-                               &type, &format, &count, &after, &data) == Success &&
+        if (XGetWindowProperty(m_display, DefaultRootWindow(m_display), atom, 0, 65536, False,
+                               XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
             data) {
             if (type == XA_WINDOW && format == 32) {
                 const auto* ws = reinterpret_cast<const unsigned long*>(data);
@@ -105,7 +104,8 @@ private:
         Window root = 0, parent = 0;
         Window* children = nullptr;
         unsigned int n = 0;
-        if (XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &n) && children) {
+        if (XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &n) &&
+            children) {
             out.assign(children, children + n);
             XFree(children);
         }
@@ -118,8 +118,8 @@ private:
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
         std::string out;
-        if (XGetWindowProperty(m_display, w, atom, 0, 1024, False, type, &actual, &format, &count, &after,
-                               &data) == Success &&
+        if (XGetWindowProperty(m_display, w, atom, 0, 1024, False, type, &actual, &format, &count,
+                               &after, &data) == Success &&
             data) {
             if (actual == type && format == 8)
                 out.assign(reinterpret_cast<const char*>(data), count);

@@ -1,12 +1,12 @@
-#include <QApplication>
-#include <QDesktopServices>
-#include <QStyleFactory>
-#include <QUrl>
-
 #include "app/Dialogs.h"
 #include "app/QtSound.h"
 #include "app/TForm1.h"
 #include "app/WindowSystem.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QStyleFactory>
+#include <QUrl>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
     env.dialogs = &dialogs;
     env.sound = &sound;
     env.windows = windows.get();
-    env.openDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    env.openDocument = [](const QString& path) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    };
 
     vx::app::TForm1 form(env);
     dialogs.setParent(&form);

@@ -4,15 +4,16 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <vector>
-
 #include <sys/resource.h>
+#include <vector>
 
 namespace vx::bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+inline double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // Percentile of a sample, by nearest rank; sorts the sample.
 inline double percentile(std::vector<double>& v, double p) {

@@ -3,15 +3,14 @@
 // A large a15 for benchmarks, and the raw sqlite3 baseline the station's
 // figures are compared with.
 
-#include <sqlite3.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
-
 #include "bench/BenchSupport.h"
 #include "data/Database.h"
 #include "scan/RecordTable.h"
+
+#include <cstdio>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
 
 namespace vx::bench {
 
@@ -45,14 +44,16 @@ inline void fillA15(data::Connection& db, int n) {
 
 // The scan's two statements prepared once and run raw, one lookup and one
 // mark per code, with the station's journal settings; milliseconds per code.
-inline std::vector<double> rawLookupMark(const std::string& path, const std::vector<std::string>& codes) {
+inline std::vector<double> rawLookupMark(const std::string& path,
+                                         const std::vector<std::string>& codes) {
     sqlite3* raw = nullptr;
     sqlite3_open(path.c_str(), &raw);
-    sqlite3_exec(raw, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    sqlite3_exec(raw, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr,
+                 nullptr);
     sqlite3_stmt* sel = nullptr;
     sqlite3_stmt* upd = nullptr;
-    sqlite3_prepare_v2(raw, "SELECT bh,prned FROM a15 WHERE rtrim(ltrim(tt,' '),' ')=rtrim(?1,' ')", -1,
-                       &sel, nullptr);
+    sqlite3_prepare_v2(raw, "SELECT bh,prned FROM a15 WHERE rtrim(ltrim(tt,' '),' ')=rtrim(?1,' ')",
+                       -1, &sel, nullptr);
     sqlite3_prepare_v2(raw, "UPDATE a15 SET prned=1 WHERE bh=?1", -1, &upd, nullptr);
     std::vector<double> times;
     times.reserve(codes.size());

@@ -2,10 +2,10 @@
 // a 1,000,000-record a15, in a mix of verdicts, beside the raw prepared
 // lookup-and-update of the same number of codes on the same file.
 
-#include <random>
-
 #include "bench/BenchTable.h"
 #include "scan/Alerts.h"
+
+#include <random>
 
 using namespace vx;
 
@@ -89,8 +89,10 @@ int main(int argc, char** argv) {
     bench::figure("ratio_p99_vs_raw", p99 / r99, "x");
     bench::figure("good_scans", verdicts[static_cast<int>(scan::Verdict::Good)], "scans");
     bench::figure("duplicate_scans", verdicts[static_cast<int>(scan::Verdict::Duplicate)], "scans");
-    bench::figure("missing_range_scans", verdicts[static_cast<int>(scan::Verdict::MissingRange)], "scans");
-    bench::figure("wrong_length_scans", verdicts[static_cast<int>(scan::Verdict::WrongLength)], "scans");
+    bench::figure("missing_range_scans", verdicts[static_cast<int>(scan::Verdict::MissingRange)],
+                  "scans");
+    bench::figure("wrong_length_scans", verdicts[static_cast<int>(scan::Verdict::WrongLength)],
+                  "scans");
     bench::figure("not_found_scans", verdicts[static_cast<int>(scan::Verdict::NotFound)], "scans");
     bench::removeDatabase(path);
     return 0;

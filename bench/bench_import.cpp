@@ -3,16 +3,15 @@
 // an equal table (same text column, length check and scan index; the
 // record number is the rowid in both), measured in the same run.
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <string>
-
 #include "bench/BenchTable.h"
 #include "data/TextImport.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vx;
 namespace RT = vx::scan::RecordTable;
@@ -41,7 +40,8 @@ int main(int argc, char** argv) {
     const double oursMs = bench::ms(bench::Clock::now() - t0);
     db.close();
     if (result.lines != lines) {
-        std::fprintf(stderr, "imported %lld of %d lines: %s\n", result.lines, lines, result.error.c_str());
+        std::fprintf(stderr, "imported %lld of %d lines: %s\n", result.lines, lines,
+                     result.error.c_str());
         return 1;
     }
     const double peakMb = bench::peakRssMb();
@@ -59,8 +59,9 @@ int main(int argc, char** argv) {
     if (pid == 0) {
         // The shell prints the journal mode; keep our figures the only output.
         std::freopen("/dev/null", "w", stdout);
-        execlp("sqlite3", "sqlite3", shell.c_str(), "PRAGMA journal_mode=WAL;", "PRAGMA synchronous=FULL;",
-               (".import --csv " + file + " a15").c_str(), static_cast<char*>(nullptr));
+        execlp("sqlite3", "sqlite3", shell.c_str(), "PRAGMA journal_mode=WAL;",
+               "PRAGMA synchronous=FULL;", (".import --csv " + file + " a15").c_str(),
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;

@@ -3,9 +3,9 @@
 // layer exactly as the engine sends them, beside the same two statements run
 // raw through prepared sqlite3 statements on the same file.
 
-#include <random>
-
 #include "bench/BenchTable.h"
+
+#include <random>
 
 using namespace vx;
 namespace RT = vx::scan::RecordTable;

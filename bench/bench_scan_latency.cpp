@@ -3,12 +3,12 @@
 // (run under xvfb-run). The station reports each repaint of its verdict with
 // a monotonic time stamp through its UI probe file.
 
-#include <cstdio>
-#include <thread>
-
 #include "bench/BenchSupport.h"
 #include "serial/ComThread.h"
 #include "tests/support/LiveStation.h"
+
+#include <cstdio>
+#include <thread>
 
 using namespace vx;
 using namespace std::chrono_literals;
@@ -32,9 +32,11 @@ int main(int argc, char** argv) {
         const long before = st.seq();
         const auto t0 = bench::Clock::now();
         st.scanner().writeLine(code);
-        if (!test::waitUntil([&] { return st.seq() > before && st.get("Label14") == std::to_string(i); }, 5s))
+        if (!test::waitUntil(
+                [&] { return st.seq() > before && st.get("Label14") == std::to_string(i); }, 5s))
             return 1;
-        const auto shown = bench::Clock::time_point(bench::Clock::duration(std::atoll(st.get("nanos").c_str())));
+        const auto shown =
+            bench::Clock::time_point(bench::Clock::duration(std::atoll(st.get("nanos").c_str())));
         latency.push_back(bench::ms(shown - t0));
         std::this_thread::sleep_for(50ms);
     }

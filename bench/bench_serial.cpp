@@ -4,20 +4,19 @@
 // the target is the gap plus a few ms. Also the CPU time an open, idle port
 // costs.
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <string>
-#include <thread>
-
 #include "bench/BenchSupport.h"
 #include "serial/ComPort.h"
 #include "serial/ComThread.h"
 #include "serial/ThreadSync.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
 
 using namespace vx;
 using namespace std::chrono_literals;
@@ -85,7 +84,8 @@ int main(int argc, char** argv) {
     bench::figure("quiet_gap", serial::kQuietGapMs, "ms");
     bench::figure("delivery_latency_median", bench::percentile(latency, 50), "ms");
     bench::figure("delivery_latency_p99", bench::percentile(latency, 99), "ms");
-    bench::figure("latency_over_gap_p99", bench::percentile(latency, 99) - serial::kQuietGapMs, "ms");
+    bench::figure("latency_over_gap_p99", bench::percentile(latency, 99) - serial::kQuietGapMs,
+                  "ms");
     bench::figure("idle_port_cpu", idleCpu, "ms");
     bench::figure("idle_seconds", idleSeconds, "s");
     return 0;

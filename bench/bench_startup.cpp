@@ -2,14 +2,13 @@
 // the window to its first paint with the start-up sequence done (settings
 // read, database opened, a15 checked and shown in the grid). Offscreen.
 
+#include "app/TForm1.h"
+#include "bench/BenchTable.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
-
 #include <fstream>
-
-#include "app/TForm1.h"
-#include "bench/BenchTable.h"
 
 using namespace vx;
 
@@ -17,9 +16,13 @@ namespace {
 struct Quiet : app::Dialogs {
     void message(const QString&) override {}
     void error(const QString&) override {}
-    Answer question(const QString&, const QString&, Buttons, Answer) override { return Answer::Cancel; }
+    Answer question(const QString&, const QString&, Buttons, Answer) override {
+        return Answer::Cancel;
+    }
     QString openFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFile(const QString&, const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFile(const QString&, const QString&, const QString&, const QString&) override {
+        return {};
+    }
     QString inputBox(const QString&, const QString&, const QString& p) override { return p; }
 };
 struct Silent : scan::SoundPlayer {
@@ -38,7 +41,8 @@ int main(int argc, char** argv) {
         db.openWith(data::openSqliteBackend(folder + "station.db"));
         bench::fillA15(db, 1'000'000);
     }
-    std::ofstream(folder + "config.ini") << "[Database]\r\nservername=station.db\r\n[com]\r\nnum=\r\n";
+    std::ofstream(folder + "config.ini")
+        << "[Database]\r\nservername=station.db\r\n[com]\r\nnum=\r\n";
 
     Quiet dialogs;
     Silent sound;

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "data/SqlText.h"
+#include "data/Value.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "data/SqlText.h"
-#include "data/Value.h"
 
 namespace vx::data {
 

@@ -1,8 +1,8 @@
 #include "data/Database.h"
 
-#include <algorithm>
-
 #include "data/ConnectionString.h"
+
+#include <algorithm>
 
 namespace vx::data {
 namespace {
@@ -25,7 +25,9 @@ void PreparedStatement::executeEach(const std::vector<std::string>& values) {
 
 Connection::Connection() = default;
 
-Connection::~Connection() { close(); }
+Connection::~Connection() {
+    close();
+}
 
 void Connection::open() {
     if (m_backend)
@@ -81,7 +83,9 @@ void Query::clear() {
     m_params.clear();
 }
 
-void Query::add(std::string_view line) { m_lines.emplace_back(line); }
+void Query::add(std::string_view line) {
+    m_lines.emplace_back(line);
+}
 
 void Query::setText(std::string_view text) {
     clear();

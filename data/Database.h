@@ -1,13 +1,13 @@
 #pragma once
 
+#include "data/Backend.h"
+
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "data/Backend.h"
 
 namespace vx::data {
 

@@ -5,13 +5,12 @@
 #if defined(_WIN32)
 #include <windows.h>
 #endif
-#include <sql.h>
-#include <sqlext.h>
+#include "data/Backend.h"
 
 #include <algorithm>
 #include <cstring>
-
-#include "data/Backend.h"
+#include <sql.h>
+#include <sqlext.h>
 
 namespace vx::data {
 namespace {
@@ -57,8 +56,8 @@ public:
         for (std::size_t i = 0; i < texts.size(); ++i) {
             lengths[i] = static_cast<SQLLEN>(texts[i].size());
             const SQLULEN column = texts[i].empty() ? 1 : texts[i].size();
-            check(SQLBindParameter(m_h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                                   SQL_VARCHAR, column, 0,
+            check(SQLBindParameter(m_h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                                   SQL_C_CHAR, SQL_VARCHAR, column, 0,
                                    const_cast<char*>(texts[i].data()), lengths[i], &lengths[i]));
         }
     }
@@ -76,8 +75,8 @@ public:
             SQLCHAR name[256] = {};
             SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
             SQLULEN size = 0;
-            m_st->check(SQLDescribeCol(m_st->get(), static_cast<SQLUSMALLINT>(i), name, sizeof name, &nameLen,
-                                       &type, &size, &digits, &nullable));
+            m_st->check(SQLDescribeCol(m_st->get(), static_cast<SQLUSMALLINT>(i), name, sizeof name,
+                                       &nameLen, &type, &size, &digits, &nullable));
             m_names.emplace_back(reinterpret_cast<char*>(name));
             m_types.push_back(type);
         }
@@ -156,7 +155,8 @@ private:
 class OdbcPrepared final : public PreparedStatement {
 public:
     OdbcPrepared(SQLHDBC dbc, const ParsedSql& sql) : m_st(dbc), m_texts(sql.names.size()) {
-        m_st.check(SQLPrepare(m_st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.text.c_str())),
+        m_st.check(SQLPrepare(m_st.get(),
+                              reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.text.c_str())),
                               static_cast<SQLINTEGER>(sql.text.size())));
     }
     void bindText(int index, const std::string& bytes) override {
@@ -190,9 +190,11 @@ public:
         }
         std::vector<SQLUSMALLINT> status(values.size(), SQL_PARAM_UNUSED);
         SQLULEN processed = 0;
-        SQLSetStmtAttr(h, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
-        if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE,
-                                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(values.size())), 0))) {
+        SQLSetStmtAttr(h, SQL_ATTR_PARAM_BIND_TYPE,
+                       reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+        if (!SQL_SUCCEEDED(SQLSetStmtAttr(
+                h, SQL_ATTR_PARAMSET_SIZE,
+                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(values.size())), 0))) {
             m_arrays = false; // the driver takes one row at a time
             PreparedStatement::executeEach(values);
             return;
@@ -206,8 +208,9 @@ public:
             SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
         };
         std::string error;
-        SQLRETURN rc = SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, width - 1, 0,
-                                        buffer.data(), static_cast<SQLLEN>(width), lengths.data());
+        SQLRETURN rc =
+            SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, width - 1, 0,
+                             buffer.data(), static_cast<SQLLEN>(width), lengths.data());
         if (SQL_SUCCEEDED(rc))
             rc = SQLExecute(h);
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
@@ -243,9 +246,9 @@ public:
         SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
         SQLCHAR out[1024];
         SQLSMALLINT outLen = 0;
-        SQLRETURN rc = SQLDriverConnect(m_dbc, nullptr,
-                                        reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
-                                        SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
+        SQLRETURN rc = SQLDriverConnect(
+            m_dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
+            SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
         if (!SQL_SUCCEEDED(rc)) {
             std::string msg = diagnostics(SQL_HANDLE_DBC, m_dbc);
             SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
@@ -289,8 +292,9 @@ public:
             auto st = std::make_unique<Stmt>(m_dbc);
             std::vector<SQLLEN> lengths;
             st->bindTexts(texts, lengths);
-            st->check(SQLExecDirect(st->get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(part.text.c_str())),
-                                    static_cast<SQLINTEGER>(part.text.size())));
+            st->check(SQLExecDirect(
+                st->get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(part.text.c_str())),
+                static_cast<SQLINTEGER>(part.text.size())));
             // Walk the batch's results up to the first one with columns;
             // errors of later statements surface here too.
             for (;;) {
@@ -315,8 +319,9 @@ public:
     }
 
     void beginTransaction() override {
-        odbcCheck(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-              SQL_HANDLE_DBC, m_dbc);
+        odbcCheck(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+                  SQL_HANDLE_DBC, m_dbc);
     }
     void commit() override { endTransaction(SQL_COMMIT); }
     void rollback() override { endTransaction(SQL_ROLLBACK); }
@@ -324,7 +329,8 @@ public:
 private:
     void endTransaction(SQLSMALLINT how) {
         SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, how);
-        SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
         odbcCheck(rc, SQL_HANDLE_DBC, m_dbc);
     }
 

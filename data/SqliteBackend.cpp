@@ -1,11 +1,10 @@
 // Embedded SQLite back end: the default database, a file beside the station.
 
-#include <sqlite3.h>
+#include "data/Backend.h"
 
 #include <cstring>
 #include <map>
-
-#include "data/Backend.h"
+#include <sqlite3.h>
 
 namespace vx::data {
 namespace {
@@ -140,10 +139,9 @@ private:
 class SqliteBackend final : public Backend {
 public:
     explicit SqliteBackend(const std::string& path) {
-        const int rc = sqlite3_open_v2(path.c_str(), &m_db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                           SQLITE_OPEN_FULLMUTEX,
-                                       nullptr);
+        const int rc = sqlite3_open_v2(
+            path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+            nullptr);
         if (rc != SQLITE_OK) {
             std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
             sqlite3_close(m_db);
@@ -174,7 +172,8 @@ public:
         bool first = true;
         while (tail < end) {
             sqlite3_stmt* raw = nullptr;
-            if (sqlite3_prepare_v2(m_db, tail, static_cast<int>(end - tail), &raw, &tail) != SQLITE_OK)
+            if (sqlite3_prepare_v2(m_db, tail, static_cast<int>(end - tail), &raw, &tail) !=
+                SQLITE_OK)
                 fail(m_db);
             if (!raw)
                 continue; // only blanks or comments were left
@@ -185,7 +184,8 @@ public:
                 if (k >= values.size() || !values[k])
                     throw DbError("Parameter has no value");
                 const std::string& v = *values[k];
-                if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+                if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()),
+                                      SQLITE_TRANSIENT) != SQLITE_OK)
                     fail(m_db);
             }
             used += static_cast<std::size_t>(n);
@@ -223,7 +223,8 @@ public:
     }
 
 private:
-    std::unique_ptr<Cursor> runCached(const std::string& text, StmtPtr st, const ParamValues& values) {
+    std::unique_ptr<Cursor> runCached(const std::string& text, StmtPtr st,
+                                      const ParamValues& values) {
         sqlite3_stmt* raw = st.get();
         const int n = sqlite3_bind_parameter_count(raw);
         for (int i = 1; i <= n; ++i) {
@@ -231,7 +232,8 @@ private:
             if (k >= values.size() || !values[k])
                 throw DbError("Parameter has no value");
             const std::string& v = *values[k];
-            if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+            if (sqlite3_bind_text(raw, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT) !=
+                SQLITE_OK)
                 fail(m_db);
         }
         const int rc = sqlite3_step(raw);
@@ -240,7 +242,8 @@ private:
             fail(m_db);
         }
         if (sqlite3_column_count(raw) > 0)
-            return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW, &m_cache, text);
+            return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW, &m_cache,
+                                                  text);
         m_cache.give(text, std::move(st));
         return nullptr;
     }

@@ -24,8 +24,12 @@ std::size_t charLength(const unsigned char* p, const unsigned char* end, CodePag
     return std::min<std::size_t>(n, static_cast<std::size_t>(end - p));
 }
 
-bool isBlank(unsigned char c) { return c >= 1 && c <= 32; }
-bool endsField(unsigned char c) { return c <= 32; }
+bool isBlank(unsigned char c) {
+    return c >= 1 && c <= 32;
+}
+bool endsField(unsigned char c) {
+    return c <= 32;
+}
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -41,7 +45,8 @@ CodePage systemCodePage() {
     return acp == 65001 ? CodePage::Utf8 : CodePage::SingleByte;
 #else
     const char* cs = nl_langinfo(CODESET);
-    if (cs && (std::strcmp(cs, "GBK") == 0 || std::strcmp(cs, "GB18030") == 0 || std::strcmp(cs, "GB2312") == 0))
+    if (cs && (std::strcmp(cs, "GBK") == 0 || std::strcmp(cs, "GB18030") == 0 ||
+               std::strcmp(cs, "GB2312") == 0))
         return CodePage::Gbk;
     return CodePage::Utf8;
 #endif
@@ -61,12 +66,14 @@ std::optional<ColumnRule> parseImportAnswer(const std::string& answer) {
     return rule;
 }
 
-std::vector<std::string> splitFields(std::string_view line, std::optional<char> separator, CodePage cp) {
+std::vector<std::string> splitFields(std::string_view line, std::optional<char> separator,
+                                     CodePage cp) {
     std::vector<std::string> fields;
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
     const auto* end = p + line.size();
     auto isSep = [&](const unsigned char* q) {
-        return separator && *q == static_cast<unsigned char>(*separator) && charLength(q, end, cp) == 1;
+        return separator && *q == static_cast<unsigned char>(*separator) &&
+               charLength(q, end, cp) == 1;
     };
     auto skipBlanks = [&] {
         while (p < end && isBlank(*p))
@@ -169,7 +176,8 @@ std::string valueOf(const std::string& line, long long lineNumber, const ColumnR
         throw DbError("'" + rule.column + "' is not a valid integer value");
     const auto fields = splitFields(line, rule.separator, cp);
     if (*column < 1 || static_cast<std::size_t>(*column) > fields.size())
-        throw DbError("line " + std::to_string(lineNumber) + " has no field " + std::to_string(*column));
+        throw DbError("line " + std::to_string(lineNumber) + " has no field " +
+                      std::to_string(*column));
     return fields[static_cast<std::size_t>(*column - 1)];
 }
 

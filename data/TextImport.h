@@ -1,12 +1,12 @@
 #pragma once
 
+#include "data/Database.h"
+
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "data/Database.h"
 
 namespace vx::data {
 

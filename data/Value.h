@@ -1,10 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
-
-#include <optional>
 #include <string_view>
 
 namespace vx::data {

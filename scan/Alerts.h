@@ -1,11 +1,11 @@
 #pragma once
 
+#include "scan/ScanEngine.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "scan/ScanEngine.h"
 
 namespace vx::scan {
 

@@ -4,7 +4,9 @@ namespace vx::scan {
 namespace RecordTable {
 namespace {
 
-std::string s(std::string_view v) { return std::string(v); }
+std::string s(std::string_view v) {
+    return std::string(v);
+}
 
 } // namespace
 
@@ -48,11 +50,14 @@ std::string lookupQuery(Dialect d) {
 }
 
 std::string markScanned(Dialect d, std::string_view recordNumber) {
-    return (d == Dialect::TSql ? "update a15 set prned =1where bh=" : "UPDATE a15 SET prned=1 WHERE bh=") +
+    return (d == Dialect::TSql ? "update a15 set prned =1where bh="
+                               : "UPDATE a15 SET prned=1 WHERE bh=") +
            s(recordNumber);
 }
 
-std::string clearAllScanned(Dialect) { return "update a15 set prned=0 where prned=1"; }
+std::string clearAllScanned(Dialect) {
+    return "update a15 set prned=0 where prned=1";
+}
 
 std::string printRange(Dialect, std::string_view start, std::string_view end) {
     return "select bh,tt,pic from a15 WHERE bh>=" + s(start) + " and bh<=" + s(end);
@@ -67,7 +72,8 @@ std::string picturePad(Dialect d, int digits) {
 
 std::string pictureWrap(Dialect d, std::string_view prefix, std::string_view extension) {
     if (d == Dialect::TSql)
-        return "update a15 set pic='" + s(prefix) + "'" + "+" + "pic" + "+" + "'" + s(extension) + "'";
+        return "update a15 set pic='" + s(prefix) + "'" + "+" + "pic" + "+" + "'" + s(extension) +
+               "'";
     return "UPDATE a15 SET pic='" + s(prefix) + "'||pic||'" + s(extension) + "'";
 }
 
@@ -83,17 +89,13 @@ std::vector<std::string> copyStagingToMain(Dialect d) {
 
 std::vector<std::string> duplicateCheck(Dialect d, std::string_view table) {
     if (d == Dialect::TSql)
-        return {"IF not (OBJECT_ID('tempdb..#a13') IS NULL)",
-                " DROP TABLE #a13",
+        return {"IF not (OBJECT_ID('tempdb..#a13') IS NULL)", " DROP TABLE #a13",
                 " SELECT tt, COUNT(*) as ge,cast(tt as varbinary)as xx into #a13",
-                " FROM " + s(table) + " GROUP BY tt,cast(tt as varbinary)",
-                " HAVING COUNT(*) > 1"};
+                " FROM " + s(table) + " GROUP BY tt,cast(tt as varbinary)", " HAVING COUNT(*) > 1"};
     // A temporary table lives as long as the connection, like #a13.
-    return {"DROP TABLE IF EXISTS temp.\"#a13\";",
-            "CREATE TEMP TABLE \"#a13\" AS",
+    return {"DROP TABLE IF EXISTS temp.\"#a13\";", "CREATE TEMP TABLE \"#a13\" AS",
             " SELECT tt, COUNT(*) AS ge, CAST(substr(CAST(tt AS BLOB),1,30) AS BLOB) AS xx",
-            " FROM " + s(table) + " GROUP BY tt, CAST(tt AS BLOB)",
-            " HAVING COUNT(*) > 1;"};
+            " FROM " + s(table) + " GROUP BY tt, CAST(tt AS BLOB)", " HAVING COUNT(*) > 1;"};
 }
 
 std::string duplicateSelect(Dialect d) {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "data/Database.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "data/Database.h"
 
 namespace vx::scan {
 

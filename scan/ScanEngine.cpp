@@ -12,8 +12,8 @@ std::string ScanEngine::cutField(std::string_view text, std::int64_t start, std:
         start = 1;
     if (length <= 0 || start > static_cast<std::int64_t>(text.size()))
         return {};
-    return std::string(text.substr(static_cast<std::size_t>(start - 1),
-                                   static_cast<std::size_t>(length)));
+    return std::string(
+        text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length)));
 }
 
 ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitches& sw) {

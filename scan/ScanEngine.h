@@ -1,30 +1,30 @@
 #pragma once
 
+#include "data/Database.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "data/Database.h"
-
 namespace vx::scan {
 
 // The check boxes the engine reads, as the operator left them.
 struct ScanSwitches {
-    bool chk_start = false;  // 开启对比: comparison on
-    bool CheckBox1 = true;   // ignore an immediate repeat of the same label
-    bool CheckBox3 = true;   // announce the last digit of the record number
+    bool chk_start = false;   // 开启对比: comparison on
+    bool CheckBox1 = true;    // ignore an immediate repeat of the same label
+    bool CheckBox3 = true;    // announce the last digit of the record number
     bool chk_quejing = false; // skip the missing-range test
 };
 
 enum class Verdict {
-    NotCompared,     // comparison off: the scan is only shown
-    NoDatabase,      // comparison on but the database is closed: no verdict
+    NotCompared, // comparison off: the scan is only shown
+    NoDatabase,  // comparison on but the database is closed: no verdict
     WrongLength,
     NotFound,
     IgnoredRepeat,
     Duplicate,
-    MissingRange,    // the record is still marked as scanned
+    MissingRange, // the record is still marked as scanned
     Good,
     DatabaseFailure, // the lookup or the mark failed: nothing was recorded
 };

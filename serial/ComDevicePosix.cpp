@@ -1,10 +1,12 @@
 // Serial device on POSIX terminals (termios). Port names are device paths;
 // a bare name such as "ttyUSB0" is taken from /dev. Names keep their case.
 
+#include "serial/ComDevice.h"
+#include "serial/ComTypes.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -12,28 +14,37 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "serial/ComDevice.h"
-#include "serial/ComTypes.h"
-
 namespace vx::serial {
 namespace {
 
 speed_t speedFor(std::uint32_t baud, bool& ok) {
     ok = true;
     switch (baud) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
 #ifdef B230400
-    case 230400: return B230400;
+    case 230400:
+        return B230400;
 #endif
     default:
         ok = false; // 14400, 56000, 128000, 256000 have no termios speed
@@ -43,7 +54,9 @@ speed_t speedFor(std::uint32_t baud, bool& ok) {
 
 // A terminal that is not a real UART (a pseudo-terminal) has no modem lines;
 // asking for them is not an error of the port.
-bool noModemLines(int err) { return err == ENOTTY || err == EINVAL; }
+bool noModemLines(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
 
 class PosixComDevice final : public ComDevice {
 public:
@@ -121,21 +134,40 @@ public:
 #endif
         tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
         switch (dcb.ByteSize) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        case 8: tio.c_cflag |= CS8; break;
-        default: return EINVAL;
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            return EINVAL;
         }
         switch (dcb.Parity) {
-        case 0: break;
-        case 1: tio.c_cflag |= PARENB | PARODD; break;
-        case 2: tio.c_cflag |= PARENB; break;
+        case 0:
+            break;
+        case 1:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            tio.c_cflag |= PARENB;
+            break;
 #ifdef CMSPAR
-        case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-        case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+        case 3:
+            tio.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
 #endif
-        default: return EINVAL;
+        default:
+            return EINVAL;
         }
         // CSTOPB gives 1.5 stop bits with 5 data bits and 2 otherwise, as UARTs do.
         if (dcb.StopBits == 1 || dcb.StopBits == 2)
@@ -323,7 +355,9 @@ private:
         return false; // 0 bytes (end of file) or EIO/ENXIO/ENODEV: gone
     }
 
-    void setLine(int bit, bool on) { ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit); }
+    void setLine(int bit, bool on) {
+        ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit);
+    }
 
     int m_fd = -1;
     int m_stop[2] = {-1, -1};
@@ -334,8 +368,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<ComDevice> createComDevice() { return std::make_unique<PosixComDevice>(); }
+std::unique_ptr<ComDevice> createComDevice() {
+    return std::make_unique<PosixComDevice>();
+}
 
-std::string portNameFromOperator(const std::string& typed) { return typed; }
+std::string portNameFromOperator(const std::string& typed) {
+    return typed;
+}
 
 } // namespace vx::serial

@@ -1,8 +1,8 @@
 // Serial device on the Win32 communications API.
 
-#include <windows.h>
-
 #include "serial/ComDevice.h"
+
+#include <windows.h>
 
 namespace vx::serial {
 namespace {
@@ -40,8 +40,8 @@ public:
 
     int open(const std::string& port) override {
         const std::string name = "\\\\.\\" + port;
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return static_cast<int>(GetLastError());
         m_handle = h;
@@ -200,8 +200,9 @@ public:
     }
 
     WaitOutcome pause(int ms) override {
-        return WaitForSingleObject(m_stop, static_cast<DWORD>(ms)) == WAIT_OBJECT_0 ? WaitOutcome::Stopped
-                                                                                  : WaitOutcome::Events;
+        return WaitForSingleObject(m_stop, static_cast<DWORD>(ms)) == WAIT_OBJECT_0
+                   ? WaitOutcome::Stopped
+                   : WaitOutcome::Events;
     }
 
     void requestStop() override { SetEvent(m_stop); }
@@ -214,7 +215,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ComDevice> createComDevice() { return std::make_unique<Win32ComDevice>(); }
+std::unique_ptr<ComDevice> createComDevice() {
+    return std::make_unique<Win32ComDevice>();
+}
 
 std::string portNameFromOperator(const std::string& typed) {
     std::string name = typed;

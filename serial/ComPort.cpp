@@ -1,8 +1,8 @@
 #include "serial/ComPort.h"
 
-#include <utility>
-
 #include "serial/ComThread.h"
+
+#include <utility>
 
 namespace vx::serial {
 
@@ -19,10 +19,18 @@ template <class T, class Apply> void change(T& field, T value, Apply apply) {
 
 // ---- settings objects ---------------------------------------------------
 
-void TComParity::setBits(TParityBits v) { change(m_bits, v, [this] { m_port->ApplyLineSettings(); }); }
-void TComParity::setCheck(bool v) { change(m_check, v, [this] { m_port->ApplyLineSettings(); }); }
-void TComParity::setReplace(bool v) { change(m_replace, v, [this] { m_port->ApplyLineSettings(); }); }
-void TComParity::setReplaceChar(char v) { change(m_replaceChar, v, [this] { m_port->ApplyLineSettings(); }); }
+void TComParity::setBits(TParityBits v) {
+    change(m_bits, v, [this] { m_port->ApplyLineSettings(); });
+}
+void TComParity::setCheck(bool v) {
+    change(m_check, v, [this] { m_port->ApplyLineSettings(); });
+}
+void TComParity::setReplace(bool v) {
+    change(m_replace, v, [this] { m_port->ApplyLineSettings(); });
+}
+void TComParity::setReplaceChar(char v) {
+    change(m_replaceChar, v, [this] { m_port->ApplyLineSettings(); });
+}
 void TComParity::assign(const TComParity& o) {
     m_bits = o.m_bits;
     m_check = o.m_check;
@@ -34,16 +42,36 @@ void TComParity::assign(const TComParity& o) {
 template <class T> void TComFlowControl::set(T& field, T v) {
     change(field, v, [this] { m_port->ApplyLineSettings(); });
 }
-void TComFlowControl::setOutCTSFlow(bool v) { set(m_outCts, v); }
-void TComFlowControl::setOutDSRFlow(bool v) { set(m_outDsr, v); }
-void TComFlowControl::setControlDTR(TDTRFlowControl v) { set(m_dtr, v); }
-void TComFlowControl::setControlRTS(TRTSFlowControl v) { set(m_rts, v); }
-void TComFlowControl::setXonXoffOut(bool v) { set(m_xonOut, v); }
-void TComFlowControl::setXonXoffIn(bool v) { set(m_xonIn, v); }
-void TComFlowControl::setDSRSensitivity(bool v) { set(m_dsrSens, v); }
-void TComFlowControl::setTxContinueOnXoff(bool v) { set(m_txCont, v); }
-void TComFlowControl::setXonChar(char v) { set(m_xon, v); }
-void TComFlowControl::setXoffChar(char v) { set(m_xoff, v); }
+void TComFlowControl::setOutCTSFlow(bool v) {
+    set(m_outCts, v);
+}
+void TComFlowControl::setOutDSRFlow(bool v) {
+    set(m_outDsr, v);
+}
+void TComFlowControl::setControlDTR(TDTRFlowControl v) {
+    set(m_dtr, v);
+}
+void TComFlowControl::setControlRTS(TRTSFlowControl v) {
+    set(m_rts, v);
+}
+void TComFlowControl::setXonXoffOut(bool v) {
+    set(m_xonOut, v);
+}
+void TComFlowControl::setXonXoffIn(bool v) {
+    set(m_xonIn, v);
+}
+void TComFlowControl::setDSRSensitivity(bool v) {
+    set(m_dsrSens, v);
+}
+void TComFlowControl::setTxContinueOnXoff(bool v) {
+    set(m_txCont, v);
+}
+void TComFlowControl::setXonChar(char v) {
+    set(m_xon, v);
+}
+void TComFlowControl::setXoffChar(char v) {
+    set(m_xoff, v);
+}
 
 TFlowControl TComFlowControl::FlowControl() const {
     if (m_rts == rtsHandshake && m_outCts && !m_xonIn && !m_xonOut)
@@ -103,7 +131,9 @@ void TComTimeouts::assign(const TComTimeouts& o) {
 
 namespace {
 // A positive odd size is kept one less, so the sizes stay even.
-std::int32_t evenSize(std::int32_t v) { return (v > 0 && v % 2 == 1) ? v - 1 : v; }
+std::int32_t evenSize(std::int32_t v) {
+    return (v > 0 && v % 2 == 1) ? v - 1 : v;
+}
 } // namespace
 
 void TComBuffer::setInputSize(std::int32_t v) {
@@ -136,12 +166,24 @@ TCustomComPort::~TCustomComPort() {
     m_self.reset();
 }
 
-void TCustomComPort::setBaudRate(TBaudRate v) { change(m_baudRate, v, [this] { ApplyLineSettings(); }); }
-void TCustomComPort::setCustomBaudRate(std::uint32_t v) { change(m_customBaudRate, v, [this] { ApplyLineSettings(); }); }
-void TCustomComPort::setStopBits(TStopBits v) { change(m_stopBits, v, [this] { ApplyLineSettings(); }); }
-void TCustomComPort::setDataBits(TDataBits v) { change(m_dataBits, v, [this] { ApplyLineSettings(); }); }
-void TCustomComPort::setDiscardNull(bool v) { change(m_discardNull, v, [this] { ApplyLineSettings(); }); }
-void TCustomComPort::setEventChar(char v) { change(m_eventChar, v, [this] { ApplyLineSettings(); }); }
+void TCustomComPort::setBaudRate(TBaudRate v) {
+    change(m_baudRate, v, [this] { ApplyLineSettings(); });
+}
+void TCustomComPort::setCustomBaudRate(std::uint32_t v) {
+    change(m_customBaudRate, v, [this] { ApplyLineSettings(); });
+}
+void TCustomComPort::setStopBits(TStopBits v) {
+    change(m_stopBits, v, [this] { ApplyLineSettings(); });
+}
+void TCustomComPort::setDataBits(TDataBits v) {
+    change(m_dataBits, v, [this] { ApplyLineSettings(); });
+}
+void TCustomComPort::setDiscardNull(bool v) {
+    change(m_discardNull, v, [this] { ApplyLineSettings(); });
+}
+void TCustomComPort::setEventChar(char v) {
+    change(m_eventChar, v, [this] { ApplyLineSettings(); });
+}
 
 void TCustomComPort::setPort(const std::string& v) {
     if (v == m_port)
@@ -215,7 +257,9 @@ void TCustomComPort::OpenDevice() {
         throw EComPort(ComError::OpenFailed, err);
 }
 
-void TCustomComPort::CloseDevice() { m_device->close(); }
+void TCustomComPort::CloseDevice() {
+    m_device->close();
+}
 
 void TCustomComPort::ConfigureDevice() {
     ApplyBufferSizes();
@@ -355,19 +399,61 @@ void TCustomComPort::RunEventHandlers(TComEvents e) {
         DoRx80Full();
 }
 
-void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(*this); }
-void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(*this); }
-void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(*this); }
-void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(*this); }
-void TCustomComPort::DoRxChar(int Count) { if (OnRxChar) OnRxChar(*this, Count); }
-void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(*this); }
-void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(*this); }
-void TCustomComPort::DoRing() { if (OnRing) OnRing(*this); }
-void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(*this); }
-void TCustomComPort::DoCTSChange(bool v) { if (OnCTSChange) OnCTSChange(*this, v); }
-void TCustomComPort::DoDSRChange(bool v) { if (OnDSRChange) OnDSRChange(*this, v); }
-void TCustomComPort::DoError(TComErrors v) { if (OnError) OnError(*this, v); }
-void TCustomComPort::DoRLSDChange(bool v) { if (OnRLSDChange) OnRLSDChange(*this, v); }
-void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(*this); }
+void TCustomComPort::DoAfterClose() {
+    if (OnAfterClose)
+        OnAfterClose(*this);
+}
+void TCustomComPort::DoAfterOpen() {
+    if (OnAfterOpen)
+        OnAfterOpen(*this);
+}
+void TCustomComPort::DoBeforeClose() {
+    if (OnBeforeClose)
+        OnBeforeClose(*this);
+}
+void TCustomComPort::DoBeforeOpen() {
+    if (OnBeforeOpen)
+        OnBeforeOpen(*this);
+}
+void TCustomComPort::DoRxChar(int Count) {
+    if (OnRxChar)
+        OnRxChar(*this, Count);
+}
+void TCustomComPort::DoTxEmpty() {
+    if (OnTxEmpty)
+        OnTxEmpty(*this);
+}
+void TCustomComPort::DoBreak() {
+    if (OnBreak)
+        OnBreak(*this);
+}
+void TCustomComPort::DoRing() {
+    if (OnRing)
+        OnRing(*this);
+}
+void TCustomComPort::DoRxFlag() {
+    if (OnRxFlag)
+        OnRxFlag(*this);
+}
+void TCustomComPort::DoCTSChange(bool v) {
+    if (OnCTSChange)
+        OnCTSChange(*this, v);
+}
+void TCustomComPort::DoDSRChange(bool v) {
+    if (OnDSRChange)
+        OnDSRChange(*this, v);
+}
+void TCustomComPort::DoError(TComErrors v) {
+    if (OnError)
+        OnError(*this, v);
+}
+void TCustomComPort::DoRLSDChange(bool v) {
+    if (OnRLSDChange)
+        OnRLSDChange(*this, v);
+}
+void TCustomComPort::DoRx80Full() {
+    if (OnRx80Full)
+        OnRx80Full(*this);
+}
 
 } // namespace vx::serial

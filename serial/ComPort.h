@@ -1,12 +1,12 @@
 #pragma once
 
+#include "serial/ComDevice.h"
+#include "serial/ComTypes.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "serial/ComDevice.h"
-#include "serial/ComTypes.h"
 
 namespace vx::serial {
 

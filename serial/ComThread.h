@@ -1,10 +1,10 @@
 #pragma once
 
+#include "serial/ComTypes.h"
+
 #include <atomic>
 #include <memory>
 #include <thread>
-
-#include "serial/ComTypes.h"
 
 namespace vx::serial {
 

@@ -1,9 +1,9 @@
 #include "serial/ComTypes.h"
 
+#include "serial/Translate.h"
+
 #include <array>
 #include <cstdio>
-
-#include "serial/Translate.h"
 
 namespace vx::serial {
 namespace {
@@ -60,13 +60,15 @@ EComPort::EComPort(int messageCode, int systemErrorCode)
       SystemErrorCode(systemErrorCode) {}
 
 std::uint32_t baudRateValue(TBaudRate rate, std::uint32_t customBaudRate) {
-    static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,    1200,   2400,
-                                               4800,  9600,  14400, 19200,  38400,  56000,
+    static constexpr std::uint32_t kRates[] = {0,     110,    300,    600,   1200,  2400,
+                                               4800,  9600,   14400,  19200, 38400, 56000,
                                                57600, 115200, 128000, 256000};
     return rate == brCustom ? customBaudRate : kRates[rate];
 }
 
-int dataBitsValue(TDataBits bits) { return 5 + static_cast<int>(bits); }
+int dataBitsValue(TDataBits bits) {
+    return 5 + static_cast<int>(bits);
+}
 
 namespace {
 struct EventBit {
@@ -74,10 +76,11 @@ struct EventBit {
     std::uint32_t mask;
 };
 constexpr EventBit kEventBits[] = {
-    {evRxChar, EventMask::RxChar}, {evTxEmpty, EventMask::TxEmpty}, {evRxFlag, EventMask::RxFlag},
-    {evRing, EventMask::Ring},     {evBreak, EventMask::Break},     {evCTS, EventMask::Cts},
-    {evDSR, EventMask::Dsr},       {evError, EventMask::Err},       {evRLSD, EventMask::Rlsd},
-    {evRx80Full, EventMask::Rx80Full}};
+    {evRxChar, EventMask::RxChar}, {evTxEmpty, EventMask::TxEmpty},
+    {evRxFlag, EventMask::RxFlag}, {evRing, EventMask::Ring},
+    {evBreak, EventMask::Break},   {evCTS, EventMask::Cts},
+    {evDSR, EventMask::Dsr},       {evError, EventMask::Err},
+    {evRLSD, EventMask::Rlsd},     {evRx80Full, EventMask::Rx80Full}};
 } // namespace
 
 std::uint32_t eventsToMask(TComEvents events) {

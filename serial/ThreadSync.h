@@ -56,7 +56,7 @@ private:
     };
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_cv; // work queued or woken (UI waits)
+    std::condition_variable m_cv;     // work queued or woken (UI waits)
     std::condition_variable m_doneCv; // a waited call finished (workers wait)
     std::deque<std::shared_ptr<Call>> m_queue;
     std::function<void()> m_waker;

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 using namespace vx::data;
 using vx::test::TempDir;
@@ -18,9 +18,11 @@ protected:
             return;
         q.setText(db.dialect() == Dialect::TSql
                       ? "if object_id('t1') is not null drop table t1\r\n"
-                        "create table t1(id int identity(1,1) primary key, tt varchar(30), b bit default 0)"
+                        "create table t1(id int identity(1,1) primary key, tt varchar(30), b bit "
+                        "default 0)"
                       : "drop table if exists t1;\r\n"
-                        "create table t1(id integer primary key autoincrement, tt varchar(30), b bit default 0)");
+                        "create table t1(id integer primary key autoincrement, tt varchar(30), b "
+                        "bit default 0)");
         q.execute();
     }
     void insert(const std::string& text) {

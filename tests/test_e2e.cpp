@@ -2,15 +2,13 @@
 // folder with a real SQLite file, the real scanner simulator, clicks on the
 // window through the X server. Needs an X display (Xvfb in CI) and xdotool.
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "data/Database.h"
 #include "tests/support/LiveStation.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vx;
 using namespace std::chrono_literals;
@@ -28,14 +26,16 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     test::LiveStation st(20, {"--suffix", "crlf", "--chunk", "3", "--chunk-delay", "8", "--quiet"});
     const std::string folder = st.folder(), link = st.scannerLink();
     test::Child& sim = st.scanner();
-    ASSERT_TRUE(st.waitReady(15s)) << "station did not open the scanner and the database\n" << st.dump();
+    ASSERT_TRUE(st.waitReady(15s)) << "station did not open the scanner and the database\n"
+                                   << st.dump();
     ASSERT_TRUE(st.switchComparisonOn()) << "the clicks missed 开启对比\n" << st.dump();
 
     // Sends one scan and waits for the window to show the given verdict.
     auto scan = [&](const std::string& code, const std::string& label14) {
         const long before = st.seq();
         sim.writeLine(code);
-        const bool shown = waitUntil([&] { return st.seq() > before && st.get("Label14") == label14; }, 5s);
+        const bool shown =
+            waitUntil([&] { return st.seq() > before && st.get("Label14") == label14; }, 5s);
         if (!shown)
             ADD_FAILURE() << "after scanning " << code << ":\n" << st.dump();
         return shown;
@@ -69,7 +69,8 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
 
     // Pull the scanner: the port button turns black, comparison is off.
     sim.writeLine("!unplug");
-    EXPECT_TRUE(waitUntil([&] { return st.get("btn_comset") == "black" && st.get("chk_start_enabled") == "0"; }, 5s));
+    EXPECT_TRUE(waitUntil(
+        [&] { return st.get("btn_comset") == "black" && st.get("chk_start_enabled") == "0"; }, 5s));
     // The new device may get the old name back; the link itself is new.
     auto linkInode = [&] {
         struct stat s {};
@@ -79,9 +80,9 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     sim.writeLine("!replug");
     ASSERT_TRUE(waitUntil([&] { return linkInode() != oldLink && linkInode() != 0; }, 5s));
     // 保存COM口; its "com口可用！" box stays open
-    EXPECT_TRUE(st.clickUntil(test::LiveStation::kComSetX, test::LiveStation::kComSetY,
-                              [&] { return st.get("btn_comset") == "green" && st.get("chk_start_enabled") == "1"; }))
-        << st.dump();
+    EXPECT_TRUE(st.clickUntil(test::LiveStation::kComSetX, test::LiveStation::kComSetY, [&] {
+        return st.get("btn_comset") == "green" && st.get("chk_start_enabled") == "1";
+    })) << st.dump();
     // Scans are handled while the message box is open.
     EXPECT_TRUE(scan("VX000004", "4"));
     EXPECT_EQ(st.get("btn_zongji"), "4");

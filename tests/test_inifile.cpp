@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "app/IniFile.h"
 #include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using vx::app::IniFile;
 using vx::app::IniWriteError;
@@ -29,7 +28,8 @@ TEST(IniFileRead, PresentEmptyKeyReadsAsEmptyNotDefault) {
 
 TEST(IniFileRead, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
     TempDir dir;
-    writeFile(dir.file("config.ini"), "; comment\r\n[dataBASE]\r\n  ServerName =  srv1 \r\nmm=\"a b \"\r\n");
+    writeFile(dir.file("config.ini"),
+              "; comment\r\n[dataBASE]\r\n  ServerName =  srv1 \r\nmm=\"a b \"\r\n");
     IniFile ini(dir.file("config.ini"));
     EXPECT_EQ(ini.readString("Database", "servername", ""), "srv1");
     EXPECT_EQ(ini.readString("DATABASE", "MM", ""), "a b ");
@@ -53,14 +53,17 @@ TEST(IniFileWrite, FirstWriteCreatesTheFileOwnerOnly) {
 
 TEST(IniFileWrite, KeepsEveryOtherLineAndReplacesInPlace) {
     TempDir dir;
-    const std::string before = "; station settings\r\n[Database]\r\nservername=a\r\n\r\n[print]\r\nLastNum=5\r\nbtfile=x.btw\r\n";
+    const std::string before =
+        "; station "
+        "settings\r\n[Database]\r\nservername=a\r\n\r\n[print]\r\nLastNum=5\r\nbtfile=x.btw\r\n";
     writeFile(dir.file("config.ini"), before);
     IniFile ini(dir.file("config.ini"));
     ini.writeString("PRINT", "lastnum", "6");
     ini.writeString("Database", "mm", "p;w}");
     ini.writeString("com", "num", "COM3");
     EXPECT_EQ(readFile(dir.file("config.ini")),
-              "; station settings\r\n[Database]\r\nservername=a\r\nmm=p;w}\r\n\r\n[print]\r\nlastnum=6\r\n"
+              "; station "
+              "settings\r\n[Database]\r\nservername=a\r\nmm=p;w}\r\n\r\n[print]\r\nlastnum=6\r\n"
               "btfile=x.btw\r\n[com]\r\nnum=COM3\r\n");
     EXPECT_EQ(ini.readString("database", "mm", ""), "p;w}");
 }

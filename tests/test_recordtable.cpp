@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "data/Database.h"
 #include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 using namespace vx::data;
 using namespace vx::scan;
@@ -30,7 +30,9 @@ protected:
                 throw;
         }
     }
-    void create(const std::string& table = "a15") { run(RT::createBatch(d, table, table == "a15")); }
+    void create(const std::string& table = "a15") {
+        run(RT::createBatch(d, table, table == "a15"));
+    }
     void import(const std::vector<std::string>& texts, const std::string& table = "a15") {
         for (const auto& t : texts) {
             q.close();
@@ -98,8 +100,13 @@ TEST_P(RecordTableTest, LookupIgnoresTrailingBlanksButNotLeadingOnesOfTheField) 
 
 TEST_P(RecordTableTest, LookupFindsDoubleByteTextsByTheirBytes) {
     create();
-    import({"\xB2\xE2\xCA\xD4""01", "\xB2\xE2\xCA\xD5""01"});
-    EXPECT_EQ(lookup("\xB2\xE2\xCA\xD5""01"), "2");
+    import({"\xB2\xE2\xCA\xD4"
+            "01",
+            "\xB2\xE2\xCA\xD5"
+            "01"});
+    EXPECT_EQ(lookup("\xB2\xE2\xCA\xD5"
+                     "01"),
+              "2");
 }
 
 TEST_P(RecordTableTest, MarkAndClearAllSetTheScannedFlag) {
@@ -182,7 +189,8 @@ TEST_P(RecordTableTest, StagingTableCopiesIntoANewMainTable) {
 }
 
 TEST_P(RecordTableTest, StartupCheckCreatesThenReportsEmptyThenRecords) {
-    run({d == Dialect::TSql ? "if object_id('a15') is not null drop table a15" : "drop table if exists a15"});
+    run({d == Dialect::TSql ? "if object_id('a15') is not null drop table a15"
+                            : "drop table if exists a15"});
     EXPECT_EQ(checkRecordTable(q), TableState::Created);
     EXPECT_EQ(checkRecordTable(q), TableState::Empty);
     import({"A"});

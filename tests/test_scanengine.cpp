@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "data/Database.h"
 #include "scan/Alerts.h"
 #include "scan/RecordTable.h"
 #include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 using namespace vx::scan;
 using namespace vx::data;
@@ -104,10 +104,10 @@ TEST_P(FieldCut, TakesAtMostLengthBytesFromTheStart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FieldCut,
-                         ::testing::Values(CutCase{"AB1234XY", 3, 4, "1234"}, CutCase{"AB12", 3, 4, "12"},
-                                           CutCase{"AB12", 0, 2, "AB"}, CutCase{"AB12", -5, 3, "AB1"},
-                                           CutCase{"AB12", 5, 2, ""}, CutCase{"AB12", 2, 0, ""},
-                                           CutCase{"AB12", 2, -1, ""},
+                         ::testing::Values(CutCase{"AB1234XY", 3, 4, "1234"},
+                                           CutCase{"AB12", 3, 4, "12"}, CutCase{"AB12", 0, 2, "AB"},
+                                           CutCase{"AB12", -5, 3, "AB1"}, CutCase{"AB12", 5, 2, ""},
+                                           CutCase{"AB12", 2, 0, ""}, CutCase{"AB12", 2, -1, ""},
                                            CutCase{"C001\r\n", 1, 4, "C001"}));
 
 TEST_F(ScanTest, AShortFieldFailsTheLengthTestWithTheWholeScanListed) {

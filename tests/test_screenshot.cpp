@@ -2,7 +2,7 @@
 // scans and saves it as station.png in $VEXORA_ARTIFACTS (default: the
 // working folder), so a person can see every caption.
 
-#include <gtest/gtest.h>
+#include "tests/support/StationHarness.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,8 +10,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
-
-#include "tests/support/StationHarness.h"
+#include <gtest/gtest.h>
 
 using namespace vx;
 
@@ -37,8 +36,9 @@ TEST(Screenshot, TheWindowRendersItsChineseCaptions) {
     }
     const QImage shot = f.grab().toImage();
     ASSERT_EQ(shot.size(), QSize(1034, 814));
-    const QString dir = qEnvironmentVariableIsSet("VEXORA_ARTIFACTS") ? qEnvironmentVariable("VEXORA_ARTIFACTS")
-                                                                        : QDir::currentPath();
+    const QString dir = qEnvironmentVariableIsSet("VEXORA_ARTIFACTS")
+                            ? qEnvironmentVariable("VEXORA_ARTIFACTS")
+                            : QDir::currentPath();
     QDir().mkpath(dir);
     EXPECT_TRUE(shot.save(dir + "/station.png"));
 }

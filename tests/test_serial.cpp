@@ -1,19 +1,17 @@
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-
-#include <sys/resource.h>
-#include <time.h>
-#include <unistd.h>
-
 #include "serial/ComPort.h"
 #include "serial/ComThread.h"
 #include "serial/ThreadSync.h"
 #include "tests/support/Pty.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sys/resource.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
 
 using namespace vx::serial;
 using vx::test::Pty;
@@ -491,14 +489,15 @@ TEST_F(ComSettings, EventsOfABatchAreHandledInTheFixedOrder) {
     }
     ASSERT_TRUE(pumpUntil([&] { return order.size() >= 10; }));
     EXPECT_EQ(order, (std::vector<std::string>{"error", "rx5", "txempty", "break", "ring", "cts+",
-                                                "dsr-", "rxflag", "rlsd+", "rx80"}));
+                                               "dsr-", "rxflag", "rlsd+", "rx80"}));
     order.clear();
     port.ClosePort();
     EXPECT_EQ(order, (std::vector<std::string>{"cts-", "dsr-", "rlsd-"}));
 }
 
 TEST(ComTypes, MessagesAreTheTableTextsWithTheSuffix) {
-    EXPECT_EQ(std::string(EComPort(7, 87).what()), "SetCommState function failed (win error code: 87)");
+    EXPECT_EQ(std::string(EComPort(7, 87).what()),
+              "SetCommState function failed (win error code: 87)");
     EXPECT_EQ(std::string(EComPort(4, -1).what()), "Invalid Async parameter");
     EXPECT_EQ(EComPort(10, 5).SystemErrorCode, 5);
     EXPECT_EQ(comErrorText(23), "Registry error");

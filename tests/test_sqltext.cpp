@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "data/SqlText.h"
+
+#include <gtest/gtest.h>
 
 using namespace vx::data;
 
@@ -23,16 +23,20 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, ParameterMarkers,
     ::testing::Values(
         MarkerCase{"select bh from a15 where x=cast(:mm as varbinary(200))",
-                   "select bh from a15 where x=cast(? as varbinary(200))", {"mm"}},
+                   "select bh from a15 where x=cast(? as varbinary(200))",
+                   {"mm"}},
         MarkerCase{"insert into a15 (tt) values (:a)", "insert into a15 (tt) values (?)", {"a"}},
-        MarkerCase{"select ':x', \":y\", `:z` from t where a=:b,c", "select ':x', \":y\", `:z` from t where a=?,c", {"b"}},
+        MarkerCase{"select ':x', \":y\", `:z` from t where a=:b,c",
+                   "select ':x', \":y\", `:z` from t where a=?,c",
+                   {"b"}},
         MarkerCase{"select 'a''b', :p;:q\r\n:r\n", "select 'a''b', ?;?\r\n?\n", {"p", "q", "r"}},
         MarkerCase{"select 12::34, a: b", "select 12:34, a: b", {}},
         MarkerCase{"select :a,:a", "select ?,?", {"a", "a"}},
         MarkerCase{"x=:name_1)", "x=?)", {"name_1"}}));
 
 TEST(StatementSplit, SplitsAtSemicolonsOutsideQuotesAndCarriesNames) {
-    ParsedSql batch = parseParameters("insert into t values (:a, ';');\r\n-- c;\r\nselect \"x;\" from t where b=:b;  ");
+    ParsedSql batch = parseParameters(
+        "insert into t values (:a, ';');\r\n-- c;\r\nselect \"x;\" from t where b=:b;  ");
     auto parts = splitStatements(batch);
     ASSERT_EQ(parts.size(), 2u);
     EXPECT_EQ(parts[0].text, "insert into t values (?, ';')");

@@ -1,7 +1,9 @@
 // The station window, offscreen: start-up, the port and field settings, the
 // database settings and live scanning through a pseudo-terminal.
 
-#include <gtest/gtest.h>
+#include "data/Database.h"
+#include "tests/support/Pty.h"
+#include "tests/support/StationHarness.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,10 +15,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
-
-#include "data/Database.h"
-#include "tests/support/Pty.h"
-#include "tests/support/StationHarness.h"
+#include <gtest/gtest.h>
 
 using namespace vx;
 using app::TForm1;
@@ -34,7 +33,8 @@ std::string dbConfig(const std::string& port = "") {
 }
 
 bool dataButtonsEnabled(TForm1& f) {
-    for (QPushButton* b : {f.btn_txtimport, f.btn_localdata, f.Btn_sqlexec, f.btn_picset, f.btn_datato, f.btn_reprn})
+    for (QPushButton* b :
+         {f.btn_txtimport, f.btn_localdata, f.Btn_sqlexec, f.btn_picset, f.btn_datato, f.btn_reprn})
         if (!b->isEnabled())
             return false;
     return true;
@@ -77,11 +77,13 @@ TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
     EXPECT_EQ(f.img_logo->pixmap().size(), QSize(94, 94)) << "decoded through libjpeg";
     EXPECT_EQ(f.img_wx->pixmap().size(), QSize(85, 85));
     EXPECT_EQ(f.Label5->palette().color(QPalette::WindowText), QColor(0, 0, 128));
-    EXPECT_EQ(f.Label14->palette().color(QPalette::WindowText), QColor(0, 0, 255)) << "blue after start-up";
+    EXPECT_EQ(f.Label14->palette().color(QPalette::WindowText), QColor(0, 0, 255))
+        << "blue after start-up";
     EXPECT_FALSE(f.chk_BTprn->isEnabled());
     EXPECT_FALSE(dataButtonsEnabled(f));
-    for (const char* name : {"LB_alprn", "Label12", "Label13", "btn_btprn", "Label8", "Edit_zheng", "rg1_0",
-                             "rg1_1", "lbl1", "Label17", "Label18", "Label15", "Label21", "Label22"})
+    for (const char* name :
+         {"LB_alprn", "Label12", "Label13", "btn_btprn", "Label8", "Edit_zheng", "rg1_0", "rg1_1",
+          "lbl1", "Label17", "Label18", "Label15", "Label21", "Label22"})
         EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
 }
 
@@ -246,7 +248,9 @@ TEST(PortSetting, ABusyOrMissingPortIsStoredAndTurnsTheButtonBlack) {
     h.dialogs.messages.clear();
     f.Edit_comnum->setText(QString::fromStdString(pty.slavePath()));
     f.btn_comset->click();
-    EXPECT_EQ(h.dialogs.messages, QStringList{"条码枪没插或者" + QString::fromStdString(pty.slavePath()) + "设置错误！"});
+    EXPECT_EQ(
+        h.dialogs.messages,
+        QStringList{"条码枪没插或者" + QString::fromStdString(pty.slavePath()) + "设置错误！"});
     EXPECT_EQ(f.btn_comset->palette().color(QPalette::ButtonText), app::kBlack);
     EXPECT_FALSE(f.chk_start->isEnabled());
     EXPECT_NE(h.ini().find("num=" + pty.slavePath()), std::string::npos);
@@ -496,7 +500,8 @@ TEST(LiveScanning, AnUnpluggedScannerTurnsThePortButtonBlack) {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vexora");
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cstdio>
-
 #include "data/TextImport.h"
 #include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
 
 using namespace vx::data;
 namespace RT = vx::scan::RecordTable;
@@ -45,7 +44,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, ImportAnswer,
                                            AnswerCase{"12", false, true, 0, ""},
                                            AnswerCase{",2", false, false, ',', "2"},
                                            AnswerCase{",", false, true, ',', ""},
-                                           AnswerCase{"\xEF\xBC\x8C" "2", false, false, '\xEF', "\xBC\x8C" "2"}));
+                                           AnswerCase{"\xEF\xBC\x8C"
+                                                      "2",
+                                                      false, false, '\xEF',
+                                                      "\xBC\x8C"
+                                                      "2"}));
 
 // ---- splitting a line into fields ---------------------------------------------------
 
@@ -72,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"\"A,\"\"B\"\"\",C", ',', {"A,\"B\"", "C"}},
                       SplitCase{"\"open,quote", ',', {"open,quote"}},
                       SplitCase{"A,B,", ',', {"A", "B", ""}},
-                      SplitCase{"A,,B", ',', {"A", "", "B"}},
-                      SplitCase{"  A\tB", ',', {"A", "B"}},
+                      SplitCase{"A,,B", ',', {"A", "", "B"}}, SplitCase{"  A\tB", ',', {"A", "B"}},
                       SplitCase{"", ',', {}},
                       SplitCase{"\x81\x7C|B", '|', {"\x81\x7C", "B"}}, // GBK trail byte is "|"
                       SplitCase{"\xB2\xE2 X", 0, {"\xB2\xE2", "X"}}));
@@ -95,11 +97,13 @@ std::vector<std::string> readLines(const std::string& bytes) {
 
 TEST(LineReading, EndsLinesAtCrLfOrCrLfAndStopsAtNul) {
     EXPECT_EQ(readLines("a\rb\nc\r\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(readLines("a\r\n"), std::vector<std::string>{"a"}) << "a final break gives no extra line";
+    EXPECT_EQ(readLines("a\r\n"), std::vector<std::string>{"a"})
+        << "a final break gives no extra line";
     EXPECT_EQ(readLines("a\n\nb\n"), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(readLines(std::string("ab\0cd\nef", 8)), std::vector<std::string>{"ab"});
     EXPECT_EQ(readLines(""), std::vector<std::string>{});
-    EXPECT_EQ(readLines("\xEF\xBB\xBFX\r"), std::vector<std::string>{"\xEF\xBB\xBFX"}) << "a BOM is kept";
+    EXPECT_EQ(readLines("\xEF\xBB\xBFX\r"), std::vector<std::string>{"\xEF\xBB\xBFX"})
+        << "a BOM is kept";
     const std::string longLine(1 << 20, 'x');
     EXPECT_EQ(readLines(longLine + "\r\ny"), (std::vector<std::string>{longLine, "y"}));
 }
@@ -113,12 +117,14 @@ protected:
         if (IsSkipped())
             return;
     }
-    ImportResult run(const std::string& bytes, const std::string& answer = "1", const std::string& table = "a15") {
+    ImportResult run(const std::string& bytes, const std::string& answer = "1",
+                     const std::string& table = "a15") {
         writeFile(dir.file("labels.txt"), bytes);
         const Dialect d = db.dialect();
         ImportStatements st{RT::createBatch(d, table, false), RT::insertText(d, table),
                             RT::duplicateCheck(d, table), RT::duplicateSelect(d)};
-        return importTextFile(db, q, dir.file("labels.txt"), st, *parseImportAnswer(answer), CodePage::Gbk);
+        return importTextFile(db, q, dir.file("labels.txt"), st, *parseImportAnswer(answer),
+                              CodePage::Gbk);
     }
     std::vector<std::string> rows(const std::string& table = "a15") {
         Query r(db);
@@ -146,7 +152,8 @@ TEST_P(TextImport, ColumnModeStoresTheChosenField) {
     run("x,AA, BB ,CC\ny,\"D E\",F\n", ",3");
     EXPECT_EQ(rows(), (std::vector<std::string>{"1:BB", "2:F"}));
     run("x,AA\n", ",");
-    EXPECT_EQ(rows(), std::vector<std::string>{"1:x,AA"}) << "a separator alone imports whole lines";
+    EXPECT_EQ(rows(), std::vector<std::string>{"1:x,AA"})
+        << "a separator alone imports whole lines";
 }
 
 TEST_P(TextImport, ABlankLineIsAnEmptyTextInWholeLineModeAndAFailureInColumnMode) {
@@ -158,7 +165,10 @@ TEST_P(TextImport, ABlankLineIsAnEmptyTextInWholeLineModeAndAFailureInColumnMode
 }
 
 TEST_P(TextImport, AFullWidthCommaFailsAtTheFirstLine) {
-    auto r = run("A\xA3\xAC" "B\n", "\xA3\xAC" "2");
+    auto r = run("A\xA3\xAC"
+                 "B\n",
+                 "\xA3\xAC"
+                 "2");
     EXPECT_EQ(r.outcome, ImportResult::Outcome::Failed);
     EXPECT_TRUE(rows().empty());
 }
@@ -181,7 +191,8 @@ TEST_P(TextImport, AFailureDeepInALongFileKeepsExactlyTheLinesBeforeIt) {
     ASSERT_EQ(stored.size(), 699u);
     EXPECT_EQ(stored.front(), "1:L1");
     EXPECT_EQ(stored.back(), "699:L699");
-    EXPECT_EQ(run(text.substr(0, text.find("xxx"))).lines, 699) << "and without the bad line all goes in";
+    EXPECT_EQ(run(text.substr(0, text.find("xxx"))).lines, 699)
+        << "and without the bad line all goes in";
 }
 
 TEST_P(TextImport, DuplicatesAreFoundByteForByte) {
@@ -204,9 +215,10 @@ TEST_P(TextImport, AnEmptyFileLeavesTheTableEmptyAndSucceeds) {
 TEST_P(TextImport, AnUnreadableFileLeavesTheExistingTableUntouched) {
     run("KEEP1\nKEEP2\n");
     const Dialect d = db.dialect();
-    ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"), RT::duplicateCheck(d, "a15"),
-                        RT::duplicateSelect(d)};
-    EXPECT_THROW(importTextFile(db, q, dir.file("missing.txt"), st, *parseImportAnswer("1")), ImportSourceError);
+    ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
+                        RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+    EXPECT_THROW(importTextFile(db, q, dir.file("missing.txt"), st, *parseImportAnswer("1")),
+                 ImportSourceError);
     EXPECT_EQ(rows(), (std::vector<std::string>{"1:KEEP1", "2:KEEP2"}));
 }
 

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 // Qt before Xlib: Xlib's macros (Bool, Status) break Qt's headers.
+#include "app/WindowSystem.h"
+
 #include <QApplication>
 #include <QWidget>
-
 #include <X11/Xlib.h>
-
-#include "app/WindowSystem.h"
 
 using namespace vx::app;
 
@@ -56,11 +55,13 @@ TEST(WindowSystemX11, FindsATitleByPartOfItAndBringsAWindowToTheFront) {
     const NativeWindow found = ws->findTitleContaining("BarTender Enterprise Automation");
     EXPECT_EQ(found, static_cast<NativeWindow>(barTender.winId()));
     EXPECT_EQ(ws->title(found), "Label.btw - BarTender Enterprise Automation");
-    EXPECT_EQ(ws->findTitleContaining("bartender enterprise"), 0u) << "the search is case-sensitive";
+    EXPECT_EQ(ws->findTitleContaining("bartender enterprise"), 0u)
+        << "the search is case-sensitive";
 
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
-    const Window s = static_cast<Window>(station.winId()), b = static_cast<Window>(barTender.winId());
+    const Window s = static_cast<Window>(station.winId()),
+                 b = static_cast<Window>(barTender.winId());
     // Without a window manager the X server stacks the top-level windows
     // itself; with one, their frames are what is stacked.
     ws->bringToFront(b);

@@ -4,14 +4,14 @@
 //
 //   vexora-portcheck PORT [SECONDS]
 
+#include "serial/ComPort.h"
+#include "serial/ThreadSync.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
-
-#include "serial/ComPort.h"
-#include "serial/ThreadSync.h"
 
 using namespace vx::serial;
 

@@ -8,54 +8,52 @@
 //   !replug   create a new device (and re-point --link at it)
 //   !pause N  wait N ms
 
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <signal.h>
+#include <stdlib.h>
 #include <string>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 struct Options {
     std::string link;
     std::string suffix = "\r";
-    int chunk = 0;       // bytes per write; 0: the whole scan at once
-    int chunkDelay = 5;  // ms between chunks
-    int pause = 0;       // ms after each scan
-    std::string file;    // scans from this file instead of standard input
+    int chunk = 0;      // bytes per write; 0: the whole scan at once
+    int chunkDelay = 5; // ms between chunks
+    int pause = 0;      // ms after each scan
+    std::string file;   // scans from this file instead of standard input
     bool quiet = false;
 };
 
 void usage() {
-    std::puts(
-        "usage: vexora-scanner-sim [options]\n"
-        "\n"
-        "Simulates a barcode scanner on a serial port: opens a pseudo-terminal,\n"
-        "prints the device the station should open, and sends one scan per line\n"
-        "read from standard input (or --file).\n"
-        "\n"
-        "  --link PATH        also make PATH a symbolic link to the device, so the\n"
-        "                     station can keep one port name across restarts\n"
-        "  --suffix S         what the scanner sends after each code:\n"
-        "                     none, cr (default), lf or crlf\n"
-        "  --chunk N          send each scan in pieces of N bytes ...\n"
-        "  --chunk-delay MS   ... with MS milliseconds between pieces (default 5)\n"
-        "  --pause MS         wait MS milliseconds after each scan (default 0)\n"
-        "  --file F           read the scans from file F, one per line\n"
-        "  --quiet            do not echo what is sent\n"
-        "  --help             this text\n"
-        "\n"
-        "Lines starting with '!' are commands: '!unplug' hangs the device up like\n"
-        "a pulled USB plug, '!replug' creates a new device (and re-points --link),\n"
-        "'!pause N' waits N ms.");
+    std::puts("usage: vexora-scanner-sim [options]\n"
+              "\n"
+              "Simulates a barcode scanner on a serial port: opens a pseudo-terminal,\n"
+              "prints the device the station should open, and sends one scan per line\n"
+              "read from standard input (or --file).\n"
+              "\n"
+              "  --link PATH        also make PATH a symbolic link to the device, so the\n"
+              "                     station can keep one port name across restarts\n"
+              "  --suffix S         what the scanner sends after each code:\n"
+              "                     none, cr (default), lf or crlf\n"
+              "  --chunk N          send each scan in pieces of N bytes ...\n"
+              "  --chunk-delay MS   ... with MS milliseconds between pieces (default 5)\n"
+              "  --pause MS         wait MS milliseconds after each scan (default 0)\n"
+              "  --file F           read the scans from file F, one per line\n"
+              "  --quiet            do not echo what is sent\n"
+              "  --help             this text\n"
+              "\n"
+              "Lines starting with '!' are commands: '!unplug' hangs the device up like\n"
+              "a pulled USB plug, '!replug' creates a new device (and re-points --link),\n"
+              "'!pause N' waits N ms.");
 }
 
 class Device {
@@ -80,7 +78,8 @@ public:
         if (!m_link.empty()) {
             const std::string tmp = m_link + ".new";
             ::unlink(tmp.c_str());
-            if (::symlink(m_path.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), m_link.c_str()) != 0) {
+            if (::symlink(m_path.c_str(), tmp.c_str()) != 0 ||
+                ::rename(tmp.c_str(), m_link.c_str()) != 0) {
                 std::perror("link");
                 return false;
             }
@@ -139,7 +138,9 @@ void sleepMs(int ms) {
 }
 
 volatile sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+    g_stop = 1;
+}
 
 } // namespace
 

@@ -8,13 +8,13 @@
 // the operator would type in the input box ("1" for whole lines, ",2" for the
 // second comma-separated field); TABLE is a15 (default) or a14.
 
-#include <cstdio>
-#include <string>
-
 #include "app/IniFile.h"
 #include "data/ConnectionString.h"
 #include "data/TextImport.h"
 #include "scan/RecordTable.h"
+
+#include <cstdio>
+#include <string>
 
 using namespace vx;
 
@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     std::string folder = argv[1];
     if (folder.back() != '/')
         folder += '/';
-    const std::string file = argv[2], answer = argc > 3 ? argv[3] : "1", table = argc > 4 ? argv[4] : "a15";
+    const std::string file = argv[2], answer = argc > 3 ? argv[3] : "1",
+                      table = argc > 4 ? argv[4] : "a15";
     const auto rule = data::parseImportAnswer(answer);
     if (!rule) {
         std::fprintf(stderr, "nothing to do for answer \"%s\"\n", answer.c_str());
@@ -34,8 +35,10 @@ int main(int argc, char** argv) {
     }
     try {
         app::IniFile ini(folder + "config.ini");
-        data::DbSettings s{ini.readString("Database", "servername", ""), ini.readString("Database", "dataname", ""),
-                           ini.readString("Database", "username", "sa"), ini.readString("Database", "mm", "")};
+        data::DbSettings s{ini.readString("Database", "servername", ""),
+                           ini.readString("Database", "dataname", ""),
+                           ini.readString("Database", "username", "sa"),
+                           ini.readString("Database", "mm", "")};
         data::Connection db;
         db.setBaseFolder(folder);
         db.setConnectionString(data::buildConnectionString(s));

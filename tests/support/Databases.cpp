@@ -4,7 +4,9 @@
 
 namespace vx::test {
 
-std::vector<std::string> backendKinds() { return {"sqlite", "odbc_sqlite", "mssql"}; }
+std::vector<std::string> backendKinds() {
+    return {"sqlite", "odbc_sqlite", "mssql"};
+}
 
 std::unique_ptr<data::Backend> openBackend(const std::string& kind, const std::string& dir,
                                            std::string& why) {

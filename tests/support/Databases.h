@@ -1,14 +1,13 @@
 #pragma once
 
-#include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "data/Backend.h"
 #include "data/Database.h"
 #include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace vx::test {
 

@@ -11,8 +11,8 @@ using namespace std::chrono_literals;
 LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet)
     : m_probe(m_dir.file("probe.txt")) {
     int rc = 0;
-    run("VEXORA_DEMO_LABELS=" + std::to_string(labels) + " bash " VEXORA_SOURCE_DIR "/scripts/demo-station.sh " +
-            folder(),
+    run("VEXORA_DEMO_LABELS=" + std::to_string(labels) +
+            " bash " VEXORA_SOURCE_DIR "/scripts/demo-station.sh " + folder(),
         &rc);
     if (rc != 0)
         throw std::runtime_error("demo-station.sh failed");
@@ -22,9 +22,9 @@ LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOp
     // The station opens the scanner at start-up: the device must exist first.
     if (!waitUntil([&] { return std::filesystem::exists(scannerLink()); }, 5s))
         throw std::runtime_error("the simulator made no device");
-    m_station = std::make_unique<Child>(std::vector<std::string>{folder() + "/vexora"}, folder(), false,
-                                        std::vector<std::string>{"VEXORA_UI_PROBE=" + m_probe, "QT_QPA_PLATFORM=xcb"},
-                                        quiet);
+    m_station = std::make_unique<Child>(
+        std::vector<std::string>{folder() + "/vexora"}, folder(), false,
+        std::vector<std::string>{"VEXORA_UI_PROBE=" + m_probe, "QT_QPA_PLATFORM=xcb"}, quiet);
 }
 
 std::string LiveStation::get(const std::string& key) const {
@@ -32,12 +32,17 @@ std::string LiveStation::get(const std::string& key) const {
     return kv.count(key) ? kv[key] : std::string("<missing>");
 }
 
-long LiveStation::seq() const { return std::atol(get("seq").c_str()); }
+long LiveStation::seq() const {
+    return std::atol(get("seq").c_str());
+}
 
-std::string LiveStation::dump() const { return run("cat '" + m_probe + "' 2>/dev/null"); }
+std::string LiveStation::dump() const {
+    return run("cat '" + m_probe + "' 2>/dev/null");
+}
 
 bool LiveStation::waitReady(std::chrono::milliseconds timeout) const {
-    return waitUntil([&] { return get("btn_comset") == "green" && get("chk_start_enabled") == "1"; }, timeout);
+    return waitUntil(
+        [&] { return get("btn_comset") == "green" && get("chk_start_enabled") == "1"; }, timeout);
 }
 
 std::string LiveStation::windowId() const {
@@ -50,8 +55,8 @@ bool LiveStation::clickUntil(int x, int y, const std::function<bool()>& done) {
     if (!waitUntil([&] { return !(window = windowId()).empty(); }, 5s))
         return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
-            " click 1");
+        run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+            std::to_string(y) + " click 1");
         if (waitUntil(done, 3s))
             return true;
     }

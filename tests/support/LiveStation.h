@@ -1,13 +1,13 @@
 #pragma once
 
+#include "tests/support/Processes.h"
+#include "tests/support/TempDir.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "tests/support/Processes.h"
-#include "tests/support/TempDir.h"
 
 namespace vx::test {
 

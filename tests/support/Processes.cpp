@@ -2,12 +2,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
-
-#include <fcntl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vx::test {
@@ -46,7 +45,9 @@ Child::Child(const std::vector<std::string>& argv, const std::string& workdir, b
     }
 }
 
-Child::~Child() { stop(); }
+Child::~Child() {
+    stop();
+}
 
 void Child::writeLine(const std::string& line) {
     const std::string l = line + "\n";

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vx::test {
@@ -14,8 +13,8 @@ namespace vx::test {
 class Child {
 public:
     // quiet: the child's standard output and error go to /dev/null.
-    Child(const std::vector<std::string>& argv, const std::string& workdir = {}, bool pipeStdin = false,
-          const std::vector<std::string>& env = {}, bool quiet = false);
+    Child(const std::vector<std::string>& argv, const std::string& workdir = {},
+          bool pipeStdin = false, const std::vector<std::string>& env = {}, bool quiet = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

@@ -1,14 +1,13 @@
 #include "tests/support/Pty.h"
 
+#include "serial/ThreadSync.h"
+
 #include <cerrno>
 #include <cstdlib>
-#include <stdexcept>
-
 #include <fcntl.h>
+#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
-
-#include "serial/ThreadSync.h"
 
 namespace vx::test {
 
@@ -29,7 +28,9 @@ Pty::Pty() {
     }
 }
 
-Pty::~Pty() { closeMaster(); }
+Pty::~Pty() {
+    closeMaster();
+}
 
 void Pty::write(const std::string& bytes) {
     std::size_t done = 0;

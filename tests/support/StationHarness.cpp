@@ -7,9 +7,13 @@ namespace vx::test {
 
 StationHarness::StationHarness() = default;
 
-StationHarness::~StationHarness() { m_form.reset(); }
+StationHarness::~StationHarness() {
+    m_form.reset();
+}
 
-void StationHarness::config(const std::string& contents) { writeFile(dir.file("config.ini"), contents); }
+void StationHarness::config(const std::string& contents) {
+    writeFile(dir.file("config.ini"), contents);
+}
 
 app::TForm1& StationHarness::start() {
     app::StationEnvironment env;

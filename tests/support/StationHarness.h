@@ -1,15 +1,14 @@
 #pragma once
 
-#include <QStringList>
-
-#include <deque>
-#include <memory>
-
 #include "app/Dialogs.h"
 #include "app/TForm1.h"
 #include "app/WindowSystem.h"
 #include "scan/Alerts.h"
 #include "tests/support/TempDir.h"
+
+#include <QStringList>
+#include <deque>
+#include <memory>
 
 namespace vx::test {
 
@@ -25,7 +24,9 @@ public:
     Answer question(const QString&, const QString&, Buttons, Answer) override {
         return next(answers, Answer::Cancel);
     }
-    QString openFile(const QString&, const QString&, const QString&) override { return next(files, {}); }
+    QString openFile(const QString&, const QString&, const QString&) override {
+        return next(files, {});
+    }
     QString saveFile(const QString&, const QString&, const QString&, const QString&) override {
         return next(files, {});
     }
@@ -69,7 +70,8 @@ public:
     app::TForm1& form() { return *m_form; }
     std::string ini() const { return readFile(dir.file("config.ini")); }
     // Fills a15 in the folder's station.db with the given texts.
-    void seedDatabase(const std::vector<std::string>& texts, const std::string& file = "station.db");
+    void seedDatabase(const std::vector<std::string>& texts,
+                      const std::string& file = "station.db");
 
     TempDir dir;
     ScriptedDialogs dialogs;
