@@ -5,7 +5,7 @@ set -euo pipefail
 
 PKGS=(
   # build
-  cmake ninja-build g++ pkg-config make
+  cmake ninja-build g++ pkg-config make clang-format
   libsqlite3-dev unixodbc-dev libjpeg62-turbo-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6
   libgl-dev

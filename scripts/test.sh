@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/build.sh --windows-check
+# Every source file keeps to .clang-format.
+cmake --build build --target format-check
 
 cd build
 # GUI tests run offscreen (set per test); the end-to-end, screenshot and
