@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "app/FormLayout.h"
 #include "app/IniFile.h"
 #include "app/RecordModel.h"
 #include "app/WindowSystem.h"
+#include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "data/Table.h"
 #include "scan/Alerts.h"
@@ -15,16 +17,9 @@
 #include <memory>
 #include <optional>
 
-class QButtonGroup;
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
-class QTableView;
-
 namespace vx::app {
+
+class UiProbe;
 
 // What the window needs from its surroundings; tests replace each piece.
 struct StationEnvironment {
@@ -41,7 +36,7 @@ inline const QColor kBlack{0, 0, 0};
 
 // The station's one window: every control, the components it owns, and the
 // handlers that read the controls, call the subsystems and show the outcome.
-class TForm1 : public QWidget, private scan::WindowActivator {
+class TForm1 : public QWidget, public StationControls, private scan::WindowActivator {
     Q_OBJECT
 public:
     explicit TForm1(StationEnvironment env, QWidget* parent = nullptr);
@@ -55,19 +50,6 @@ public:
     RecordModel DataSource1;
     QTimer Timer_shan, play_timer, Timer_returnapp;
 
-    // Controls
-    QLabel *img_logo, *Label5, *Label20, *img_wx, *Label14, *Label9, *Label10, *Label11;
-    QPushButton *btn_selN, *Button2, *Button5, *Button6, *btn_zongji, *btn_piji, *btn_reprn,
-        *btn_btprn, *btn_comset, *btn_databaseset, *btn_txtimport, *btn_localdata, *Btn_sqlexec,
-        *btn_picset, *btn_datato;
-    QLineEdit *ed_prnlie, *edit_rec, *edit_recstr, *ed_strstart, *ed_strnum, *Edit_willprn,
-        *Edit_zheng, *Edit_comnum, *Edit_servername, *Edit_dataname, *Edit_id, *Edit_mm;
-    QCheckBox *chk_quejing, *CheckBox3, *CheckBox1, *chk_BTprn, *chk_start;
-    QListWidget *LB_rec, *Lb_cuo, *LB_chong, *LB_shao, *LB_alprn;
-    QGroupBox *grp_scan, *grp_prn, *grp_shezhi, *grp_a15show, *rg1;
-    QButtonGroup* rg1Items;
-    QTableView* DBGrid_a15show;
-
     // The scan side: engine, lists, counters, flash and alarm.
     scan::ScanStation station;
 
@@ -78,7 +60,11 @@ public:
     const std::string& templatePath() const { return m_templatePath; }
     const std::string& portName() const { return m_portName; }
 
-    // Handlers, named control + event.
+    // Handlers, named control + event; each area's handlers have a file of
+    // their own (TForm1Settings.cpp, TForm1Scan.cpp, TForm1Print.cpp,
+    // TForm1Data.cpp).
+
+    // Start-up and the settings area
     void FormShow();
     void FindSimilarWindow(const std::string& text);
     void btn_comsetClick();
@@ -86,13 +72,29 @@ public:
     void edit_recClick();
     void ed_prnlieKeyDown(int key);
     void btn_databasesetClick();
-    void btn_txtimportClick();
+
+    // Scan area
     void com31RxChar(serial::TCustomComPort& Sender, int Count);
     void Timer_shanTimer();
     void play_timerTimer();
-    void openHelp();
+    void btn_zongjiClick();
+    void btn_pijiClick();
+    void Button2Click();
+    void Button5Click();
+    void Button6Click();
+    void LB_chongDblClick();
+    void LB_shaoDblClick();
     // Shows what the scan station holds: verdict, lists, counters, timers.
     void renderScan();
+
+    // Print area
+    void Edit_willprnKeyDown(int key);
+
+    // Data area
+    void btn_txtimportClick();
+
+    // F1, on the window and in the start box.
+    void openHelp();
 
     static bool isGreen(const QPushButton* b);
     static void setCaptionColour(QPushButton* b, const QColor& c);
@@ -107,22 +109,28 @@ private:
     void captureForeground() override;
     void bringToFront() override;
 
-    void bindControls();
     void connectHandlers();
     void loadPictures();
     // Runs a handler; an error it does not catch gets the general error report.
     void guard(const std::function<void()>& handler);
-    void setDataButtonsEnabled(bool on);
-    void showTableInGrid(const std::string& table);
-    void renderList(QListWidget* w, const scan::ResultList& list);
-    void renderFlash();
-    void onDeviceLost();
-    // With $VEXORA_UI_PROBE set, what the window shows is written to that
-    // file after every change, for the end-to-end test and latency bench.
-    void writeProbe();
     IniFile settings() const;
     static QString text(const std::string& bytes);
     static std::string bytes(const QString& text);
+
+    // Start-up, in three parts: the settings read into memory and the boxes,
+    // the scanner port, the database.
+    data::DbSettings loadSettings(const IniFile& ini);
+    void openScannerPort(const IniFile& ini);
+    void openDatabase();
+    // The fixed line settings and the port name, before every open.
+    void configureScannerPort();
+    void onDeviceLost();
+
+    void renderList(QListWidget* w, const scan::ResultList& list);
+    void renderFlash();
+
+    void setDataButtonsEnabled(bool on);
+    void showTableInGrid(const std::string& table);
 
     StationEnvironment m_env;
     bool m_shown = false;
@@ -130,10 +138,7 @@ private:
     std::string m_lastPrinted = "0";
     std::string m_templatePath;
     std::string m_portName;
-    QString m_probePath;
-    QString m_lastProbe;
-    unsigned m_probeSeq = 0;
-    QTimer m_probeTimer;
+    std::unique_ptr<UiProbe> m_probe;
 };
 
 } // namespace vx::app

@@ -1,0 +1,140 @@
+// The scan area's handlers: the received-character handler that runs the
+// scan verification, the flash and alarm timers, the counter and list
+// buttons, and how the window shows what the scan station holds.
+
+#include "app/TForm1.h"
+#include "app/UiProbe.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace vx::app {
+
+void TForm1::com31RxChar(serial::TCustomComPort& Sender, int Count) {
+    std::string scanText;
+    Sender.ReadText(scanText, Count);
+    scan::ScanSwitches sw;
+    sw.chk_start = chk_start->isChecked();
+    sw.CheckBox1 = CheckBox1->isChecked();
+    sw.CheckBox3 = CheckBox3->isChecked();
+    sw.chk_quejing = chk_quejing->isChecked();
+    station.com31RxChar(scanText, sw);
+    renderScan();
+}
+
+void TForm1::Timer_shanTimer() {
+    station.Timer_shanTimer();
+    renderFlash();
+}
+
+void TForm1::play_timerTimer() {
+    station.play_timerTimer();
+    if (!station.alarm.enabled())
+        play_timer.stop();
+}
+
+void TForm1::btn_zongjiClick() {
+    station.btn_zongjiClick();
+    renderScan();
+}
+
+void TForm1::btn_pijiClick() {
+    station.btn_pijiClick();
+    renderScan();
+}
+
+void TForm1::Button2Click() {
+    station.Button2Click();
+    renderScan();
+}
+
+void TForm1::Button5Click() {
+    station.Button5Click();
+    renderScan();
+}
+
+void TForm1::Button6Click() {
+    station.Button6Click();
+    renderScan();
+}
+
+void TForm1::LB_chongDblClick() {
+    station.LB_chongDblClick(LB_chong->currentRow());
+    renderScan();
+}
+
+void TForm1::LB_shaoDblClick() {
+    station.LB_shaoDblClick(LB_shao->currentRow());
+    renderScan();
+}
+
+namespace {
+// A list entry on one line: control bytes of a scan (CR, LF …) are shown as
+// their control pictures (␍ ␊) instead of breaking the entry.
+QString listEntry(const std::string& bytes) {
+    QString t = QString::fromLocal8Bit(bytes.data(), static_cast<int>(bytes.size()));
+    for (QChar& c : t)
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+    return t;
+}
+} // namespace
+
+void TForm1::renderList(QListWidget* w, const scan::ResultList& list) {
+    const auto& items = list.items();
+    if (static_cast<std::size_t>(w->count()) + 1 == items.size()) {
+        w->addItem(listEntry(items.back()));
+    } else if (static_cast<std::size_t>(w->count()) != items.size()) {
+        w->clear();
+        for (const auto& i : items)
+            w->addItem(listEntry(i));
+    }
+    if (w->count() > 0)
+        w->scrollToItem(w->item(list.topIndex()), QAbstractItemView::PositionAtTop);
+}
+
+void TForm1::renderScan() {
+    edit_rec->setText(text(station.edit_rec));
+    edit_recstr->setText(text(station.edit_recstr));
+    Label14->setText(text(station.Label14));
+    renderList(Lb_cuo, station.Lb_cuo);
+    renderList(LB_chong, station.LB_chong);
+    renderList(LB_shao, station.LB_shao);
+    renderList(LB_rec, station.LB_rec);
+    btn_zongji->setText(QString::number(station.counters.total));
+    btn_piji->setText(QString::number(station.counters.batch));
+    // Starting a running timer would restart its interval; leave it alone.
+    if (station.flash.enabled() && !Timer_shan.isActive())
+        Timer_shan.start();
+    if (station.alarm.enabled() && !play_timer.isActive())
+        play_timer.start();
+    if (m_probe)
+        m_probe->update();
+}
+
+void TForm1::renderFlash() {
+    Label9->setVisible(station.flash.visible(scan::FlashState::Label9));
+    Label10->setVisible(station.flash.visible(scan::FlashState::Label10));
+    Label11->setVisible(station.flash.visible(scan::FlashState::Label11));
+    if (!station.flash.enabled())
+        Timer_shan.stop();
+}
+
+void TForm1::captureForeground() {
+    if (m_env.windows)
+        m_env.windows->captureForeground();
+}
+
+void TForm1::bringToFront() {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    if (m_env.windows)
+        m_env.windows->bringToFront(static_cast<NativeWindow>(winId()));
+}
+
+} // namespace vx::app

@@ -1,0 +1,249 @@
+// Start-up and the settings area: config.ini read into memory and the boxes,
+// the scanner port, the database connection, and the actions that change
+// them while the station runs.
+
+#include "app/TForm1.h"
+#include "scan/RecordTable.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace vx::app {
+namespace {
+
+constexpr const char* kBarTenderTitle = "BarTender Enterprise Automation";
+constexpr const char* kDbOpenError = "打开数据库时发生错误: ";
+
+QString notAnInteger(const QString& text) {
+    return QString("'%1' is not a valid integer value").arg(text);
+}
+
+// A whole number in the 32-bit range, as the settings boxes must hold.
+std::optional<std::int32_t> toInt32(const std::string& s) {
+    auto v = data::parseInteger(s);
+    if (!v || *v < INT32_MIN || *v > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(*v);
+}
+
+} // namespace
+
+void TForm1::FindSimilarWindow(const std::string& title) {
+    m_barTender = 0;
+    if (m_env.windows)
+        m_barTender = m_env.windows->findTitleContaining(title);
+}
+
+void TForm1::FormShow() {
+    // Flags and counters start from zero in the station; the verdict is blue.
+    m_lastPrinted = "0";
+    station.engine.lastScanned = "0";
+    QPalette p = Label14->palette();
+    p.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label14->setPalette(p);
+    FindSimilarWindow(kBarTenderTitle);
+    chk_start->setEnabled(false);
+
+    const IniFile ini = settings();
+    const data::DbSettings db = loadSettings(ini);
+    if (!m_portName.empty())
+        openScannerPort(ini);
+    if (!db.server.empty())
+        openDatabase();
+}
+
+data::DbSettings TForm1::loadSettings(const IniFile& ini) {
+    data::DbSettings db;
+    db.server = ini.readString("Database", "servername", "");
+    db.database = ini.readString("Database", "dataname", "");
+    db.user = ini.readString("Database", "username", "sa");
+    db.password = ini.readString("Database", "mm", "");
+    m_lastPrinted = ini.readString("print", "lastnum", "");
+    station.engine.strstart = ini.readString("STR", "strstart", "1");
+    station.engine.strnum = ini.readString("STR", "strnum", "0");
+    m_templatePath = ini.readString("print", "btfile", "");
+    const std::string lienum = ini.readString("print", "lienum", "1");
+    if (auto columns = toInt32(lienum)) {
+        station.engine.columnCount = *columns;
+    } else {
+        station.engine.columnCount = 1;
+        m_env.dialogs->message(
+            QString("config.ini 中 [print] lienum=%1 不是整数，列数按 1 处理。").arg(text(lienum)));
+    }
+    ed_prnlie->setText(QString::number(station.engine.columnCount));
+
+    if (!m_templatePath.empty())
+        chk_BTprn->setEnabled(true);
+    ed_strstart->setText(text(station.engine.strstart));
+    ed_strnum->setText(text(station.engine.strnum));
+    Edit_servername->setText(text(db.server));
+    Edit_dataname->setText(text(db.database));
+    Edit_id->setText(text(db.user));
+    Edit_mm->setText(text(db.password));
+    ADO1.setConnectionString(data::buildConnectionString(db));
+    setDataButtonsEnabled(false);
+
+    m_portName = ini.readString("com", "num", "");
+    if (m_portName.empty())
+        m_env.dialogs->message("请先进行com口设置");
+
+    // A missing last printed number is stored as 0 but held as empty.
+    if (m_lastPrinted.empty()) {
+        try {
+            ini.writeString("print", "lastnum", "0");
+        } catch (const std::exception& ex) {
+            m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
+        }
+    } else if (auto last = data::parseInteger(m_lastPrinted)) {
+        Edit_willprn->setText(QString::number(*last + 1));
+    } else {
+        m_env.dialogs->message(
+            QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
+                .arg(text(m_lastPrinted)));
+    }
+    return db;
+}
+
+void TForm1::configureScannerPort() {
+    com31.setPort(m_portName);
+    com31.setBaudRate(serial::br9600);
+    com31.setDataBits(serial::dbEight);
+    com31.setStopBits(serial::sbOneStopBit);
+    com31.Parity().setBits(serial::prNone);
+}
+
+void TForm1::openScannerPort(const IniFile& ini) {
+    try {
+        configureScannerPort();
+        com31.OpenPort();
+        if (com31.Connected())
+            setCaptionColour(btn_comset, kGreen);
+    } catch (const std::exception& ex) {
+        try {
+            com31.ClosePort();
+        } catch (const std::exception&) {
+        }
+        m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
+    }
+    Edit_comnum->setText(text(ini.readString("com", "num", "")));
+}
+
+void TForm1::openDatabase() {
+    try {
+        ADO1.open();
+        if (ADO1.connected()) {
+            setCaptionColour(btn_databaseset, kGreen);
+            setDataButtonsEnabled(true);
+            if (com31.Connected())
+                chk_start->setEnabled(true);
+            try {
+                if (scan::checkRecordTable(ADOQ2) == scan::TableState::HasRecords)
+                    showTableInGrid("a15");
+            } catch (const scan::TableCheckError&) {
+                m_env.dialogs->message("表a15异常");
+            }
+        }
+    } catch (const std::exception& ex) {
+        m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
+        ADO1.close();
+    }
+}
+
+void TForm1::onDeviceLost() {
+    setCaptionColour(btn_comset, kBlack);
+    chk_start->setEnabled(false);
+}
+
+void TForm1::btn_comsetClick() {
+    m_portName = serial::portNameFromOperator(bytes(Edit_comnum->text()));
+    const IniFile ini = settings();
+    try {
+        chk_start->setEnabled(false);
+        if (com31.Connected())
+            com31.ClosePort();
+        configureScannerPort();
+        ini.writeString("com", "num", m_portName);
+        com31.OpenPort();
+        if (com31.Connected()) {
+            setCaptionColour(btn_comset, kGreen);
+            if (isGreen(btn_databaseset))
+                chk_start->setEnabled(true);
+            m_env.dialogs->message("com口可用！");
+        }
+    } catch (const std::exception&) {
+        ini.writeString("com", "num", m_portName);
+        setCaptionColour(btn_comset, kBlack);
+        chk_start->setEnabled(false);
+        m_env.dialogs->message("条码枪没插或者" + text(m_portName) + "设置错误！");
+    }
+}
+
+void TForm1::btn_selNClick() {
+    const IniFile ini = settings();
+    ini.writeString("STR", "strstart", bytes(ed_strstart->text()));
+    ini.writeString("STR", "strnum", bytes(ed_strnum->text()));
+    station.engine.strstart = bytes(ed_strstart->text());
+    station.engine.strnum = bytes(ed_strnum->text());
+    m_env.dialogs->message("已保存");
+}
+
+void TForm1::edit_recClick() {
+    if (!edit_rec->hasSelectedText())
+        return;
+    // Positions count bytes of the scan, as the engine cuts bytes.
+    const QString all = edit_rec->text();
+    const int start = edit_rec->selectionStart();
+    const QString selected = edit_rec->selectedText();
+    ed_strstart->setText(QString::number(all.left(start).toLocal8Bit().size() + 1));
+    ed_strnum->setText(QString::number(selected.toLocal8Bit().size()));
+    edit_recstr->setText(selected);
+}
+
+void TForm1::ed_prnlieKeyDown(int key) {
+    if (key != 13)
+        return;
+    const std::string typed = bytes(ed_prnlie->text());
+    const auto columns = toInt32(typed);
+    if (!columns)
+        throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
+    station.engine.columnCount = *columns;
+    settings().writeString("print", "lienum", typed);
+    m_env.dialogs->message("已保存");
+}
+
+void TForm1::btn_databasesetClick() {
+    ADO1.close();
+    const data::DbSettings s{bytes(Edit_servername->text()), bytes(Edit_dataname->text()),
+                             bytes(Edit_id->text()), bytes(Edit_mm->text())};
+    const IniFile ini = settings();
+    ini.writeString("Database", "servername", s.server);
+    ini.writeString("Database", "dataname", s.database);
+    ini.writeString("Database", "username", s.user);
+    ini.writeString("Database", "mm", s.password);
+    ADO1.setConnectionString(data::buildConnectionString(s));
+    try {
+        ADO1.open();
+        if (!ADO1.connected())
+            throw data::DbError("not connected");
+        if (isGreen(btn_comset))
+            chk_start->setEnabled(true);
+        setDataButtonsEnabled(true);
+        try {
+            showTableInGrid("a15");
+        } catch (const std::exception&) {
+            DataSource1.clear(); // no a15 yet: the grid stays empty
+        }
+        setCaptionColour(btn_databaseset, kGreen);
+        m_env.dialogs->message("数据库连接成功！");
+    } catch (const std::exception& ex) {
+        setDataButtonsEnabled(false);
+        ADO1.close();
+        chk_start->setEnabled(false);
+        m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
+        setCaptionColour(btn_databaseset, kBlack);
+    }
+}
+
+} // namespace vx::app

@@ -1,0 +1,78 @@
+#include "app/UiProbe.h"
+
+#include "app/FormLayout.h"
+#include "app/TForm1.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTextStream>
+#include <chrono>
+#include <memory>
+
+namespace vx::app {
+
+std::unique_ptr<UiProbe> UiProbe::fromEnvironment(const StationControls& controls) {
+    const QString path = qEnvironmentVariable("VEXORA_UI_PROBE");
+    if (path.isEmpty())
+        return nullptr;
+    return std::make_unique<UiProbe>(controls, path);
+}
+
+UiProbe::UiProbe(const StationControls& controls, QString path)
+    : m_controls(controls), m_path(std::move(path)) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { update(); });
+    m_timer.start(50);
+}
+
+QString UiProbe::describe() const {
+    auto items = [](QListWidget* w) {
+        QStringList l;
+        for (int i = 0; i < w->count(); ++i)
+            l << w->item(i)->text();
+        return l.join('|');
+    };
+    auto colour = [](QPushButton* b) {
+        const QColor c = b->palette().color(QPalette::ButtonText);
+        return c == kGreen ? "green" : c == kBlack ? "black" : "default";
+    };
+    const StationControls& c = m_controls;
+    QString state;
+    QTextStream out(&state);
+    out << "Label14=" << c.Label14->text() << "\n"
+        << "edit_rec=" << QString(c.edit_rec->text()).replace("\r", "\\r").replace("\n", "\\n")
+        << "\n"
+        << "edit_recstr=" << c.edit_recstr->text() << "\n"
+        << "Lb_cuo=" << items(c.Lb_cuo) << "\n"
+        << "LB_chong=" << items(c.LB_chong) << "\n"
+        << "LB_shao=" << items(c.LB_shao) << "\n"
+        << "LB_rec=" << items(c.LB_rec) << "\n"
+        << "btn_zongji=" << c.btn_zongji->text() << "\n"
+        << "btn_piji=" << c.btn_piji->text() << "\n"
+        << "btn_comset=" << colour(c.btn_comset) << "\n"
+        << "btn_databaseset=" << colour(c.btn_databaseset) << "\n"
+        << "chk_start_enabled=" << int(c.chk_start->isEnabled()) << "\n"
+        << "chk_start_checked=" << int(c.chk_start->isChecked()) << "\n";
+    return state;
+}
+
+void UiProbe::update() {
+    const QString state = describe();
+    if (state == m_last)
+        return;
+    m_last = state;
+    QSaveFile f(m_path);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    f.write(QString("seq=%1\nnanos=%2\n")
+                .arg(++m_seq)
+                .arg(std::chrono::steady_clock::now().time_since_epoch().count())
+                .toUtf8());
+    f.write(state.toUtf8());
+    f.commit();
+}
+
+} // namespace vx::app
