@@ -200,7 +200,8 @@ TEST_P(RecordTableTest, StartupCheckCreatesThenReportsEmptyThenRecords) {
 TEST_P(RecordTableTest, StartupCheckFailureAfterTheExistenceQueryIsATableError) {
     create();
     // A view named a15 passes the existence test of neither dialect the same
-    // way; a table whose pic column is missing does make step 3 fail.
+    // way; a table whose pic column is missing makes the query for a first
+    // record fail.
     run({d == Dialect::TSql ? "drop table a15" : "drop table a15;",
          d == Dialect::TSql ? "create table a15(bh int)" : "create table a15(bh int);"});
     EXPECT_THROW(checkRecordTable(q), TableCheckError);
