@@ -3,10 +3,13 @@
 namespace vx::app {
 
 void RecordModel::showTable(data::Table& table) {
+    // Read before the reset: a table that cannot be read raises with the
+    // model still whole.
+    auto rows = table.fetchAfter(0, kPageRows);
     beginResetModel();
     m_table = &table;
     m_columns = table.columns();
-    m_rows = table.fetchAfter(0, kPageRows);
+    m_rows = std::move(rows);
     m_more = static_cast<int>(m_rows.size()) == kPageRows;
     endResetModel();
 }

@@ -148,6 +148,9 @@ void TForm1::guard(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& ex) {
+        // Whatever the handler had closed when it failed, the settings area
+        // shows it before the report does.
+        showWhatIsOpen();
         m_env.dialogs->error(QString::fromLocal8Bit(ex.what()));
     }
 }

@@ -125,6 +125,9 @@ private:
     // The fixed line settings and the port name, before every open.
     void configureScannerPort();
     void onDeviceLost();
+    // After a failure: no green caption over a closed port or database, no
+    // data buttons without the database, no comparison without both.
+    void showWhatIsOpen();
 
     void renderList(QListWidget* w, const scan::ResultList& list);
     void renderFlash();

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <limits>
 
 namespace vx::app {
 namespace {
@@ -96,12 +97,17 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
         } catch (const std::exception& ex) {
             m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
         }
-    } else if (auto last = data::parseInteger(m_lastPrinted)) {
-        Edit_willprn->setText(QString::number(*last + 1));
-    } else {
+    } else if (const auto last = data::parseInteger(m_lastPrinted); !last) {
         m_env.dialogs->message(
             QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
                 .arg(text(m_lastPrinted)));
+    } else if (*last == std::numeric_limits<std::int64_t>::max()) {
+        // No number follows the largest one.
+        m_env.dialogs->message(
+            QString("config.ini 中 [print] lastnum=%1 已是最大编号，打印开始数保持为 1。")
+                .arg(text(m_lastPrinted)));
+    } else {
+        Edit_willprn->setText(QString::number(*last + 1));
     }
     return db;
 }
@@ -131,24 +137,48 @@ void TForm1::openScannerPort(const IniFile& ini) {
 }
 
 void TForm1::openDatabase() {
+    bool hasRecords = false;
     try {
         ADO1.open();
-        if (ADO1.connected()) {
-            setCaptionColour(btn_databaseset, kGreen);
-            setDataButtonsEnabled(true);
-            if (com31.Connected())
-                chk_start->setEnabled(true);
-            try {
-                if (scan::checkRecordTable(ADOQ2) == scan::TableState::HasRecords)
-                    showTableInGrid("a15");
-            } catch (const scan::TableCheckError&) {
-                m_env.dialogs->message("表a15异常");
-            }
-        }
+        if (!ADO1.connected())
+            return;
+        setCaptionColour(btn_databaseset, kGreen);
+        setDataButtonsEnabled(true);
+        if (com31.Connected())
+            chk_start->setEnabled(true);
+        hasRecords = scan::checkRecordTable(ADOQ2) == scan::TableState::HasRecords;
+    } catch (const scan::TableCheckError&) {
+        m_env.dialogs->message("表a15异常");
+        return;
     } catch (const std::exception& ex) {
         m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
         ADO1.close();
+        showWhatIsOpen();
+        return;
     }
+    // The connection is good by now: a grid that cannot show a15 is the
+    // table's fault, and the connection stays open.
+    if (hasRecords) {
+        try {
+            showTableInGrid("a15");
+        } catch (const std::exception&) {
+            DataSource1.clear();
+            m_env.dialogs->message("表a15异常");
+        }
+    }
+}
+
+void TForm1::showWhatIsOpen() {
+    const bool port = com31.Connected();
+    const bool database = ADO1.connected();
+    if (!port && isGreen(btn_comset))
+        setCaptionColour(btn_comset, kBlack);
+    if (!database && isGreen(btn_databaseset))
+        setCaptionColour(btn_databaseset, kBlack);
+    if (!database)
+        setDataButtonsEnabled(false);
+    if (!port || !database)
+        chk_start->setEnabled(false);
 }
 
 void TForm1::onDeviceLost() {
@@ -173,10 +203,20 @@ void TForm1::btn_comsetClick() {
             m_env.dialogs->message("com口可用！");
         }
     } catch (const std::exception&) {
-        ini.writeString("com", "num", m_portName);
+        // The name is stored even when the port fails, so that the next
+        // start-up tries it again. When config.ini cannot be written either,
+        // the operator is told after the port's own message.
+        QString notStored;
+        try {
+            ini.writeString("com", "num", m_portName);
+        } catch (const std::exception& ex) {
+            notStored = QString::fromLocal8Bit(ex.what());
+        }
         setCaptionColour(btn_comset, kBlack);
         chk_start->setEnabled(false);
         m_env.dialogs->message("条码枪没插或者" + text(m_portName) + "设置错误！");
+        if (!notStored.isEmpty())
+            m_env.dialogs->error(notStored);
     }
 }
 

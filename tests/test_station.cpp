@@ -16,12 +16,17 @@
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace vx;
 using app::TForm1;
 using vx::test::Pty;
 using vx::test::StationHarness;
 using namespace std::chrono_literals;
+
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -50,6 +55,38 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeou
         QTest::qWait(5);
     }
     return true;
+}
+
+// Every later write of config.ini fails, as root too, whatever the temporary
+// file is named: a folder stands at the temporary file's usual place and at
+// the file's own.
+void blockConfigWrites(StationHarness& h) {
+    const std::string ini = h.dir.file("config.ini");
+    ASSERT_EQ(::mkdir((ini + ".tmp").c_str(), 0700), 0);
+    std::remove(ini.c_str());
+    ASSERT_EQ(::mkdir(ini.c_str(), 0700), 0);
+    test::writeFile(ini + "/keep", "");
+}
+
+// What the settings area shows about the port, the database and comparison.
+struct LinkState {
+    bool portGreen, databaseGreen, dataButtons, comparison;
+    bool operator==(const LinkState&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const LinkState& s) {
+    return o << "port " << (s.portGreen ? "green" : "not green") << ", database "
+             << (s.databaseGreen ? "green" : "not green") << ", data buttons "
+             << (s.dataButtons ? "on" : "off") << ", comparison "
+             << (s.comparison ? "enabled" : "disabled");
+}
+LinkState shown(TForm1& f) {
+    return {TForm1::isGreen(f.btn_comset), TForm1::isGreen(f.btn_databaseset),
+            dataButtonsEnabled(f), f.chk_start->isEnabled()};
+}
+// What is really open, in the same terms.
+LinkState truth(TForm1& f) {
+    const bool port = f.com31.Connected(), db = f.ADO1.connected();
+    return {port, db, db, port && db};
 }
 
 } // namespace
@@ -208,6 +245,42 @@ TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpe
     EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
 }
 
+TEST(StationStartup, AGridThatCannotOpenIsATableErrorWithTheConnectionOpen) {
+    Pty pty;
+    StationHarness h;
+    {
+        // a15 with a record and its pic column passes the check, but the grid
+        // reads its records by bh, which this table lacks.
+        data::Connection db;
+        db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+        data::Query q(db);
+        q.setText("create table a15(tt text, pic text)");
+        q.execute();
+        q.setText("insert into a15 values('A', '')");
+        q.execute();
+    }
+    h.config(dbConfig(pty.slavePath()));
+    TForm1& f = h.start();
+    EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("|").toStdString();
+    EXPECT_TRUE(f.ADO1.connected());
+    EXPECT_EQ(shown(f), (LinkState{true, true, true, true}));
+    EXPECT_EQ(shown(f), truth(f));
+}
+
+TEST(StationStartup, ALastPrintedNumberWithoutASuccessorIsReportedAndTheStartBoxKeepsOne) {
+    StationHarness h;
+    h.config("[print]\r\nlastnum=9223372036854775807\r\n");
+    TForm1& f = h.start();
+    EXPECT_EQ(f.Edit_willprn->text(), "1");
+    ASSERT_EQ(h.dialogs.messages.size(), 2) << h.dialogs.messages.join("|").toStdString();
+    EXPECT_TRUE(h.dialogs.messages[1].contains("lastnum=9223372036854775807"));
+    EXPECT_EQ(f.heldLastPrinted(), "9223372036854775807") << "held as read";
+    StationHarness below;
+    below.config("[print]\r\nlastnum=9223372036854775806\r\n");
+    EXPECT_EQ(below.start().Edit_willprn->text(), "9223372036854775807");
+}
+
 // ---- port and field settings ---------------------------------------------------
 
 TEST(PortSetting, ASuccessfulSaveStoresOpensAndEnablesComparisonWithTheDatabase) {
@@ -254,6 +327,27 @@ TEST(PortSetting, ABusyOrMissingPortIsStoredAndTurnsTheButtonBlack) {
     EXPECT_EQ(f.btn_comset->palette().color(QPalette::ButtonText), app::kBlack);
     EXPECT_FALSE(f.chk_start->isEnabled());
     EXPECT_NE(h.ini().find("num=" + pty.slavePath()), std::string::npos);
+}
+
+TEST(PortSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedPort) {
+    Pty pty;
+    StationHarness h;
+    h.config(dbConfig(pty.slavePath()));
+    TForm1& f = h.start();
+    ASSERT_EQ(shown(f), (LinkState{true, true, true, true}));
+    f.chk_start->setChecked(true);
+    blockConfigWrites(h);
+    h.dialogs.messages.clear();
+    f.btn_comset->click();
+    EXPECT_FALSE(f.com31.Connected()) << "closed before the name is stored";
+    EXPECT_EQ(shown(f), truth(f));
+    EXPECT_EQ(f.btn_comset->palette().color(QPalette::ButtonText), app::kBlack);
+    ASSERT_FALSE(h.dialogs.messages.isEmpty());
+    EXPECT_EQ(h.dialogs.messages[0],
+              "条码枪没插或者" + QString::fromStdString(pty.slavePath()) + "设置错误！");
+    const QString why = "Unable to write to " + QString::fromStdString(h.dir.file("config.ini"));
+    EXPECT_TRUE(h.dialogs.messages.contains(why) || h.dialogs.errors.contains(why))
+        << "the operator learns why: " << h.dialogs.messages.join("|").toStdString();
 }
 
 TEST(PortSetting, TheNameIsStoredAsTypedOnPosixWhereDevicePathsKeepTheirCase) {
@@ -353,6 +447,24 @@ TEST(DatabaseSetting, ADatabaseWithoutA15ConnectsWithAnEmptyGrid) {
     f.btn_databaseset->click();
     EXPECT_EQ(h.dialogs.messages.last(), "数据库连接成功！");
     EXPECT_EQ(f.DataSource1.columnCount(), 0);
+}
+
+TEST(DatabaseSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedDatabase) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase({"A"});
+    h.config(dbConfig(pty.slavePath()));
+    TForm1& f = h.start();
+    ASSERT_EQ(shown(f), (LinkState{true, true, true, true}));
+    f.chk_start->setChecked(true);
+    blockConfigWrites(h);
+    f.btn_databaseset->click();
+    EXPECT_FALSE(f.ADO1.connected()) << "closed before the settings are written";
+    EXPECT_EQ(shown(f), truth(f));
+    EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_TRUE(TForm1::isGreen(f.btn_comset)) << "the port is still open";
+    const QString why = "Unable to write to " + QString::fromStdString(h.dir.file("config.ini"));
+    EXPECT_TRUE(h.dialogs.messages.contains(why) || h.dialogs.errors.contains(why));
 }
 
 // ---- text import -----------------------------------------------------------------
