@@ -84,8 +84,12 @@ public:
     void Button6Click();
     void LB_chongDblClick();
     void LB_shaoDblClick();
-    // Shows what the scan station holds: verdict, lists, counters, timers.
+    // Shows what the scan station holds after a scan: the scan and its
+    // field, the verdict, and all that renderResults shows.
     void renderScan();
+    // Shows the lists, the counters and the timers' state, and nothing of the
+    // scan: a field the operator picked from it stays in edit_recstr.
+    void renderResults();
 
     // Print area
     void Edit_willprnKeyDown(int key);

@@ -38,37 +38,37 @@ void TForm1::play_timerTimer() {
 
 void TForm1::btn_zongjiClick() {
     station.btn_zongjiClick();
-    renderScan();
+    renderResults();
 }
 
 void TForm1::btn_pijiClick() {
     station.btn_pijiClick();
-    renderScan();
+    renderResults();
 }
 
 void TForm1::Button2Click() {
     station.Button2Click();
-    renderScan();
+    renderResults();
 }
 
 void TForm1::Button5Click() {
     station.Button5Click();
-    renderScan();
+    renderResults();
 }
 
 void TForm1::Button6Click() {
     station.Button6Click();
-    renderScan();
+    renderResults();
 }
 
 void TForm1::LB_chongDblClick() {
     station.LB_chongDblClick(LB_chong->currentRow());
-    renderScan();
+    renderResults();
 }
 
 void TForm1::LB_shaoDblClick() {
     station.LB_shaoDblClick(LB_shao->currentRow());
-    renderScan();
+    renderResults();
 }
 
 namespace {
@@ -100,6 +100,10 @@ void TForm1::renderScan() {
     edit_rec->setText(text(station.edit_rec));
     edit_recstr->setText(text(station.edit_recstr));
     Label14->setText(text(station.Label14));
+    renderResults();
+}
+
+void TForm1::renderResults() {
     renderList(Lb_cuo, station.Lb_cuo);
     renderList(LB_chong, station.LB_chong);
     renderList(LB_shao, station.LB_shao);

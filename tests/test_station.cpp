@@ -89,6 +89,21 @@ LinkState truth(TForm1& f) {
     return {port, db, db, port && db};
 }
 
+// One scan handed to the station as the port would, and shown.
+void scanText(TForm1& f, const std::string& text, bool compare = true) {
+    scan::ScanSwitches sw;
+    sw.chk_start = compare;
+    f.station.com31RxChar(text, sw);
+    f.renderScan();
+}
+
+std::vector<std::string> listed(QListWidget* w) {
+    std::vector<std::string> out;
+    for (int i = 0; i < w->count(); ++i)
+        out.push_back(w->item(i)->text().toStdString());
+    return out;
+}
+
 } // namespace
 
 // ---- the window itself -------------------------------------------------------
@@ -561,6 +576,111 @@ TEST(TextImportAction, ABadLineReportsAnErrorAndAnUnreadableFileChangesNothing) 
     EXPECT_EQ(h.dialogs.messages, QStringList{"导入出错."});
     EXPECT_EQ(a15Texts(h), std::vector<std::string>{"OK"});
     EXPECT_EQ(f.DataSource1.rowCount(), 1) << "the grid shows the table after a failure too";
+}
+
+// ---- the scan area's own controls ------------------------------------------
+
+namespace {
+// A station with an entry in each of the three verdict lists and two counts:
+// record 1 good, 3 good after the missing range 2-2, 1 again a duplicate,
+// and a code that is not in the table.
+TForm1& stationWithEveryList(StationHarness& h) {
+    h.seedDatabase({"C001", "C002", "C003"});
+    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    for (const char* code : {"C001", "C003", "C001", "ZZZZ"})
+        scanText(f, code);
+    return f;
+}
+} // namespace
+
+TEST(ScanArea, EachClearButtonEmptiesItsOwnListAndEachCounterButtonItsOwnCount) {
+    StationHarness h;
+    TForm1& f = stationWithEveryList(h);
+    ASSERT_EQ(listed(f.Lb_cuo), std::vector<std::string>{"ZZZZ"});
+    ASSERT_EQ(listed(f.LB_chong), std::vector<std::string>{"1"});
+    ASSERT_EQ(listed(f.LB_shao), std::vector<std::string>{"2-2"});
+    ASSERT_EQ(f.btn_zongji->text(), "3");
+
+    f.Button2->click();
+    EXPECT_EQ(f.Lb_cuo->count(), 0);
+    EXPECT_EQ(f.LB_chong->count(), 1);
+    EXPECT_EQ(f.LB_shao->count(), 1);
+    f.Button5->click();
+    EXPECT_EQ(f.LB_chong->count(), 0);
+    EXPECT_EQ(f.LB_shao->count(), 1);
+    f.Button6->click();
+    EXPECT_EQ(f.LB_shao->count(), 0);
+    EXPECT_EQ(f.LB_rec->count(), 3) << "only the clear-all empties the recent numbers";
+
+    f.btn_piji->click();
+    EXPECT_EQ(f.btn_piji->text(), "0");
+    EXPECT_EQ(f.btn_zongji->text(), "3");
+    f.btn_zongji->click();
+    EXPECT_EQ(f.btn_zongji->text(), "0");
+    scanText(f, "C002");
+    EXPECT_EQ(f.btn_zongji->text(), "1") << "the counters count on from zero";
+    EXPECT_EQ(f.btn_piji->text(), "1");
+}
+
+TEST(ScanArea, AFieldPickedFromTheScanSurvivesTheCounterAndListButtons) {
+    StationHarness h;
+    TForm1& f = h.start();
+    scanText(f, "AB123456XY", false);
+    ASSERT_EQ(f.edit_rec->text(), "AB123456XY");
+    // The operator drags over "123456" in the scan.
+    auto at = [&](int chars) {
+        QPoint p(0, f.edit_rec->height() / 2);
+        while (p.x() < f.edit_rec->width() && f.edit_rec->cursorPositionAt(p) < chars)
+            p.rx()++;
+        return p;
+    };
+    QTest::mousePress(f.edit_rec, Qt::LeftButton, {}, at(2));
+    QTest::mouseMove(f.edit_rec, at(8));
+    QTest::mouseRelease(f.edit_rec, Qt::LeftButton, {}, at(8));
+    ASSERT_EQ(f.edit_rec->selectedText(), "123456");
+    EXPECT_EQ(f.ed_strstart->text(), "3");
+    EXPECT_EQ(f.ed_strnum->text(), "6");
+    EXPECT_EQ(f.edit_recstr->text(), "123456");
+    for (QPushButton* b : {f.btn_zongji, f.btn_piji, f.Button2, f.Button5, f.Button6}) {
+        b->click();
+        EXPECT_EQ(f.edit_recstr->text(), "123456") << b->objectName().toStdString();
+        EXPECT_EQ(f.edit_rec->text(), "AB123456XY") << b->objectName().toStdString();
+    }
+    EXPECT_EQ(f.ed_strstart->text(), "3");
+    scanText(f, "CD999999ZZ", false);
+    EXPECT_EQ(f.edit_recstr->text(), "CD999999ZZ") << "the next scan shows its own field";
+}
+
+TEST(ScanArea, EachVerdictBlinksItsOwnCaptionAndTheFlashEndsWithAllShown) {
+    StationHarness h;
+    h.seedDatabase({"C001", "C002", "C003"});
+    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    auto visible = [&] {
+        return std::vector<bool>{f.Label9->isVisible(), f.Label10->isVisible(),
+                                 f.Label11->isVisible()};
+    };
+    scanText(f, "C001");
+    scanText(f, "C003"); // missing range 2-2: 缺码 blinks, on the flash timer
+    ASSERT_TRUE(f.Timer_shan.isActive());
+    ASSERT_TRUE(waitFor([&] { return !f.Label11->isVisible(); }, 1000ms));
+    EXPECT_EQ(visible(), (std::vector<bool>{true, true, false}));
+    f.Timer_shanTimer();
+    EXPECT_EQ(visible(), (std::vector<bool>{true, true, true}));
+
+    scanText(f, "C001"); // a duplicate during that flash: 重码 blinks now
+    f.Timer_shanTimer();
+    EXPECT_EQ(visible(), (std::vector<bool>{true, false, true}));
+    f.Timer_shanTimer();
+    EXPECT_EQ(visible(), (std::vector<bool>{true, true, true}));
+    f.Timer_shanTimer();
+    EXPECT_EQ(visible(), (std::vector<bool>{true, false, true}));
+
+    for (int i = 0; i < 60 && f.Timer_shan.isActive(); ++i)
+        f.Timer_shanTimer();
+    EXPECT_FALSE(f.Timer_shan.isActive()) << "the flash ends";
+    EXPECT_EQ(visible(), (std::vector<bool>{true, true, true}));
 }
 
 // ---- live scanning -----------------------------------------------------------
