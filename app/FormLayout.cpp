@@ -239,6 +239,26 @@ QButtonGroup* addRadioItems(QGroupBox* group, const QStringList& items) {
     return buttons;
 }
 
+// The caption "多列标签跳号扫描，共         列" holds its edit box in the gap of
+// blanks. How wide the text runs depends on the font the system finds, so
+// when its last word would start under the box, the letters are spaced out
+// until it starts just right of the box. (Word spacing would not do: it
+// leaves a run of blanks between CJK characters as it is.)
+void fitGapAroundBox(QLabel* caption, const QWidget* box) {
+    const QString text = caption->text();
+    const qsizetype gapEnd = text.lastIndexOf(' ') + 1;
+    if (gapEnd == 0)
+        return;
+    QFont f = caption->font();
+    const int origin = caption->x() + caption->contentsRect().left();
+    const qreal wanted = box->geometry().right() + 3 - origin;
+    const qreal now = QFontMetricsF(f).horizontalAdvance(text.left(gapEnd));
+    if (now >= wanted)
+        return;
+    f.setLetterSpacing(QFont::AbsoluteSpacing, (wanted - now) / qreal(gapEnd));
+    caption->setFont(f);
+}
+
 } // namespace
 
 StationControls buildStationForm(QWidget* window) {
@@ -257,6 +277,7 @@ StationControls buildStationForm(QWidget* window) {
     c.rg1Items = addRadioItems(c.rg1, {"1未扫码", "2已扫码"});
     // The count box sits in the unused third column of the radio group.
     c.btn_datato->raise();
+    fitGapAroundBox(c.lbl1, c.ed_prnlie);
     return c;
 }
 

@@ -72,14 +72,25 @@ void TForm1::LB_shaoDblClick() {
 }
 
 namespace {
-// A list entry on one line: control bytes of a scan (CR, LF …) are shown as
-// their control pictures (␍ ␊) instead of breaking the entry.
+// A list entry on one line: each control byte of a scan (CR, LF …) is shown
+// by its ASCII name in angle brackets, "<CR><LF>", in letters every font of
+// the window draws (the control pictures U+2400… are missing from them).
 QString listEntry(const std::string& bytes) {
-    QString t = QString::fromLocal8Bit(bytes.data(), static_cast<int>(bytes.size()));
-    for (QChar& c : t)
+    static const char* const kNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                         "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                         "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                         "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    const QString t = QString::fromLocal8Bit(bytes.data(), static_cast<int>(bytes.size()));
+    QString shown;
+    for (QChar c : t) {
         if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-    return t;
+            shown += QLatin1Char('<') + QLatin1String(kNames[c.unicode()]) + QLatin1Char('>');
+        else if (c.unicode() == 0x7F)
+            shown += QLatin1String("<DEL>");
+        else
+            shown += c;
+    }
+    return shown;
 }
 } // namespace
 

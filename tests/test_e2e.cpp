@@ -49,9 +49,9 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     EXPECT_TRUE(scan("VX000001", "1重复")) << "duplicate";
     EXPECT_EQ(st.get("LB_chong"), "1");
     EXPECT_TRUE(scan("VX12", "扫到的码有问题！")) << "wrong length";
-    EXPECT_EQ(st.get("Lb_cuo"), "VX12␍␊") << "the whole scan, CR LF included";
+    EXPECT_EQ(st.get("Lb_cuo"), "VX12<CR><LF>") << "the whole scan, CR LF included";
     EXPECT_TRUE(scan("XX000009", "数据库中查不到")) << "not found";
-    EXPECT_EQ(st.get("Lb_cuo"), "VX12␍␊|XX000009") << "the cut field, without CR LF";
+    EXPECT_EQ(st.get("Lb_cuo"), "VX12<CR><LF>|XX000009") << "the cut field, without CR LF";
     EXPECT_EQ(st.get("btn_zongji"), "3");
     EXPECT_EQ(st.get("btn_piji"), "3");
 

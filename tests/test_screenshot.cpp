@@ -25,6 +25,8 @@ TEST(Screenshot, TheWindowRendersItsChineseCaptions) {
     f.station.com31RxChar("C003\r\n", {true, true, true, false});
     f.station.com31RxChar("C003\r\n", {true, false, true, false});
     f.station.com31RxChar("XX12\r\n", {true, true, true, false});
+    // Too short: the whole scan with its CR LF goes to the wrong-code list.
+    f.station.com31RxChar("X\r\n", {true, true, true, false});
     f.renderScan();
     QApplication::processEvents();
 

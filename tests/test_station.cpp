@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -137,6 +138,28 @@ TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
          {"LB_alprn", "Label12", "Label13", "btn_btprn", "Label8", "Edit_zheng", "rg1_0", "rg1_1",
           "lbl1", "Label17", "Label18", "Label15", "Label21", "Label22"})
         EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
+}
+
+TEST(StationLayout, TheColumnCaptionEndsAfterItsEditBox) {
+    StationHarness h;
+    TForm1& f = h.start();
+    auto* caption = f.findChild<QLabel*>("lbl1");
+    ASSERT_NE(caption, nullptr);
+    const QString text = caption->text();
+    ASSERT_EQ(text, "多列标签跳号扫描，共         列");
+    ASSERT_EQ(caption->parentWidget(), f.ed_prnlie->parentWidget());
+    // Where the label draws each character, with its own font.
+    QTextLayout layout(text, caption->font());
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    const int origin = caption->x() + caption->contentsRect().left();
+    auto xOf = [&](int index) { return origin + line.cursorToX(index); };
+    const QRect box = f.ed_prnlie->geometry();
+    EXPECT_GT(xOf(text.size() - 1), box.right()) << "\"列\" is drawn under the column box";
+    EXPECT_LE(xOf(text.size()), caption->geometry().right() + 1)
+        << "\"列\" is cut off by the caption's own width";
+    EXPECT_LE(xOf(text.indexOf(' ')), box.left()) << "the box covers the end of the text";
 }
 
 TEST(StationLayout, F1OpensTheHelpFileOnlyWhenItExists) {
@@ -681,6 +704,31 @@ TEST(ScanArea, EachVerdictBlinksItsOwnCaptionAndTheFlashEndsWithAllShown) {
         f.Timer_shanTimer();
     EXPECT_FALSE(f.Timer_shan.isActive()) << "the flash ends";
     EXPECT_EQ(visible(), (std::vector<bool>{true, true, true}));
+}
+
+TEST(ScanArea, AScanEndingInCrLfIsListedOnOneLineInGlyphsTheListsFontDraws) {
+    StationHarness h;
+    h.seedDatabase({"C001"});
+    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    scanText(f, "C1\r\n"); // the cut field keeps CR LF: not found
+    scanText(f, "C\r\n");  // too short: the whole scan is listed
+    ASSERT_EQ(f.Lb_cuo->count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QString entry = f.Lb_cuo->item(i)->text();
+        EXPECT_FALSE(entry.contains('\r') || entry.contains('\n')) << "one entry, one line";
+        EXPECT_GT(entry.size(), i == 0 ? 2 : 1) << "the control bytes are shown";
+        // Lay the entry out as the list draws it, font fallback included:
+        // glyph 0 is the empty box a font draws for a character it lacks.
+        QTextLayout layout(entry, f.Lb_cuo->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns())
+            for (quint32 glyph : run.glyphIndexes())
+                EXPECT_NE(glyph, 0u)
+                    << entry.toStdString() << " in " << run.rawFont().familyName().toStdString();
+    }
 }
 
 // ---- live scanning -----------------------------------------------------------
