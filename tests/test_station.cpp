@@ -58,6 +58,17 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeou
     return true;
 }
 
+// Runs statements on the station folder's station.db before start-up.
+void runSql(StationHarness& h, std::initializer_list<const char*> statements) {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+    data::Query q(db);
+    for (const char* sql : statements) {
+        q.setText(sql);
+        q.execute();
+    }
+}
+
 // Every later write of config.ini fails, as root too, whatever the temporary
 // file is named: a folder stands at the temporary file's usual place and at
 // the file's own.
@@ -267,14 +278,8 @@ TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {
 
 TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpen) {
     StationHarness h;
-    {
-        // A view named a15 is no table: the creation batch cannot replace it.
-        data::Connection db;
-        db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-        data::Query q(db);
-        q.setText("create view a15 as select 1 as bh");
-        q.execute();
-    }
+    // A view named a15 is no table: the creation batch cannot replace it.
+    runSql(h, {"create view a15 as select 1 as bh"});
     h.config(dbConfig());
     TForm1& f = h.start();
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
@@ -286,17 +291,9 @@ TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpe
 TEST(StationStartup, AGridThatCannotOpenIsATableErrorWithTheConnectionOpen) {
     Pty pty;
     StationHarness h;
-    {
-        // a15 with a record and its pic column passes the check, but the grid
-        // reads its records by bh, which this table lacks.
-        data::Connection db;
-        db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-        data::Query q(db);
-        q.setText("create table a15(tt text, pic text)");
-        q.execute();
-        q.setText("insert into a15 values('A', '')");
-        q.execute();
-    }
+    // a15 with a record and its pic column passes the check, but the grid
+    // reads its records by bh, which this table lacks.
+    runSql(h, {"create table a15(tt text, pic text)", "insert into a15 values('A', '')"});
     h.config(dbConfig(pty.slavePath()));
     TForm1& f = h.start();
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
