@@ -154,8 +154,7 @@ TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
 TEST(StationLayout, TheColumnCaptionEndsAfterItsEditBox) {
     StationHarness h;
     TForm1& f = h.start();
-    auto* caption = f.findChild<QLabel*>("lbl1");
-    ASSERT_NE(caption, nullptr);
+    QLabel* caption = f.lbl1;
     const QString text = caption->text();
     ASSERT_EQ(text, "多列标签跳号扫描，共         列");
     ASSERT_EQ(caption->parentWidget(), f.ed_prnlie->parentWidget());
