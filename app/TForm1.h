@@ -126,6 +126,7 @@ private:
     data::DbSettings loadSettings(const IniFile& ini);
     void openScannerPort(const IniFile& ini);
     void openDatabase();
+    void showStartNumber(const IniFile& ini);
     // The fixed line settings and the port name, before every open.
     void configureScannerPort();
     void onDeviceLost();

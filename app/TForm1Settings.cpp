@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <limits>
 
 namespace vx::app {
 namespace {
@@ -90,25 +89,7 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
     if (m_portName.empty())
         m_env.dialogs->message("请先进行com口设置");
 
-    // A missing last printed number is stored as 0 but held as empty.
-    if (m_lastPrinted.empty()) {
-        try {
-            ini.writeString("print", "lastnum", "0");
-        } catch (const std::exception& ex) {
-            m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
-        }
-    } else if (const auto last = data::parseInteger(m_lastPrinted); !last) {
-        m_env.dialogs->message(
-            QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
-                .arg(text(m_lastPrinted)));
-    } else if (*last == std::numeric_limits<std::int64_t>::max()) {
-        // No number follows the largest one.
-        m_env.dialogs->message(
-            QString("config.ini 中 [print] lastnum=%1 已是最大编号，打印开始数保持为 1。")
-                .arg(text(m_lastPrinted)));
-    } else {
-        Edit_willprn->setText(QString::number(*last + 1));
-    }
+    showStartNumber(ini);
     return db;
 }
 
