@@ -54,10 +54,13 @@ constexpr unsigned TxAbort = 0x1, RxAbort = 0x2, TxClear = 0x4, RxClear = 0x8;
 }
 
 enum class WaitOutcome {
-    Events,  // the mask holds what the device reported
-    Stopped, // the stop signal was set
-    Failed,  // the wait itself failed; nothing to deliver
-    Lost,    // the device is gone (unplugged, hung up)
+    Events,   // the mask holds what the device reported
+    Timeout,  // the time given passed with nothing reported
+    Woken,    // wake() was called (a hand-over has finished)
+    Stopped,  // the stop signal was set
+    NoReport, // the device could not report events this time; nothing lost
+    Failed,   // the wait itself failed; the event thread ends
+    Lost,     // the device is gone (unplugged, hung up)
 };
 
 // One open serial device. Every operation returns 0 or the system's error
@@ -83,12 +86,17 @@ public:
     // Event thread side.
     virtual int setEventMask(std::uint32_t mask) = 0;
     // Blocks until the device reports an event of the mask, the stop signal
-    // is set, or the device fails or disappears.
-    virtual WaitOutcome waitEvents(std::uint32_t& reported) = 0;
-    // Sleeps up to ms unless the stop signal is set (then Stopped).
+    // is set, wake() is called, the device fails or disappears, or timeoutMs
+    // passes (never when negative).
+    virtual WaitOutcome waitEvents(std::uint32_t& reported, int timeoutMs) = 0;
+    // Sleeps up to ms unless the stop signal is set (Stopped) or wake() is
+    // called (Woken); Timeout otherwise.
     virtual WaitOutcome pause(int ms) = 0;
-    // Any thread: wakes waitEvents/pause with Stopped until resetStop.
+    // Any thread: ends the current or next waitEvents/pause with Woken.
+    virtual void wake() = 0;
+    // Any thread: ends waitEvents/pause with Stopped until resetStop.
     virtual void requestStop() = 0;
+    // Clears the stop signal and any wake not yet seen.
     virtual void resetStop() = 0;
 };
 

@@ -4,8 +4,10 @@
 #include "serial/ComDevice.h"
 #include "serial/ComTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -61,17 +63,17 @@ bool noModemLines(int err) {
 class PosixComDevice final : public ComDevice {
 public:
     PosixComDevice() {
-        if (::pipe(m_stop) == 0) {
-            ::fcntl(m_stop[0], F_SETFL, O_NONBLOCK);
-            ::fcntl(m_stop[1], F_SETFL, O_NONBLOCK);
-            ::fcntl(m_stop[0], F_SETFD, FD_CLOEXEC);
-            ::fcntl(m_stop[1], F_SETFD, FD_CLOEXEC);
+        if (::pipe(m_signal) == 0) {
+            ::fcntl(m_signal[0], F_SETFL, O_NONBLOCK);
+            ::fcntl(m_signal[1], F_SETFL, O_NONBLOCK);
+            ::fcntl(m_signal[0], F_SETFD, FD_CLOEXEC);
+            ::fcntl(m_signal[1], F_SETFD, FD_CLOEXEC);
         }
     }
     ~PosixComDevice() override {
         close();
-        ::close(m_stop[0]);
-        ::close(m_stop[1]);
+        ::close(m_signal[0]);
+        ::close(m_signal[1]);
     }
 
     int open(const std::string& port) override {
@@ -101,7 +103,6 @@ public:
         ::tcflush(fd, TCIFLUSH);
         m_fd = fd;
         m_pushback = -1;
-        m_reported = 0;
         return 0;
     }
 
@@ -216,10 +217,8 @@ public:
             which = TCIFLUSH;
         else if (tx)
             which = TCOFLUSH;
-        if (rx) {
+        if (rx)
             m_pushback = -1;
-            m_reported = 0;
-        }
         if (which >= 0 && ::tcflush(m_fd, which) != 0)
             return errno;
         return 0; // nothing is ever pending: aborting is a no-op here
@@ -270,8 +269,6 @@ public:
                 return errno;
             break;
         }
-        const int before = m_reported;
-        m_reported = got >= before ? 0 : before - got;
         return 0;
     }
 
@@ -280,61 +277,78 @@ public:
         return 0;
     }
 
-    WaitOutcome waitEvents(std::uint32_t& reported) override {
+    WaitOutcome waitEvents(std::uint32_t& reported, int timeoutMs) override {
         reported = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        // Without RxChar in the mask received bytes stay unread, and a level-
+        // triggered wait for them would fire for ever: then only a hang-up is
+        // watched for.
+        const short watch = (m_mask & EventMask::RxChar) ? POLLIN : 0;
         for (;;) {
-            int waiting = 0;
-            std::uint32_t errs = 0;
-            if (clearErrors(errs, waiting) != 0)
-                return WaitOutcome::Lost;
-            // Only bytes that arrived since the last report are news; bytes a
-            // handler left unread are not announced again until more come.
-            if (waiting < m_reported)
-                m_reported = waiting;
-            if (waiting > m_reported && (m_mask & EventMask::RxChar)) {
-                m_reported = waiting;
-                reported = EventMask::RxChar;
-                return WaitOutcome::Events;
+            int wait = -1;
+            if (timeoutMs >= 0) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    end - std::chrono::steady_clock::now());
+                wait = static_cast<int>(std::max<std::int64_t>(0, left.count()));
             }
-            pollfd fds[2] = {{m_stop[0], POLLIN, 0}, {m_fd, short(waiting ? 0 : POLLIN), 0}};
-            int rc = ::poll(fds, 2, waiting ? kStaleRecheckMs : -1);
+            pollfd fds[2] = {{m_signal[0], POLLIN, 0}, {m_fd, watch, 0}};
+            const int rc = ::poll(fds, 2, wait);
             if (rc < 0) {
                 if (errno == EINTR)
                     continue;
                 return WaitOutcome::Failed;
             }
             if (fds[0].revents & POLLIN)
-                return WaitOutcome::Stopped;
+                return takeSignal();
             if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
                 return WaitOutcome::Lost;
-            if ((fds[1].revents & POLLIN) && !probeAfterReadable())
-                return WaitOutcome::Lost;
+            if (fds[1].revents & POLLIN) {
+                if (!probeAfterReadable())
+                    return WaitOutcome::Lost;
+                reported = EventMask::RxChar;
+                return WaitOutcome::Events;
+            }
+            if (rc == 0)
+                return WaitOutcome::Timeout;
         }
     }
 
     WaitOutcome pause(int ms) override {
-        pollfd fd{m_stop[0], POLLIN, 0};
-        int rc = ::poll(&fd, 1, ms);
+        pollfd fd{m_signal[0], POLLIN, 0};
+        const int rc = ::poll(&fd, 1, ms);
         if (rc > 0 && (fd.revents & POLLIN))
-            return WaitOutcome::Stopped;
-        return WaitOutcome::Events;
+            return takeSignal();
+        return WaitOutcome::Timeout;
+    }
+
+    void wake() override {
+        signal();
     }
 
     void requestStop() override {
-        char b = 1;
-        [[maybe_unused]] auto r = ::write(m_stop[1], &b, 1);
+        m_stopRequested = true;
+        signal();
     }
 
     void resetStop() override {
-        char buf[64];
-        while (::read(m_stop[0], buf, sizeof buf) > 0) {
-        }
+        m_stopRequested = false;
+        drainSignal();
     }
 
 private:
-    // With unread bytes in the queue the descriptor stays readable, so the
-    // wait then looks again at this interval instead of spinning.
-    static constexpr int kStaleRecheckMs = 50;
+    void signal() {
+        char b = 1;
+        [[maybe_unused]] auto r = ::write(m_signal[1], &b, 1);
+    }
+    void drainSignal() {
+        char buf[64];
+        while (::read(m_signal[0], buf, sizeof buf) > 0) {
+        }
+    }
+    WaitOutcome takeSignal() {
+        drainSignal();
+        return m_stopRequested ? WaitOutcome::Stopped : WaitOutcome::Woken;
+    }
 
     // Readable but nothing counted: either a byte the count missed or a hung
     // up device. One byte is read and kept for the next read() to return.
@@ -360,9 +374,9 @@ private:
     }
 
     int m_fd = -1;
-    int m_stop[2] = {-1, -1};
+    int m_signal[2] = {-1, -1}; // stop and wake: a byte each
+    std::atomic<bool> m_stopRequested{false};
     int m_pushback = -1;
-    std::atomic<int> m_reported{0};
     std::uint32_t m_mask = 0;
 };
 

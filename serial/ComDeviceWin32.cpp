@@ -1,10 +1,43 @@
-// Serial device on the Win32 communications API.
+// Serial device on the Win32 communications API. Only the calls live here;
+// what is decided around them is in CommEventWait.cpp, which the tests run
+// on every platform.
 
 #include "serial/ComDevice.h"
+#include "serial/ComTypes.h"
+#include "serial/CommEventWait.h"
 
 #include <windows.h>
 
 namespace vx::serial {
+
+// The shared code's numbers are the system's.
+static_assert(win32::ErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(win32::ErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(win32::ErrorInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(win32::ErrorBadCommand == ERROR_BAD_COMMAND);
+static_assert(win32::ErrorGenFailure == ERROR_GEN_FAILURE);
+static_assert(win32::ErrorNotSupported == ERROR_NOT_SUPPORTED);
+static_assert(win32::ErrorOperationAborted == ERROR_OPERATION_ABORTED);
+static_assert(win32::ErrorIoIncomplete == ERROR_IO_INCOMPLETE);
+static_assert(win32::ErrorIoPending == ERROR_IO_PENDING);
+static_assert(win32::ErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED);
+static_assert(win32::ErrorDeviceRemoved == ERROR_DEVICE_REMOVED);
+static_assert(win32::WaitObject0 == WAIT_OBJECT_0 && win32::WaitTimeout == WAIT_TIMEOUT);
+static_assert(win32::WaitFailed == WAIT_FAILED && win32::Infinite == INFINITE);
+static_assert(win32::MsCtsOn == MS_CTS_ON && win32::MsDsrOn == MS_DSR_ON);
+static_assert(win32::MsRingOn == MS_RING_ON && win32::MsRlsdOn == MS_RLSD_ON);
+static_assert(EventMask::RxChar == EV_RXCHAR && EventMask::RxFlag == EV_RXFLAG);
+static_assert(EventMask::TxEmpty == EV_TXEMPTY && EventMask::Cts == EV_CTS);
+static_assert(EventMask::Dsr == EV_DSR && EventMask::Rlsd == EV_RLSD);
+static_assert(EventMask::Break == EV_BREAK && EventMask::Err == EV_ERR);
+static_assert(EventMask::Ring == EV_RING && EventMask::Rx80Full == EV_RX80FULL);
+static_assert(LineError::RxOver == CE_RXOVER && LineError::Overrun == CE_OVERRUN);
+static_assert(LineError::RxParity == CE_RXPARITY && LineError::Frame == CE_FRAME);
+static_assert(LineError::Break == CE_BREAK && LineError::TxFull == CE_TXFULL);
+static_assert(LineError::IOE == CE_IOE && LineError::Mode == CE_MODE);
+static_assert(Purge::TxAbort == PURGE_TXABORT && Purge::RxAbort == PURGE_RXABORT);
+static_assert(Purge::TxClear == PURGE_TXCLEAR && Purge::RxClear == PURGE_RXCLEAR);
+
 namespace {
 
 class OverlappedEvent {
@@ -22,20 +55,16 @@ public:
     OVERLAPPED ov;
 };
 
-// Errors of a wait that mean the device itself went away (a USB adapter
-// unplugged): the handle is dead and every further wait fails the same way.
-bool deviceGone(DWORD err) {
-    return err == ERROR_ACCESS_DENIED || err == ERROR_BAD_COMMAND || err == ERROR_DEVICE_REMOVED ||
-           err == ERROR_GEN_FAILURE || err == ERROR_INVALID_HANDLE || err == ERROR_FILE_NOT_FOUND ||
-           err == ERROR_DEVICE_NOT_CONNECTED;
-}
-
-class Win32ComDevice final : public ComDevice {
+class Win32ComDevice final : public ComDevice, private CommWaitCalls {
 public:
-    Win32ComDevice() { m_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    Win32ComDevice() {
+        m_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
     ~Win32ComDevice() override {
         close();
         CloseHandle(m_stop);
+        CloseHandle(m_wake);
     }
 
     int open(const std::string& port) override {
@@ -50,6 +79,7 @@ public:
 
     void close() override {
         if (m_handle != INVALID_HANDLE_VALUE) {
+            m_wait.abandon();
             CloseHandle(m_handle);
             m_handle = INVALID_HANDLE_VALUE;
         }
@@ -106,16 +136,7 @@ public:
     }
 
     int purge(unsigned flags) override {
-        DWORD f = 0;
-        if (flags & Purge::TxAbort)
-            f |= PURGE_TXABORT;
-        if (flags & Purge::RxAbort)
-            f |= PURGE_RXABORT;
-        if (flags & Purge::TxClear)
-            f |= PURGE_TXCLEAR;
-        if (flags & Purge::RxClear)
-            f |= PURGE_RXCLEAR;
-        if (!PurgeComm(m_handle, f))
+        if (!PurgeComm(m_handle, flags))
             return static_cast<int>(GetLastError());
         return 0;
     }
@@ -133,13 +154,8 @@ public:
 
     int modemStatus(ModemSignals& s) override {
         DWORD bits = 0;
-        if (!GetCommModemStatus(m_handle, &bits))
-            return static_cast<int>(GetLastError());
-        s.cts = bits & MS_CTS_ON;
-        s.dsr = bits & MS_DSR_ON;
-        s.ring = bits & MS_RING_ON;
-        s.rlsd = bits & MS_RLSD_ON;
-        return 0;
+        const bool ok = GetCommModemStatus(m_handle, &bits) != 0;
+        return win32::modemStatusResult(ok, ok ? 0 : GetLastError(), bits, s);
     }
 
     int read(char* buffer, int count, int& got) override {
@@ -162,55 +178,64 @@ public:
     }
 
     int setEventMask(std::uint32_t mask) override {
-        if (!SetCommMask(m_handle, mask))
-            return static_cast<int>(GetLastError());
-        return 0;
+        const bool ok = SetCommMask(m_handle, mask) != 0;
+        const DWORD err = ok ? 0 : GetLastError();
+        if (mask == 0)
+            m_wait.abandon(); // clearing the mask completed it
+        return static_cast<int>(err);
     }
 
-    WaitOutcome waitEvents(std::uint32_t& reported) override {
-        reported = 0;
-        OverlappedEvent op(true);
-        DWORD mask = 0;
-        if (!WaitCommEvent(m_handle, &mask, &op.ov)) {
-            DWORD err = GetLastError();
-            if (err != ERROR_IO_PENDING) {
-                if (deviceGone(err))
-                    return WaitOutcome::Lost;
-            }
-        }
-        HANDLE objects[2] = {m_stop, op.ov.hEvent};
-        DWORD rc = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
-        if (rc == WAIT_OBJECT_0 + 1) {
-            DWORD n = 0;
-            if (!GetOverlappedResult(m_handle, &op.ov, &n, FALSE)) {
-                DWORD err = GetLastError();
-                if (deviceGone(err))
-                    return WaitOutcome::Lost;
-                return WaitOutcome::Events; // nothing reported; wait again
-            }
-            reported = mask;
-            return WaitOutcome::Events;
-        }
-        // Stop event (first in the list, so it wins ties) or a failed wait.
-        SetCommMask(m_handle, 0); // completes the pending wait before op goes away
-        CancelIo(m_handle);
-        DWORD n = 0;
-        GetOverlappedResult(m_handle, &op.ov, &n, TRUE);
-        return rc == WAIT_OBJECT_0 ? WaitOutcome::Stopped : WaitOutcome::Failed;
+    WaitOutcome waitEvents(std::uint32_t& reported, int timeoutMs) override {
+        return m_wait.wait(reported, timeoutMs);
     }
 
     WaitOutcome pause(int ms) override {
-        return WaitForSingleObject(m_stop, static_cast<DWORD>(ms)) == WAIT_OBJECT_0
-                   ? WaitOutcome::Stopped
-                   : WaitOutcome::Events;
+        HANDLE objects[2] = {m_stop, m_wake};
+        return win32::pauseOutcome(
+            WaitForMultipleObjects(2, objects, FALSE, static_cast<DWORD>(ms)));
     }
 
+    void wake() override { SetEvent(m_wake); }
     void requestStop() override { SetEvent(m_stop); }
-    void resetStop() override { ResetEvent(m_stop); }
+    void resetStop() override {
+        ResetEvent(m_stop);
+        ResetEvent(m_wake);
+    }
+
+private:
+    bool startWait(std::uint32_t& error) override {
+        if (WaitCommEvent(m_handle, &m_waitMask, &m_waitRecord.ov))
+            return true;
+        error = GetLastError();
+        return false;
+    }
+    std::uint32_t waitObjects(std::uint32_t timeoutMs) override {
+        HANDLE objects[3] = {m_stop, m_wake, m_waitRecord.ov.hEvent};
+        return WaitForMultipleObjects(3, objects, FALSE, timeoutMs);
+    }
+    bool finishWait(bool block, std::uint32_t& mask, std::uint32_t& error) override {
+        DWORD n = 0;
+        if (GetOverlappedResult(m_handle, &m_waitRecord.ov, &n, block ? TRUE : FALSE)) {
+            mask = m_waitMask;
+            return true;
+        }
+        error = GetLastError();
+        return false;
+    }
+    void cancelWait() override {
+        SetCommMask(m_handle, 0);
+        CancelIo(m_handle);
+    }
 
 private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     HANDLE m_stop = nullptr;
+    HANDLE m_wake = nullptr; // auto-reset
+    // The event wait's record and mask: the driver writes into them while
+    // a wait is pending, so they live as long as the device.
+    OverlappedEvent m_waitRecord{true};
+    DWORD m_waitMask = 0;
+    CommEventWait m_wait{*this};
 };
 
 } // namespace

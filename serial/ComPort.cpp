@@ -281,7 +281,8 @@ void TCustomComPort::OpenPort() {
         throw;
     }
     ++m_generation;
-    if (Events != 0)
+    m_framed = Events != 0;
+    if (m_framed)
         m_thread = std::make_unique<TComThread>(*this, *m_device, m_generation, m_self);
     DoAfterOpen();
     const ModemSignals s = ReadModemSignals();
@@ -292,6 +293,7 @@ void TCustomComPort::OpenPort() {
 
 void TCustomComPort::StopEventThread() {
     m_thread.reset(); // the destructor is the stop handshake
+    m_framed = false;
 }
 
 void TCustomComPort::ClosePort() {
@@ -335,6 +337,10 @@ int TCustomComPort::ReadText(std::string& Text, int Count) {
     Text.clear();
     if (Count <= 0)
         return 0;
+    if (m_framed) {
+        Text = m_received.take(static_cast<std::size_t>(Count));
+        return static_cast<int>(Text.size());
+    }
     Text.resize(static_cast<std::size_t>(Count));
     int got = 0;
     if (int err = m_device->read(Text.data(), Count, got)) {
@@ -347,6 +353,8 @@ int TCustomComPort::ReadText(std::string& Text, int Count) {
 }
 
 int TCustomComPort::WaitingInputCount() {
+    if (m_framed)
+        return static_cast<int>(m_received.size());
     std::uint32_t errors = 0;
     int waiting = 0;
     if (int err = m_device->clearErrors(errors, waiting))
@@ -377,7 +385,8 @@ void TCustomComPort::RunEventHandlers(TComEvents e) {
             DoError(errors);
     }
     if (has(evRxChar)) {
-        const int count = WaitingInputCount();
+        // One scan per batch: the count is what is left of the oldest one.
+        const int count = static_cast<int>(m_received.nextLength());
         if (count > 0)
             DoRxChar(count);
     }

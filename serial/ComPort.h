@@ -2,6 +2,7 @@
 
 #include "serial/ComDevice.h"
 #include "serial/ComTypes.h"
+#include "serial/ScanFraming.h"
 
 #include <cstdint>
 #include <functional>
@@ -160,6 +161,8 @@ public:
     void OpenPort();
     void ClosePort();
     // Reads up to Count received bytes, as they are; never waits for more.
+    // While the event thread runs, received bytes are those of the scans it
+    // has framed; without it (Events empty) they come from the device.
     int ReadText(std::string& Text, int Count);
     int WaitingInputCount();
     TComErrors ReadLineErrors();
@@ -210,6 +213,8 @@ private:
 
     std::unique_ptr<ComDevice> m_device;
     std::unique_ptr<TComThread> m_thread;
+    bool m_framed = false;                   // an event thread reads the device
+    ReceivedScans m_received;                // what it framed and nobody has read yet
     std::shared_ptr<TCustomComPort*> m_self; // lets queued calls see a destroyed port
     bool m_connected = false;
     bool m_closing = false;

@@ -3,14 +3,18 @@
 #include "serial/ComPort.h"
 #include "serial/ThreadSync.h"
 
+#include <algorithm>
+
 namespace vx::serial {
 
 TComThread::TComThread(TCustomComPort& port, ComDevice& device, unsigned generation,
                        std::shared_ptr<TCustomComPort*> portAlive)
     : m_port(port), m_device(device), m_generation(generation), m_portAlive(portAlive),
-      m_runawayLimit(port.Buffer().InputSize()) {
+      m_events(port.Events),
+      m_rules(framingRulesFor(port.buildDeviceControlBlock(), port.Buffer().InputSize())),
+      m_origin(std::chrono::steady_clock::now()), m_framer(m_rules) {
     m_device.resetStop();
-    m_device.setEventMask(eventsToMask(port.Events)); // its result is ignored
+    m_device.setEventMask(eventsToMask(m_events)); // its result is ignored
     m_thread = std::thread([this] { Execute(); });
 }
 
@@ -31,48 +35,105 @@ TComThread::~TComThread() {
     m_device.resetStop();
 }
 
-int TComThread::waitingCount() {
-    // The queue count comes with the error state; on Win32 reading it also
-    // clears the error flags, which then no longer reach OnError.
-    std::uint32_t errors = 0;
-    int waiting = 0;
-    return m_device.clearErrors(errors, waiting) == 0 ? waiting : 0;
+TComThread::Time TComThread::now() const {
+    return std::chrono::duration_cast<Time>(std::chrono::steady_clock::now() - m_origin);
 }
 
-bool TComThread::settle() {
-    int last = waitingCount();
-    while (last < m_runawayLimit) {
-        if (m_device.pause(kQuietGapMs) == WaitOutcome::Stopped)
-            return false;
-        const int now = waitingCount();
-        if (now <= last)
-            break;
-        last = now;
+void TComThread::readReceived(Time at) {
+    char buffer[512];
+    for (;;) {
+        int got = 0;
+        // A failed read leaves the bytes where they are; the next wait tells
+        // whether the device is still there.
+        if (m_device.read(buffer, sizeof buffer, got) != 0 || got <= 0)
+            return;
+        m_framer.feed(std::string_view(buffer, static_cast<std::size_t>(got)), at);
+        if (got < static_cast<int>(sizeof buffer))
+            return;
     }
-    return true;
+}
+
+void TComThread::takeScans(std::vector<std::string>& scans) {
+    for (auto& scan : scans) {
+        m_port.m_received.push(std::move(scan), m_rules.limit);
+        m_batches.push_back(comEvent(evRxChar));
+    }
+    scans.clear();
+}
+
+bool TComThread::delivering() {
+    std::lock_guard lock(m_mutex);
+    return m_delivering;
+}
+
+void TComThread::waitDelivered() {
+    std::unique_lock lock(m_mutex);
+    m_delivered.wait(lock, [&] { return !m_delivering; });
+}
+
+void TComThread::handOver() {
+    while (!m_batches.empty() && !delivering()) {
+        ComPendingEvents = m_batches.front();
+        m_batches.pop_front();
+        DeliverEvents();
+    }
 }
 
 void TComThread::Execute() {
+    std::vector<std::string> scans;
     bool lost = false;
     for (;;) {
+        int timeoutMs = -1;
+        if (const auto end = m_framer.deadline()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - now());
+            timeoutMs = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+        }
         std::uint32_t reported = 0;
-        const WaitOutcome outcome = m_device.waitEvents(reported);
+        WaitOutcome outcome = m_device.waitEvents(reported, timeoutMs);
         if (outcome == WaitOutcome::Lost) {
             lost = true;
             break;
         }
-        if (outcome != WaitOutcome::Events)
-            break; // stopped, or the wait itself failed
-        const TComEvents events = maskToEvents(reported);
-        if (events == 0)
-            continue;
-        if ((events & comEvent(evRxChar)) && !settle())
+        if (outcome == WaitOutcome::Stopped || outcome == WaitOutcome::Failed)
             break;
-        ComPendingEvents = events;
-        DeliverEvents();
+        if (outcome == WaitOutcome::NoReport ||
+            (outcome == WaitOutcome::Events && maskToEvents(reported) == 0)) {
+            // Nothing reported, at once: rather than asking again in a tight
+            // loop, look at the input queue after a short pause.
+            const int pauseMs =
+                timeoutMs < 0 ? kUnreportedPollMs : std::min(timeoutMs, kUnreportedPollMs);
+            if (m_device.pause(pauseMs) == WaitOutcome::Stopped)
+                break;
+            reported = (m_events & comEvent(evRxChar)) ? EventMask::RxChar : 0;
+        }
+        TComEvents events = maskToEvents(reported) & m_events;
+        if (events & comEvent(evRxChar))
+            readReceived(now());
+        events &= static_cast<TComEvents>(~comEvent(evRxChar)); // scans go as batches of their own
+        if (events)
+            m_batches.push_back(events);
+        m_framer.collect(now(), scans);
+        takeScans(scans);
+        handOver();
     }
+    if (lost) {
+        // No more bytes can come: the scan in progress is over, and what has
+        // been received is still delivered before the loss is reported.
+        m_framer.flush(scans);
+        takeScans(scans);
+        for (;;) {
+            waitDelivered();
+            if (m_batches.empty())
+                break;
+            handOver();
+        }
+    }
+    // A batch under way is run to its end before the queues are purged.
+    waitDelivered();
     m_device.setEventMask(0);
     m_device.purge(Purge::TxClear | Purge::RxClear);
+    m_framer.clear();
+    m_port.m_received.clear();
     if (lost) {
         // Posted, not waited for: the UI side joins this thread when it
         // handles the loss, so it must not be blocked on us.
@@ -89,15 +150,32 @@ void TComThread::Execute() {
 
 void TComThread::DeliverEvents() {
     const TComEvents events = ComPendingEvents;
-    try {
-        if (m_port.SyncMethod() == smNone)
+    if (m_port.SyncMethod() == smNone) {
+        try {
             m_port.RunEventHandlers(events);
-        else
-            UiSync::instance().runOnUi([this, events] { m_port.RunEventHandlers(events); });
-    } catch (...) {
-        // A handler's failure (a failed read, say) ends that batch only:
-        // the port stays open and later scans are still delivered.
+        } catch (...) {
+            // As below: the port stays open and later batches still come.
+        }
+        return;
     }
+    {
+        std::lock_guard lock(m_mutex);
+        m_delivering = true;
+    }
+    UiSync::instance().postToUi([this, events] {
+        try {
+            m_port.RunEventHandlers(events);
+        } catch (...) {
+            // A handler's failure (a failed read, say) ends that batch only:
+            // the port stays open and later scans are still delivered.
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_delivering = false;
+        }
+        m_delivered.notify_all();
+        m_device.wake();
+    });
 }
 
 } // namespace vx::serial

@@ -3,6 +3,7 @@
 #include "serial/ThreadSync.h"
 #include "tests/support/Pty.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -32,12 +33,44 @@ struct Received {
     }
 };
 
+// Handlers that a test assigned may hold references to its locals, which are
+// gone once the test body has returned: they are dropped before the port is
+// closed.
+void detachHandlers(TCustomComPort& p) {
+    p.OnBeforeOpen = p.OnAfterOpen = p.OnBeforeClose = p.OnAfterClose = nullptr;
+    p.OnTxEmpty = p.OnBreak = p.OnRing = p.OnRxFlag = p.OnRx80Full = p.OnDeviceLost = nullptr;
+    p.OnRxChar = nullptr;
+    p.OnCTSChange = p.OnDSRChange = p.OnRLSDChange = nullptr;
+    p.OnError = nullptr;
+}
+
 class SerialPort : public ::testing::Test {
 protected:
     void SetUp() override { UiSync::instance().setUiThread(std::this_thread::get_id()); }
+    void TearDown() override {
+        detachHandlers(port);
+        port.ClosePort();
+    }
     Pty pty;
     TComPort port;
     Received rx;
+};
+
+// Writes scans from a thread of its own, at the given times after start.
+class Writer {
+public:
+    Writer(Pty& pty, std::vector<std::pair<int, std::string>> timed)
+        : m_thread([&pty, timed = std::move(timed)] {
+              const auto start = std::chrono::steady_clock::now();
+              for (const auto& [ms, bytes] : timed) {
+                  std::this_thread::sleep_until(start + std::chrono::milliseconds(ms));
+                  pty.write(bytes);
+              }
+          }) {}
+    ~Writer() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
 };
 
 double threadCpuMs(clockid_t clock) {
@@ -188,6 +221,44 @@ TEST_F(SerialPort, AScanWrittenInChunksArrivesAsOneEvent) {
     EXPECT_EQ(rx.scans[0], "VX00001234\r\n");
 }
 
+TEST_F(SerialPort, ScansTwentyMsApartWithASuffixArriveAsSeparateEvents) {
+    rx.attach(port);
+    port.setPort(pty.slavePath());
+    port.OpenPort();
+    {
+        Writer w(pty, {{0, "VX000005\r\n"}, {20, "VX000006\r\n"}, {40, "VX000007\r\n"}});
+    } // the UI thread is busy meanwhile: the scans must not merge while they wait
+    ASSERT_TRUE(pumpUntil([&] { return rx.scans.size() >= 3; })) << rx.scans.size();
+    pumpFor(60ms);
+    EXPECT_EQ(rx.scans, (std::vector<std::string>{"VX000005\r\n", "VX000006\r\n", "VX000007\r\n"}));
+}
+
+TEST_F(SerialPort, ScansThatComeWhileAHandlerRunsStayApart) {
+    port.OnRxChar = [&](TCustomComPort& p, int count) {
+        std::string t;
+        p.ReadText(t, count);
+        rx.scans.push_back(t);
+        if (rx.scans.size() == 1)
+            std::this_thread::sleep_for(80ms); // a slow database, say
+    };
+    port.setPort(pty.slavePath());
+    port.OpenPort();
+    Writer w(pty, {{0, "VX000001\r\n"}, {20, "VX000002\r\n"}, {40, "VX000003\r\n"}});
+    ASSERT_TRUE(pumpUntil([&] { return rx.scans.size() >= 3; })) << rx.scans.size();
+    pumpFor(60ms);
+    EXPECT_EQ(rx.scans, (std::vector<std::string>{"VX000001\r\n", "VX000002\r\n", "VX000003\r\n"}));
+}
+
+TEST_F(SerialPort, AScanWithLineBreaksSentAtOnceIsOneEvent) {
+    rx.attach(port);
+    port.setPort(pty.slavePath());
+    port.OpenPort();
+    pty.write("LOT 42\r\nVX000017\r\nEXP 2031\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return !rx.scans.empty(); }));
+    pumpFor(60ms);
+    EXPECT_EQ(rx.scans, std::vector<std::string>{"LOT 42\r\nVX000017\r\nEXP 2031\r\n"});
+}
+
 TEST_F(SerialPort, ScansApartArriveAsSeparateEvents) {
     rx.attach(port);
     port.setPort(pty.slavePath());
@@ -320,11 +391,22 @@ public:
         DeviceTimeouts lastTimeouts;
         std::uint32_t mask = 0;
         std::deque<std::uint32_t> script; // event masks to report
+        bool lostAfterScript = false;     // then report the device gone
+        bool noReport = false;            // every wait fails at once, as on Wine
+        int waits = 0;
+        std::string bytes; // received, for read()
+        std::vector<unsigned> purges;
         std::uint32_t lineErrors = 0;
         int waiting = 0;
         std::mutex m;
         std::condition_variable cv;
-        bool stop = false;
+        bool stop = false, woken = false;
+        void report(std::uint32_t events, const std::string& received = {}) {
+            std::lock_guard lock(m);
+            bytes += received;
+            script.push_back(events);
+            cv.notify_all();
+        }
     };
     explicit RecordingDevice(std::shared_ptr<Log> log) : m_log(std::move(log)) {}
     int open(const std::string&) override { return 0; }
@@ -338,7 +420,11 @@ public:
         m_log->lastTimeouts = t;
         return ++m_log->setTimeouts, 0;
     }
-    int purge(unsigned) override { return 0; }
+    int purge(unsigned flags) override {
+        std::lock_guard lock(m_log->m);
+        m_log->purges.push_back(flags);
+        return 0;
+    }
     int clearErrors(std::uint32_t& e, int& q) override {
         e = m_log->lineErrors;
         q = m_log->waiting;
@@ -348,18 +434,55 @@ public:
         s = {true, false, false, true};
         return 0;
     }
-    int read(char*, int, int& got) override { return got = 0, 0; }
+    int read(char* buffer, int count, int& got) override {
+        std::lock_guard lock(m_log->m);
+        got = std::min(count, static_cast<int>(m_log->bytes.size()));
+        m_log->bytes.copy(buffer, static_cast<std::size_t>(got));
+        m_log->bytes.erase(0, static_cast<std::size_t>(got));
+        return 0;
+    }
     int setEventMask(std::uint32_t m) override { return m_log->mask = m, 0; }
-    WaitOutcome waitEvents(std::uint32_t& reported) override {
+    WaitOutcome waitEvents(std::uint32_t& reported, int timeoutMs) override {
         std::unique_lock lock(m_log->m);
-        m_log->cv.wait(lock, [&] { return m_log->stop || !m_log->script.empty(); });
+        ++m_log->waits;
+        if (m_log->noReport && !m_log->stop)
+            return WaitOutcome::NoReport;
+        auto ready = [&] {
+            return m_log->stop || m_log->woken || !m_log->script.empty() || m_log->lostAfterScript;
+        };
+        if (timeoutMs < 0)
+            m_log->cv.wait(lock, ready);
+        else if (!m_log->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
+            return WaitOutcome::Timeout;
         if (m_log->stop)
             return WaitOutcome::Stopped;
+        if (m_log->woken) {
+            m_log->woken = false;
+            return WaitOutcome::Woken;
+        }
+        if (m_log->script.empty())
+            return WaitOutcome::Lost;
         reported = m_log->script.front();
         m_log->script.pop_front();
         return WaitOutcome::Events;
     }
-    WaitOutcome pause(int) override { return WaitOutcome::Events; }
+    WaitOutcome pause(int ms) override {
+        std::unique_lock lock(m_log->m);
+        m_log->cv.wait_for(lock, std::chrono::milliseconds(ms),
+                           [&] { return m_log->stop || m_log->woken; });
+        if (m_log->stop)
+            return WaitOutcome::Stopped;
+        if (m_log->woken) {
+            m_log->woken = false;
+            return WaitOutcome::Woken;
+        }
+        return WaitOutcome::Timeout;
+    }
+    void wake() override {
+        std::lock_guard lock(m_log->m);
+        m_log->woken = true;
+        m_log->cv.notify_all();
+    }
     void requestStop() override {
         std::lock_guard lock(m_log->m);
         m_log->stop = true;
@@ -368,6 +491,7 @@ public:
     void resetStop() override {
         std::lock_guard lock(m_log->m);
         m_log->stop = false;
+        m_log->woken = false;
     }
 
 private:
@@ -379,6 +503,10 @@ private:
 class ComSettings : public ::testing::Test {
 protected:
     void SetUp() override { UiSync::instance().setUiThread(std::this_thread::get_id()); }
+    void TearDown() override {
+        detachHandlers(port);
+        port.ClosePort();
+    }
     std::shared_ptr<RecordingDevice::Log> log = std::make_shared<RecordingDevice::Log>();
     TComPort port{std::make_unique<RecordingDevice>(log)};
 };
@@ -482,17 +610,88 @@ TEST_F(ComSettings, EventsOfABatchAreHandledInTheFixedOrder) {
     order.clear();
     log->lineErrors = 0x0008 | 0x0002 | 0x0004; // frame, overrun, parity (not checked)
     log->waiting = 5;
-    {
-        std::lock_guard lock(log->m);
-        log->script.push_back(1535 | 0x0800); // every event, plus a bit we never asked for
-        log->cv.notify_all();
-    }
+    log->report(1535 | 0x0800, "HELLO"); // every event, plus a bit we never asked for
     ASSERT_TRUE(pumpUntil([&] { return order.size() >= 10; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"error", "rx5", "txempty", "break", "ring", "cts+",
-                                               "dsr-", "rxflag", "rlsd+", "rx80"}));
+    // The received bytes are a scan of their own, handed on when it ends.
+    EXPECT_EQ(order, (std::vector<std::string>{"error", "txempty", "break", "ring", "cts+", "dsr-",
+                                               "rxflag", "rlsd+", "rx80", "rx5"}));
     order.clear();
     port.ClosePort();
     EXPECT_EQ(order, (std::vector<std::string>{"cts-", "dsr-", "rlsd-"}));
+}
+
+TEST_F(ComSettings, TheThreadPurgesTheDeviceAndWhatItHeldWhenItEnds) {
+    port.OpenPort();
+    log->report(EventMask::RxChar, "UNREAD\r\n"); // nobody reads it
+    ASSERT_TRUE(pumpUntil([&] { return port.WaitingInputCount() == 8; }));
+    log->report(EventMask::RxChar, "HALF"); // a scan still in progress
+    ASSERT_TRUE(pumpUntil([&] { return log->bytes.empty(); }));
+    port.ClosePort();
+    EXPECT_EQ(log->purges, (std::vector<unsigned>{Purge::TxAbort | Purge::RxAbort,
+                                                  Purge::TxClear | Purge::RxClear}));
+    EXPECT_EQ(log->mask, 0u) << "the event mask is cleared";
+    std::vector<std::string> got;
+    port.OnRxChar = [&](TCustomComPort& p, int n) {
+        std::string t;
+        p.ReadText(t, n);
+        got.push_back(t);
+    };
+    port.OpenPort();
+    log->report(EventMask::RxChar, "NEW\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
+    pumpFor(50ms);
+    EXPECT_EQ(got, std::vector<std::string>{"NEW\r\n"});
+}
+
+TEST_F(ComSettings, WhatCameBeforeTheDeviceWasLostIsStillDelivered) {
+    std::vector<std::string> got;
+    bool lost = false;
+    port.OnRxChar = [&](TCustomComPort& p, int n) {
+        std::string t;
+        p.ReadText(t, n);
+        got.push_back(t);
+    };
+    port.OnDeviceLost = [&](TCustomComPort&) { lost = true; };
+    port.OpenPort();
+    {
+        std::lock_guard lock(log->m);
+        log->bytes = "VX000001\r\nVX0000"; // the plug is pulled in the middle of a scan
+        log->script.push_back(EventMask::RxChar);
+        log->lostAfterScript = true;
+        log->cv.notify_all();
+    }
+    ASSERT_TRUE(pumpUntil([&] { return lost; }));
+    EXPECT_EQ(got, (std::vector<std::string>{"VX000001\r\nVX0000"}));
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(ComSettings, ADeviceThatCannotReportEventsIsReadWithoutSpinning) {
+    std::vector<std::string> got;
+    port.OnRxChar = [&](TCustomComPort& p, int n) {
+        std::string t;
+        p.ReadText(t, n);
+        got.push_back(t);
+    };
+    log->noReport = true;
+    port.OpenPort();
+    {
+        std::lock_guard lock(log->m);
+        log->bytes = "VX000001\r\n";
+    }
+    ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
+    {
+        std::lock_guard lock(log->m);
+        log->waits = 0;
+    }
+    pumpFor(200ms);
+    {
+        std::lock_guard lock(log->m);
+        log->bytes = "VX000002\r\n";
+    }
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 2; }));
+    EXPECT_EQ(got, (std::vector<std::string>{"VX000001\r\n", "VX000002\r\n"}));
+    std::lock_guard lock(log->m);
+    EXPECT_LT(log->waits, 200) << "a wait that fails at once is not retried in a tight loop";
 }
 
 TEST(ComTypes, MessagesAreTheTableTextsWithTheSuffix) {
