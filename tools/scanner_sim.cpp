@@ -3,11 +3,17 @@
 // given with --link); every line read from standard input or a file is sent
 // as one scan, followed by the chosen suffix.
 //
+// With --rate the scans go back to back at that many a second, as from a
+// fixed-mount scanner over a conveyor; with --escapes a line may hold the
+// line breaks of a 2D code as \r and \n.
+//
 // Lines starting with '!' are commands, not scans:
 //   !unplug   hang up the device, as pulling the scanner's USB plug does
 //   !replug   create a new device (and re-point --link at it)
 //   !pause N  wait N ms
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -29,7 +35,9 @@ struct Options {
     int chunk = 0;      // bytes per write; 0: the whole scan at once
     int chunkDelay = 5; // ms between chunks
     int pause = 0;      // ms after each scan
-    std::string file;   // scans from this file instead of standard input
+    double rate = 0;    // scans a second, back to back; 0: as the lines come
+    bool escapes = false;
+    std::string file; // scans from this file instead of standard input
     bool quiet = false;
 };
 
@@ -47,6 +55,11 @@ void usage() {
               "  --chunk N          send each scan in pieces of N bytes ...\n"
               "  --chunk-delay MS   ... with MS milliseconds between pieces (default 5)\n"
               "  --pause MS         wait MS milliseconds after each scan (default 0)\n"
+              "  --rate N           send the scans back to back, N a second: each one\n"
+              "                     starts 1000/N ms after the one before (lines that\n"
+              "                     come later are sent when they come)\n"
+              "  --escapes          in a scan, \\r, \\n, \\t, \\\\ and \\xHH are sent as\n"
+              "                     those bytes (line breaks inside a 2D code)\n"
               "  --file F           read the scans from file F, one per line\n"
               "  --quiet            do not echo what is sent\n"
               "  --help             this text\n"
@@ -137,6 +150,30 @@ void sleepMs(int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// The bytes a line with escapes stands for; other backslashes stay as they are.
+std::string unescape(const std::string& line) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '\\' || i + 1 >= line.size()) {
+            out += line[i];
+            continue;
+        }
+        const char c = line[i + 1];
+        if (c == 'r' || c == 'n' || c == 't' || c == '\\') {
+            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : '\\';
+            ++i;
+        } else if (c == 'x' && i + 3 < line.size() &&
+                   std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
+            out += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
 volatile sig_atomic_t g_stop = 0;
 void onSignal(int) {
     g_stop = 1;
@@ -180,6 +217,14 @@ int main(int argc, char** argv) {
             o.chunkDelay = std::atoi(value().c_str());
         } else if (a == "--pause") {
             o.pause = std::atoi(value().c_str());
+        } else if (a == "--rate") {
+            o.rate = std::atof(value().c_str());
+            if (!(o.rate > 0)) {
+                std::fprintf(stderr, "--rate needs a number of scans a second above 0\n");
+                return 2;
+            }
+        } else if (a == "--escapes") {
+            o.escapes = true;
         } else if (a == "--file") {
             o.file = value();
         } else if (a == "--quiet") {
@@ -207,6 +252,10 @@ int main(int argc, char** argv) {
         }
     }
     std::istream& in = o.file.empty() ? std::cin : file;
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(o.rate > 0 ? 1.0 / o.rate : 0.0));
+    Clock::time_point nextScan = Clock::now();
     std::string line;
     while (!g_stop && std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -226,7 +275,14 @@ int main(int argc, char** argv) {
             sleepMs(std::atoi(line.c_str() + 7));
             continue;
         }
-        const std::string scan = line + o.suffix;
+        const std::string scan = (o.escapes ? unescape(line) : line) + o.suffix;
+        if (o.rate > 0) {
+            std::this_thread::sleep_until(nextScan);
+            // On time (a sleep overshoots a little): keep the beat; a line
+            // that came late starts a new one.
+            const auto now = Clock::now();
+            nextScan = (now - nextScan < interval ? nextScan : now) + interval;
+        }
         const std::size_t step = o.chunk > 0 ? static_cast<std::size_t>(o.chunk) : scan.size();
         bool ok = true;
         for (std::size_t at = 0; ok && at < scan.size(); at += step) {
