@@ -95,3 +95,30 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     EXPECT_EQ(::stat(shot.c_str(), &info), 0);
     EXPECT_GT(info.st_size, 1000);
 }
+
+TEST(EndToEnd, ScansBackToBackGiveOneVerdictEachAndALineBreakInsideAScanDoesNotSplitIt) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // A fixed-mount scanner: CR LF after each code, a scan every 20 ms.
+    test::LiveStation st(20, {"--suffix", "crlf", "--rate", "50", "--escapes", "--quiet"});
+    test::Child& sim = st.scanner();
+    ASSERT_TRUE(st.waitReady(15s)) << st.dump();
+    ASSERT_TRUE(st.switchComparisonOn()) << st.dump();
+
+    for (const char* code : {"VX000001", "VX000002", "VX000003", "VX000004", "VX000005"})
+        sim.writeLine(code);
+    EXPECT_TRUE(waitUntil([&] { return st.get("LB_rec") == "1|2|3|4|5"; }, 5s)) << st.dump();
+    EXPECT_EQ(st.get("btn_zongji"), "5");
+    EXPECT_EQ(st.get("LB_shao"), "") << "no false missing range";
+    EXPECT_EQ(st.get("Lb_cuo"), "") << "no scan cut or merged into a wrong code";
+
+    // A 2D code whose text holds a line break, sent at full speed.
+    sim.writeLine("VX000006\\r\\nLOT 42");
+    EXPECT_TRUE(waitUntil([&] { return st.get("LB_rec") == "1|2|3|4|5|6"; }, 5s)) << st.dump();
+    EXPECT_EQ(st.get("edit_rec"), "VX000006\\r\\nLOT 42\\r\\n") << "one scan, line breaks kept";
+    // Back-to-back scans are not merged with it either.
+    sim.writeLine("VX000007");
+    EXPECT_TRUE(waitUntil([&] { return st.get("LB_rec") == "1|2|3|4|5|6|7"; }, 5s)) << st.dump();
+    EXPECT_EQ(st.get("Lb_cuo"), "");
+    EXPECT_EQ(st.get("btn_zongji"), "7");
+}
