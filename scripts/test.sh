@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Fresh machine to green: installs what is needed, builds, compiles the
-# Windows serial code with mingw-w64, and runs every test.
+# Windows serial code with mingw-w64, and runs every test: once on the
+# optimised build, once on the Debug build under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-asan/), which catches what the optimised
+# build hides, a use of a returned function's stack say.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +12,6 @@ bash scripts/build.sh --windows-check
 # Every source file keeps to .clang-format.
 cmake --build build --target format-check
 
-cd build
 # GUI tests run offscreen (set per test); the end-to-end, screenshot and
 # window tests need a real X server: a private Xvfb on a display it picks
 # itself, so a stale display left by anything else cannot get in the way and
@@ -23,4 +25,13 @@ if command -v Xvfb >/dev/null 2>&1; then
   export DISPLAY=":$(head -n1 "$displayfile")"
   echo "Testing on Xvfb display $DISPLAY"
 fi
-ctest --output-on-failure -j2
+(cd build && ctest --output-on-failure -j2)
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEXORA_SANITIZE=ON \
+      -DVEXORA_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan
+echo "Testing the Debug build under AddressSanitizer and UndefinedBehaviorSanitizer"
+export ASAN_OPTIONS=detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp"
+(cd build-asan && ctest --output-on-failure -j2)
