@@ -281,8 +281,8 @@ void TCustomComPort::OpenPort() {
         throw;
     }
     ++m_generation;
-    m_framed = Events != 0;
-    if (m_framed)
+    m_framed = (Events & comEvent(evRxChar)) != 0;
+    if (Events != 0)
         m_thread = std::make_unique<TComThread>(*this, *m_device, m_generation, m_self);
     DoAfterOpen();
     const ModemSignals s = ReadModemSignals();

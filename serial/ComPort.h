@@ -161,8 +161,9 @@ public:
     void OpenPort();
     void ClosePort();
     // Reads up to Count received bytes, as they are; never waits for more.
-    // While the event thread runs, received bytes are those of the scans it
-    // has framed; without it (Events empty) they come from the device.
+    // While the event thread reports received characters, received bytes
+    // are those of the scans it has framed; otherwise (evRxChar not in
+    // Events) they come from the device.
     int ReadText(std::string& Text, int Count);
     int WaitingInputCount();
     TComErrors ReadLineErrors();

@@ -204,6 +204,17 @@ TEST_F(SerialPort, WithNoEventsNoThreadRunsAndNothingIsDelivered) {
     EXPECT_EQ(port.WaitingInputCount(), 4);
 }
 
+TEST_F(SerialPort, WithoutRxCharEventsReadTextStillReadsTheDevice) {
+    port.Events = comEvent(evCTS) | comEvent(evError); // a thread, but not for bytes
+    port.setPort(pty.slavePath());
+    port.OpenPort();
+    pty.write("ABC\r");
+    ASSERT_TRUE(pumpUntil([&] { return port.WaitingInputCount() == 4; }));
+    std::string text;
+    EXPECT_EQ(port.ReadText(text, 10), 4);
+    EXPECT_EQ(text, "ABC\r");
+}
+
 // ---- delivery -----------------------------------------------------------
 
 TEST_F(SerialPort, AScanWrittenInChunksArrivesAsOneEvent) {
