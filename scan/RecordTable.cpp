@@ -67,14 +67,20 @@ std::string picturePad(Dialect d, int digits) {
     const std::string n = std::to_string(digits);
     if (d == Dialect::TSql)
         return "update a15 set pic=RIGHT('0000000000'+cast(bh as varchar)," + n + ")";
+    // RIGHT(s, 0) is empty, and RIGHT with a negative length fails for every
+    // row it meets (an empty table passes): substr cannot do either.
+    if (digits == 0)
+        return "UPDATE a15 SET pic=''";
+    if (digits < 0)
+        return "UPDATE a15 SET pic=json_extract('{}','Invalid length parameter passed to the "
+               "right function.')";
     return "UPDATE a15 SET pic=substr('0000000000'||CAST(bh AS TEXT),-" + n + ")";
 }
 
-std::string pictureWrap(Dialect d, std::string_view prefix, std::string_view extension) {
+std::string pictureWrap(Dialect d) {
     if (d == Dialect::TSql)
-        return "update a15 set pic='" + s(prefix) + "'" + "+" + "pic" + "+" + "'" + s(extension) +
-               "'";
-    return "UPDATE a15 SET pic='" + s(prefix) + "'||pic||'" + s(extension) + "'";
+        return "update a15 set pic=:prefix + pic + :ext";
+    return "UPDATE a15 SET pic=:prefix || pic || :ext";
 }
 
 std::string insertText(Dialect, std::string_view table) {

@@ -37,7 +37,8 @@ std::string markScanned(Dialect d, std::string_view recordNumber);
 std::string clearAllScanned(Dialect d);
 std::string printRange(Dialect d, std::string_view start, std::string_view end);
 std::string picturePad(Dialect d, int digits);
-std::string pictureWrap(Dialect d, std::string_view prefix, std::string_view extension);
+// Parameters prefix and ext: bound, never spliced, so any path is stored whole.
+std::string pictureWrap(Dialect d);
 // Parameter a: one text.
 std::string insertText(Dialect d, std::string_view table);
 std::vector<std::string> copyStagingToMain(Dialect d);

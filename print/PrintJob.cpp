@@ -1,0 +1,37 @@
+#include "print/PrintJob.h"
+
+namespace vx::print {
+
+JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job) {
+    JobOutcome out;
+    out.backend = backend.name();
+    try {
+        backend.create();
+        backend.Visible(false);
+        backend.formats();
+        backend.open(job.templatePath, true, "");
+        records.select(job);
+        LabelRecord r;
+        while (records.next(r)) {
+            backend.SetNamedSubStringValue("sjy-bh", r.bh);
+            backend.SetNamedSubStringValue("sjy-tt", r.tt);
+            // No call for an empty picture: the substring keeps what it held.
+            if (!r.pic.empty())
+                backend.SetNamedSubStringValue("sjy-pic", r.pic);
+            backend.printout(1, false);
+            ++out.labels;
+        }
+        backend.Close(0);
+        backend.release();
+        backend.quit(1);
+        out.ok = true;
+    } catch (const std::exception& e) {
+        out.message = e.what();
+        if (out.message.empty())
+            out.message = "unknown failure";
+    }
+    out.sent = backend.labelsSent();
+    return out;
+}
+
+} // namespace vx::print

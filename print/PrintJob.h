@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace vx::print {
+
+// Everything one print job needs, copied when the job is dispatched: the
+// worker never looks at the window again.
+struct JobParams {
+    std::string lower, upper; // bounds of bh, both inclusive, as decimal texts
+    std::string templatePath; // the label template; its extension picks the back end
+    std::string printer;      // [print] printer: the destination queue, "" = default
+    std::string database;     // the connection string of the window's connection
+    std::string baseFolder;   // folder that relative database paths are taken from
+    std::uint64_t serial = 0; // dispatch number, counted from 1 by the worker
+
+    // "3-7", the range as the error log and the journal show it.
+    std::string rangeText() const { return lower + "-" + upper; }
+};
+
+// One record of a15 as the job prints it: number, code text, picture path.
+struct LabelRecord {
+    std::string bh, tt, pic;
+};
+
+// Raised by back ends and record sources; what() is the message the error
+// log shows.
+class PrintError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The label-printing application as the print job drives it: the automation
+// calls in the order the job makes them. create and quit bracket one job;
+// open gives the format that SetNamedSubStringValue, printout and Close act
+// on, and release drops it. Every call raises on failure; a back end
+// destroyed without Close or quit releases what it holds and nothing more.
+class PrintBackend {
+public:
+    virtual ~PrintBackend() = default;
+    // Name for the error log ("BarTender", "gLabels").
+    virtual std::string name() const = 0;
+
+    virtual void create() = 0;
+    virtual void Visible(bool visible) = 0;
+    virtual void formats() = 0;
+    virtual void open(const std::string& templatePath, bool closeOutOfDate,
+                      const std::string& password) = 0;
+    virtual void SetNamedSubStringValue(const std::string& name, const std::string& value) = 0;
+    virtual void printout(std::int32_t copies, bool showDialog) = 0;
+    virtual void Close(std::int32_t saveChanges) = 0;
+    virtual void release() = 0;
+    virtual void quit(std::int32_t saveChanges) = 0;
+
+    // Labels handed on to the printer so far: one per printout where each
+    // prints at once, all of a job at Close where the job is sent whole.
+    virtual int labelsSent() const = 0;
+};
+
+// Where the job's records come from. The station's source is a15 on a
+// connection of the worker's own; tools and tests hand records in directly.
+class RecordSource {
+public:
+    virtual ~RecordSource() = default;
+    // Selects the records with lower <= bh <= upper, in the order the source
+    // keeps them. A reversed range selects nothing.
+    virtual void select(const JobParams& job) = 0;
+    // The next selected record; false after the last.
+    virtual bool next(LabelRecord& record) = 0;
+};
+
+// How one job ended.
+struct JobOutcome {
+    bool ok = false;
+    int labels = 0;      // printout calls that returned
+    int sent = 0;        // labels the back end handed to the printer
+    std::string backend; // the back end's name, empty if none could be made
+    std::string message; // the failure's message; empty when ok
+};
+
+// Runs one job: the automation calls in order, one label per record. A
+// failure at any call ends the job there: Close and quit are skipped, and the
+// back end is left to release its references when it is destroyed.
+JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job);
+
+} // namespace vx::print

@@ -1,0 +1,132 @@
+#include "print/PrintRange.h"
+
+#include <charconv>
+#include <climits>
+
+namespace vx::print {
+
+NotAnInteger::NotAnInteger(const std::string& text)
+    : std::runtime_error("'" + text + "' is not a valid integer value"), m_text(text) {}
+
+std::int32_t toInteger(std::string_view text) {
+    std::string_view t = text;
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
+        t.remove_prefix(1);
+    bool negative = false;
+    if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+        negative = t.front() == '-';
+        t.remove_prefix(1);
+    }
+    // from_chars takes no sign of its own here, so "+-5" and "--5" fail.
+    std::int64_t v = 0;
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || t.front() == '-' || r.ec != std::errc() || r.ptr != t.data() + t.size())
+        throw NotAnInteger(std::string(text));
+    if (negative)
+        v = -v;
+    if (v < INT32_MIN || v > INT32_MAX)
+        throw NotAnInteger(std::string(text));
+    return static_cast<std::int32_t>(v);
+}
+
+bool isRangeText(std::string_view text) {
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || c == '-'))
+            return false;
+    return true;
+}
+
+RangeText splitRange(std::string_view text) {
+    const std::string t(text);
+    const std::size_t dash = t.find('-');
+    if (dash == std::string::npos)
+        return {t, t, t};
+    if (dash + 1 == t.size()) {
+        const std::string s = t.substr(0, t.size() - 1);
+        return {s, s, s};
+    }
+    if (dash == 0) {
+        const std::string s = t.substr(1);
+        return {s, s, s};
+    }
+    return {t.substr(0, dash), t.substr(dash + 1), t};
+}
+
+namespace {
+
+std::string plusOne(std::int64_t v) {
+    return std::to_string(v + 1);
+}
+
+} // namespace
+
+RangeOutcome PrintState::Edit_willprnEnter(std::string_view text, PrintHost& host) {
+    RangeOutcome out;
+    if (!isRangeText(text)) {
+        out.message = RangeOutcome::Message::InvalidRange;
+        return out;
+    }
+    host.resetBatchCounter();
+    const RangeText r = splitRange(text);
+    const std::int32_t end = toInteger(r.end);
+    const std::int32_t start = toInteger(r.start);
+    if (end < start) {
+        // Nothing is stored, but the bounds still go out as they are: a
+        // direct print selects no record, a manual one still hands over.
+        out.message = RangeOutcome::Message::ReversedRange;
+        out.dispatch = JobBounds{r.start, r.end};
+        return out;
+    }
+    // The next number is compared as text: a start typed as 011 is not 11.
+    const std::string next = plusOne(toInteger(host.readLastnum()));
+    if (next != r.start && !host.confirmNotNext()) {
+        out.startBox = plusOne(toInteger(heldLastPrinted));
+        return out;
+    }
+    accept(r.end, r.listText, out, host);
+    out.dispatch = JobBounds{r.start, r.end};
+    return out;
+}
+
+void PrintState::accept(const std::string& end, const std::string& listText, RangeOutcome& out,
+                        PrintHost& host) {
+    host.writeLastnum(end);
+    heldLastPrinted = end;
+    LB_alprn.push_back(listText);
+    out.clipboard = listText;
+    out.startBox = plusOne(toInteger(end));
+}
+
+RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string_view countText,
+                                         PrintHost& host) {
+    RangeOutcome out;
+    const std::string start(startText);
+    host.resetBatchCounter();
+    // In 64 bits: a count near the 32-bit limit gives its true end, not a
+    // wrapped one.
+    const std::int64_t endValue =
+        std::int64_t{toInteger(countText)} + std::int64_t{toInteger(start)} - 1;
+    const std::string end = std::to_string(endValue);
+    const std::string listText = start + "-" + end;
+    LB_alprn.push_back(listText);
+    out.clipboard = listText;
+    out.startBox = plusOne(endValue);
+    out.focusStartBox = true;
+    heldLastPrinted = end;
+    host.writeLastnum(end);
+    out.dispatch = JobBounds{start, end};
+    return out;
+}
+
+void PrintState::reset() {
+    LB_alprn.clear();
+    heldLastPrinted.assign(1, '0');
+}
+
+void PrintState::LB_alprnDblClick(int selected) {
+    if (selected < 0 || static_cast<std::size_t>(selected) >= LB_alprn.size())
+        return;
+    LB_alprn.erase(LB_alprn.begin() + selected);
+}
+
+} // namespace vx::print

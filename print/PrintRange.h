@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::print {
+
+// A text that is not a whole 32-bit number where one is needed. what() is
+// the general error report's text: "'<text>' is not a valid integer value".
+class NotAnInteger : public std::runtime_error {
+public:
+    explicit NotAnInteger(const std::string& text);
+    const std::string& text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+// The conversion the print area applies to its boxes and to lastnum: blanks
+// before the number and a sign are allowed, nothing after it, 32 bits.
+std::int32_t toInteger(std::string_view text);
+
+// The start box's text split into its bounds, before any conversion.
+struct RangeText {
+    std::string start, end;
+    std::string listText; // the batch list entry
+};
+
+// Splits at the first dash: no dash, a dash last, a dash first, or between
+// two numbers, tested in that order. Only digits and dashes are expected.
+RangeText splitRange(std::string_view text);
+
+// True when every byte is a digit or a dash.
+bool isRangeText(std::string_view text);
+
+// The bounds handed to a print job, as decimal texts.
+struct JobBounds {
+    std::string lower, upper;
+    bool operator==(const JobBounds&) const = default;
+};
+
+// What the print area needs from the station around it.
+class PrintHost {
+public:
+    virtual ~PrintHost() = default;
+    // print/lastnum as config.ini holds it now; "0" when the key is missing.
+    virtual std::string readLastnum() = 0;
+    virtual void writeLastnum(const std::string& value) = 0;
+    // "【开始打印数】不是下一个,确定选这个开始吗？"; true for Yes.
+    virtual bool confirmNotNext() = 0;
+    // A print batch starts a new small batch of scans.
+    virtual void resetBatchCounter() = 0;
+};
+
+// What an Enter in the start or count box changes besides the print state.
+struct RangeOutcome {
+    enum class Message { None, InvalidRange, ReversedRange };
+    Message message = Message::None;
+    std::optional<std::string> startBox; // the start box's new text, caret at its end
+    bool focusStartBox = false;
+    std::optional<std::string> clipboard;
+    std::optional<JobBounds> dispatch; // hand these bounds on (print or manual)
+};
+
+// The print area without its widgets: how far printing has got and the
+// range logic of the start box, the count box, the batch list and the reset.
+// Runs on the user-interface thread.
+class PrintState {
+public:
+    // The end of the last accepted range; empty after a start-up that found
+    // no lastnum, until the first range is accepted or the reset runs.
+    std::string heldLastPrinted = "0";
+    // LB_alprn: one entry per accepted range, newest last.
+    std::vector<std::string> LB_alprn;
+    bool directPrint = false;
+    std::string templatePath;
+
+    // Enter in the start box. Raises NotAnInteger where a text does not
+    // convert; an exception from the host (a failed write) ends it too.
+    RangeOutcome Edit_willprnEnter(std::string_view text, PrintHost& host);
+    // Enter in the count box, with the start box's text.
+    RangeOutcome Edit_zhengEnter(std::string_view startText, std::string_view countText,
+                                 PrintHost& host);
+    // The print side of "全部清除重打印" once answered Yes.
+    void reset();
+    // Double-click in the batch list; -1 (nothing selected) does nothing.
+    void LB_alprnDblClick(int selected);
+
+private:
+    void accept(const std::string& end, const std::string& listText, RangeOutcome& out,
+                PrintHost& host);
+};
+
+} // namespace vx::print

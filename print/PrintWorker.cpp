@@ -1,0 +1,136 @@
+#include "print/PrintWorker.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace vx::print {
+
+struct PrintWorker::State {
+    BackendFactory backends;
+    RecordSourceMaker makeRecords;
+    std::vector<std::shared_ptr<JobObserver>> observers;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<JobParams> queue;
+    bool running = false; // a job is between its start and its observers
+    bool closing = false;
+    std::uint64_t serial = 0;
+    std::thread thread;
+
+    void notify(const JobParams& job, const JobOutcome& outcome) {
+        for (const auto& o : observers) {
+            try {
+                o->finished(job, outcome);
+            } catch (const std::exception&) {
+                // an observer that fails must not stop the printing
+            }
+        }
+    }
+
+    static void loop(const std::shared_ptr<State>& self) {
+        std::unique_ptr<RecordSource> records;
+        for (;;) {
+            JobParams job;
+            {
+                std::unique_lock lock(self->mutex);
+                self->changed.wait(lock, [&] { return !self->queue.empty() || self->closing; });
+                if (self->queue.empty())
+                    return; // closing and nothing left
+                job = std::move(self->queue.front());
+                self->queue.pop_front();
+                self->running = true;
+            }
+            JobOutcome outcome;
+            try {
+                if (!records)
+                    records = self->makeRecords();
+                std::unique_ptr<PrintBackend> backend = self->backends.make(job);
+                outcome = runPrintJob(*backend, *records, job);
+            } catch (const std::exception& e) {
+                outcome.ok = false;
+                outcome.message = e.what();
+            }
+            self->notify(job, outcome);
+            {
+                std::lock_guard lock(self->mutex);
+                self->running = false;
+            }
+            self->changed.notify_all();
+        }
+    }
+};
+
+PrintWorker::PrintWorker(BackendFactory backends, RecordSourceMaker records)
+    : m_state(std::make_shared<State>()) {
+    m_state->backends = std::move(backends);
+    m_state->makeRecords = std::move(records);
+}
+
+PrintWorker::~PrintWorker() {
+    close(kCloseWait);
+}
+
+void PrintWorker::addObserver(std::shared_ptr<JobObserver> observer) {
+    m_state->observers.push_back(std::move(observer));
+}
+
+bool PrintWorker::start(JobParams job) {
+    State& s = *m_state;
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.closing)
+            return false;
+        if (!s.thread.joinable()) {
+            try {
+                s.thread = std::thread(&State::loop, m_state);
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        job.serial = ++s.serial;
+        s.queue.push_back(job);
+    }
+    for (const auto& o : s.observers)
+        o->dispatched(job);
+    s.changed.notify_all();
+    return true;
+}
+
+bool PrintWorker::waitIdle(std::chrono::milliseconds timeout) {
+    State& s = *m_state;
+    std::unique_lock lock(s.mutex);
+    return s.changed.wait_for(lock, timeout, [&] { return s.queue.empty() && !s.running; });
+}
+
+void PrintWorker::close(std::chrono::milliseconds timeout) {
+    State& s = *m_state;
+    std::deque<JobParams> abandoned;
+    bool idle = false;
+    {
+        std::unique_lock lock(s.mutex);
+        if (s.closing && !s.thread.joinable())
+            return;
+        s.closing = true;
+        s.changed.notify_all();
+        idle = s.changed.wait_for(lock, timeout, [&] { return s.queue.empty() && !s.running; });
+        abandoned.swap(s.queue);
+    }
+    for (const JobParams& job : abandoned) {
+        JobOutcome outcome;
+        outcome.message = "the station closed before the job started; nothing was printed";
+        s.notify(job, outcome);
+    }
+    if (!s.thread.joinable())
+        return;
+    if (idle)
+        s.thread.join();
+    else
+        s.thread.detach(); // it holds the state and ends after its current job
+}
+
+} // namespace vx::print

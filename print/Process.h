@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vx::print {
+
+// How a program run by a back end ended.
+struct ProcessResult {
+    int exitCode = -1;     // valid when signal == 0 and !timedOut
+    int signal = 0;        // the signal that ended it, if one did
+    bool timedOut = false; // killed after the time allowed
+    std::string output;    // its standard output and error, interleaved
+
+    bool succeeded() const { return !timedOut && signal == 0 && exitCode == 0; }
+    // "exit code 2", "killed by signal 11", "did not finish in time".
+    std::string describe() const;
+};
+
+// Runs argv[0] (looked up in PATH) with the arguments, standard input empty,
+// and waits for it at most timeout; a program still running then is killed.
+// Raises PrintError when the program cannot be started at all.
+ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
+} // namespace vx::print

@@ -1,0 +1,172 @@
+// The gLabels back end with stand-ins for glabels-3-batch and lp that record
+// what they were given; the real programs are driven by test_printchain.
+
+#include "print/GLabelsBackend.h"
+#include "print/ListRecords.h"
+#include "tests/support/TempDir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace vx::print;
+using vx::test::readFile;
+using vx::test::writeFile;
+
+namespace {
+
+const std::string kTemplate = VEXORA_SOURCE_DIR "/print/templates/vexora-label.glabels";
+
+void writeScript(const std::string& path, const std::string& body) {
+    writeFile(path, "#!/bin/bash\n" + body);
+    ::chmod(path.c_str(), 0755);
+}
+
+std::string glabelsDocument(const std::string& merge, const std::string& layouts) {
+    return "<?xml version=\"1.0\"?>\n<Glabels-document xmlns=\"http://glabels.org/xmlns/3.0/\">\n"
+           "<Template brand=\"X\" part=\"Y\"><Label-rectangle id=\"0\" width=\"1in\" "
+           "height=\"1in\">" +
+           layouts + "</Label-rectangle></Template>\n<Objects id=\"0\" rotate=\"False\"/>\n" +
+           merge + "\n</Glabels-document>\n";
+}
+
+} // namespace
+
+class GLabelsJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Renders one page per data line after the keys, as glabels-3-batch
+        // does for a one-label sheet; pages can be forced to a wrong count.
+        writeScript(dir.file("glabels-3-batch"),
+                    "while [ $# -gt 0 ]; do case \"$1\" in -o) out=$2; shift 2;; -i) in=$2; "
+                    "shift 2;; *) tpl=$1; shift;; esac; done\n"
+                    "cp \"$in\" '" +
+                        dir.file("merge.txt") + "'\necho \"$tpl\" > '" + dir.file("template.txt") +
+                        "'\nn=$(( $(wc -l < \"$in\") - 1 ))\n"
+                        "[ -f '" +
+                        dir.file("pages") + "' ] && n=$(cat '" + dir.file("pages") +
+                        "')\nprintf '%%PDF-1.4\\n<< /Type /Pages /Count %s >>\\n' \"$n\" > "
+                        "\"$out\"\necho \"LABEL FILE = $tpl\"\n");
+        writeScript(dir.file("lp"), "printf '%s\\n' \"$@\" > '" + dir.file("lp.args") +
+                                        "'\nif [ -f '" + dir.file("lp.fails") +
+                                        "' ]; then echo 'lp: Error - No default destination.' "
+                                        ">&2; exit 1; fi\necho 'request id is Q-1 (1 file(s))'\n");
+        programs = {dir.file("glabels-3-batch"), dir.file("lp")};
+    }
+    JobOutcome print(const std::string& lower, const std::string& upper,
+                     std::vector<LabelRecord> records, const std::string& printer = "Queue") {
+        JobParams job;
+        job.lower = lower;
+        job.upper = upper;
+        job.templatePath = kTemplate;
+        GLabelsBackend backend(printer, "Vexora " + job.rangeText(), programs);
+        ListRecords source(std::move(records));
+        return runPrintJob(backend, source, job);
+    }
+    vx::test::TempDir dir;
+    GLabelsBackend::Programs programs;
+};
+
+TEST_F(GLabelsJob, EachPrintoutIsOneLabelOfTheValuesSetSoFarSentWholeAtClose) {
+    const JobOutcome o =
+        print("1", "3", {{"1", "VX1", "/p/a_1.png"}, {"2", "VX\"2", ""}, {"3", "VX,3", ""}});
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.sent, 3);
+    // The picture persists from label 1, as a named substring keeps its value.
+    EXPECT_EQ(readFile(dir.file("merge.txt")), "\"sjy-bh\",\"sjy-tt\",\"sjy-pic\"\n"
+                                               "\"1\",\"VX1\",\"/p/a_1.png\"\n"
+                                               "\"2\",\"VX\\\"2\",\"/p/a_1.png\"\n"
+                                               "\"3\",\"VX,3\",\"/p/a_1.png\"\n");
+    EXPECT_EQ(readFile(dir.file("template.txt")), kTemplate + "\n");
+    const std::string args = readFile(dir.file("lp.args"));
+    EXPECT_EQ(args.substr(0, args.find("/")), "-t\nVexora 1-3\n-d\nQueue\n");
+    EXPECT_NE(args.find("labels.pdf"), std::string::npos) << args;
+}
+
+TEST_F(GLabelsJob, NoPrinterNamedMeansTheDefaultDestination) {
+    ASSERT_TRUE(print("1", "1", {{"1", "VX1", ""}}, "").ok);
+    const std::string args = readFile(dir.file("lp.args"));
+    EXPECT_EQ(args.find("-d"), std::string::npos) << args;
+}
+
+TEST_F(GLabelsJob, AFailedLpFailsTheJobWithItsMessage) {
+    writeFile(dir.file("lp.fails"), "");
+    const JobOutcome o = print("1", "2", {{"1", "VX1", ""}, {"2", "VX2", ""}});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.labels, 2);
+    EXPECT_EQ(o.sent, 0) << "nothing reached the printer";
+    EXPECT_NE(o.message.find("No default destination"), std::string::npos) << o.message;
+}
+
+TEST_F(GLabelsJob, ARenderingWithTheWrongPageCountFailsTheJob) {
+    // glabels-3-batch ends with 0 even when it could not read its data.
+    writeFile(dir.file("pages"), "1");
+    const JobOutcome o = print("1", "3", {{"1", "A", ""}, {"2", "B", ""}, {"3", "C", ""}});
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.message.find("1 page(s) for 3 label(s)"), std::string::npos) << o.message;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args")));
+}
+
+TEST_F(GLabelsJob, AReversedRangeSendsNothingToThePrinter) {
+    const JobOutcome o = print("7", "3", {{"5", "A", ""}});
+    EXPECT_TRUE(o.ok);
+    EXPECT_EQ(o.sent, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("merge.txt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args")));
+}
+
+TEST_F(GLabelsJob, AMissingProgramFailsTheJobAtCreate) {
+    programs.batch = dir.file("no-such-glabels");
+    const JobOutcome o = print("1", "1", {{"1", "A", ""}});
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.message.find("was not found"), std::string::npos) << o.message;
+}
+
+TEST(GLabelsTemplate, TheShippedTemplateMergesCommaSeparatedKeys) {
+    const GLabelsTemplate t = readGLabelsTemplate(kTemplate);
+    EXPECT_EQ(t.separator, ',');
+    EXPECT_EQ(t.labelsPerSheet, 1);
+}
+
+TEST(GLabelsTemplate, CompressedFilesSeparatorsAndSheetsAreRead) {
+    vx::test::TempDir dir;
+    writeFile(dir.file("tab.glabels"),
+              glabelsDocument("<Merge type='Text/Tab/Line1Keys' src='x.txt'/>",
+                              "<Layout nx=\"2\" ny=\"5\"/><Layout nx=\"1\" ny=\"3\"/>"));
+    const GLabelsTemplate t = readGLabelsTemplate(dir.file("tab.glabels"));
+    EXPECT_EQ(t.separator, '\t');
+    EXPECT_EQ(t.labelsPerSheet, 13);
+    // gLabels saves its files gzip-compressed.
+    ASSERT_EQ(
+        std::system(("gzip -c '" + dir.file("tab.glabels") + "' > '" + dir.file("z.glabels") + "'")
+                        .c_str()),
+        0);
+    EXPECT_EQ(readGLabelsTemplate(dir.file("z.glabels")).labelsPerSheet, 13);
+}
+
+TEST(GLabelsTemplate, TemplatesThatCannotTakeTheRecordsAreRefusedAtOpen) {
+    vx::test::TempDir dir;
+    writeFile(dir.file("none.glabels"), glabelsDocument("", "<Layout nx=\"1\" ny=\"1\"/>"));
+    writeFile(dir.file("nokeys.glabels"),
+              glabelsDocument("<Merge type=\"Text/Comma\"/>", "<Layout nx=\"1\" ny=\"1\"/>"));
+    writeFile(dir.file("other.glabels"), "<html>not a label</html>");
+    writeFile(dir.file("broken.glabels"), std::string("\x1f\x8b\x08garbage", 11));
+    for (const char* name :
+         {"none.glabels", "nokeys.glabels", "other.glabels", "broken.glabels", "missing.glabels"})
+        EXPECT_THROW(readGLabelsTemplate(dir.file(name)), PrintError) << name;
+    try {
+        readGLabelsTemplate(dir.file("nokeys.glabels"));
+    } catch (const PrintError& e) {
+        EXPECT_NE(std::string(e.what()).find("Text/Comma/Line1Keys"), std::string::npos);
+    }
+}
+
+TEST(GLabelsMergeData, FieldsAreQuotedWithBackslashAndQuoteEscaped) {
+    EXPECT_EQ(mergeField("plain"), "\"plain\"");
+    EXPECT_EQ(mergeField("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(mergeField("x,y\nz"), "\"x,y\nz\"");
+    EXPECT_EQ(mergeField(""), "\"\"");
+    EXPECT_EQ(mergeData({{"1", "a", ""}}, '\t'),
+              "\"sjy-bh\"\t\"sjy-tt\"\t\"sjy-pic\"\n\"1\"\t\"a\"\t\"\"\n");
+}
