@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(
   # build
   cmake ninja-build g++ pkg-config make clang-format
-  libsqlite3-dev unixodbc-dev libjpeg62-turbo-dev
+  libsqlite3-dev unixodbc-dev libjpeg62-turbo-dev zlib1g-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6
   libgl-dev
   # tests and benchmarks
@@ -14,6 +14,11 @@ PKGS=(
   sqlite3 libsqliteodbc tdsodbc unixodbc
   xvfb xauth x11-utils x11-apps xdotool netpbm
   g++-mingw-w64-x86-64
+  # the print chain in tests: a private CUPS with the cups-pdf printer, and
+  # the PDFs read back (text and barcodes)
+  cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
+  # runtime: label printing on Linux (gLabels renders, CUPS prints)
+  glabels cups-client
   # runtime: CJK captions, sounds for the demo station, JPEG plugin
   fonts-wqy-microhei qt6-image-formats-plugins libqt6multimedia6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fresh machine to green: installs what is needed, builds, compiles the
-# Windows serial code with mingw-w64, and runs every test: once on the
-# optimised build, once on the Debug build under AddressSanitizer and
+# Windows code with mingw-w64, and runs every test: once on the optimised
+# build, once on the Debug build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan/), which catches what the optimised
 # build hides, a use of a returned function's stack say.
 set -euo pipefail
@@ -12,6 +12,18 @@ bash scripts/build.sh --windows-check
 # Every source file keeps to .clang-format.
 cmake --build build --target format-check
 
+# Print jobs go to a CUPS of the tests' own, whose one printer writes PDFs
+# (scripts/private-cups.sh); the machine's printing is left alone.
+repo="$(pwd)"
+cupsdir="$(mktemp -d /tmp/vexora-cups.XXXXXX)"
+cleanup() {
+  bash "$repo/scripts/private-cups.sh" stop "$cupsdir" || true
+  if [ -n "${xvfb:-}" ]; then kill "$xvfb" 2>/dev/null || true; fi
+  rm -f "${displayfile:-}"
+}
+trap cleanup EXIT
+eval "$(bash scripts/private-cups.sh start "$cupsdir")"
+
 # GUI tests run offscreen (set per test); the end-to-end, screenshot and
 # window tests need a real X server: a private Xvfb on a display it picks
 # itself, so a stale display left by anything else cannot get in the way and
@@ -20,7 +32,6 @@ if command -v Xvfb >/dev/null 2>&1; then
   displayfile="$(mktemp)"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
   xvfb=$!
-  trap 'kill "$xvfb" 2>/dev/null || true; rm -f "$displayfile"' EXIT
   for _ in $(seq 1 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -n1 "$displayfile")"
   echo "Testing on Xvfb display $DISPLAY"

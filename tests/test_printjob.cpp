@@ -1,7 +1,10 @@
+#include "data/ConnectionString.h"
 #include "print/Backends.h"
+#include "print/DatabaseRecords.h"
 #include "print/ErrorLog.h"
 #include "print/ListRecords.h"
 #include "print/PrintWorker.h"
+#include "scan/RecordTable.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"
 
@@ -302,4 +305,50 @@ TEST(RecordArguments, NumberCodeAndPictureAreSplitAtTheOuterBars) {
     EXPECT_EQ(r.pic, "");
     EXPECT_FALSE(parseRecord("VX7", r));
     EXPECT_FALSE(parseRecord("x|VX7", r));
+}
+
+// ---- the station's records: a15 on the worker's own connection -------------
+
+TEST(DatabaseRecordsTest, SelectsTheRangeOnAConnectionOfItsOwn) {
+    vx::test::TempDir dir;
+    {
+        vx::data::Connection db;
+        db.openWith(vx::data::openSqliteBackend(dir.file("station.db")));
+        vx::data::Query q(db);
+        for (const auto& l : vx::scan::RecordTable::createBatch(db.dialect(), "a15", true))
+            q.add(l);
+        q.execute();
+        for (int i = 1; i <= 5; ++i) {
+            q.setText(vx::scan::RecordTable::insertText(db.dialect(), "a15"));
+            q.setParam("a", "VX" + std::to_string(i));
+            q.execute();
+        }
+        q.setText("update a15 set pic='/p/a_3.png' where bh=3");
+        q.execute();
+        q.setText("update a15 set pic=NULL where bh=4");
+        q.execute();
+    }
+    JobParams job = range("2", "4");
+    job.database = vx::data::buildConnectionString({"station.db", "", "sa", ""});
+    job.baseFolder = dir.folder();
+    DatabaseRecords records;
+    records.select(job);
+    std::vector<std::string> got;
+    LabelRecord r;
+    while (records.next(r))
+        got.push_back(r.bh + "|" + r.tt + "|" + r.pic);
+    EXPECT_EQ(got, (std::vector<std::string>{"2|VX2|", "3|VX3|/p/a_3.png", "4|VX4|"}));
+
+    JobParams reversed = job;
+    reversed.lower = "5";
+    reversed.upper = "1";
+    records.select(reversed);
+    EXPECT_FALSE(records.next(r)) << "a reversed range selects nothing";
+
+    // Settings that name another database reopen the connection.
+    job.database = vx::data::buildConnectionString({"other.db", "", "sa", ""});
+    EXPECT_THROW(records.select(job), std::exception) << "other.db holds no a15";
+    job.database = vx::data::buildConnectionString({"station.db", "", "sa", ""});
+    records.select(job);
+    EXPECT_TRUE(records.next(r)) << "after a failure the next job starts afresh";
 }

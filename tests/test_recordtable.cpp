@@ -153,7 +153,11 @@ TEST_P(RecordTableTest, PicturePathsArePaddedNumbersWithPrefixAndExtension) {
     create();
     import({"A", "B"});
     run({RT::picturePad(d, 4)});
-    run({RT::pictureWrap(d, "D:\\pic\\p_", ".jpg")});
+    q.close();
+    q.setText(RT::pictureWrap(d));
+    q.setParam("prefix", "D:\\pic\\p_");
+    q.setParam("ext", ".jpg");
+    q.execute();
     EXPECT_EQ(column("select pic from a15 order by bh"),
               (std::vector<std::string>{"D:\\pic\\p_0001.jpg", "D:\\pic\\p_0002.jpg"}));
 }
