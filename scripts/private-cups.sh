@@ -38,6 +38,13 @@ ppd=/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd
 
 mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
+# Filters run as the lp user, who must be able to walk down to the folder.
+p="$dir"
+while [ "$p" != / ]; do
+  p="$(dirname "$p")"
+  [ "$(stat -c %A "$p" | cut -c10)" != "-" ] || {
+    echo "private-cups: $p is closed to other users; pick a folder under /tmp" >&2; exit 1; }
+done
 # Filters run as the lp user: they must reach the folder and write temp files.
 chmod 755 "$dir"
 mkdir -p "$dir"/{conf,cache,state,spool,tmp,log}
