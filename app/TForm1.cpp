@@ -4,6 +4,7 @@
 #include "app/UiProbe.h"
 #include "serial/ThreadSync.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -55,6 +56,7 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
         com31RxChar(sender, count);
     };
     com31.OnDeviceLost = [this](serial::TCustomComPort&) { onDeviceLost(); };
+    createPrintWorker();
     connectHandlers();
     m_probe = UiProbe::fromEnvironment(*this);
 }
@@ -100,6 +102,14 @@ void TForm1::connectHandlers() {
     click(Button2, &TForm1::Button2Click);
     click(Button5, &TForm1::Button5Click);
     click(Button6, &TForm1::Button6Click);
+    click(btn_reprn, &TForm1::btn_reprnClick);
+    click(btn_btprn, &TForm1::btn_btprnClick);
+    click(btn_picset, &TForm1::btn_picsetClick);
+    connect(chk_BTprn, &QCheckBox::clicked, this, [this] { guard([this] { chk_BTprnClick(); }); });
+    connect(LB_alprn, &QListWidget::itemDoubleClicked, this,
+            [this] { guard([this] { LB_alprnDblClick(); }); });
+    connect(&Timer_returnapp, &QTimer::timeout, this,
+            [this] { guard([this] { Timer_returnappTimer(); }); });
     connect(LB_chong, &QListWidget::itemDoubleClicked, this,
             [this] { guard([this] { LB_chongDblClick(); }); });
     connect(LB_shao, &QListWidget::itemDoubleClicked, this,
@@ -109,6 +119,7 @@ void TForm1::connectHandlers() {
     edit_rec->installEventFilter(this);
     ed_prnlie->installEventFilter(this);
     Edit_willprn->installEventFilter(this);
+    Edit_zheng->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
@@ -120,8 +131,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
             guard([this] { ed_prnlieKeyDown(13); });
             return true;
         }
-        if (watched == Edit_willprn && k->key() == Qt::Key_F1) {
-            guard([this] { Edit_willprnKeyDown(112); });
+        const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+        if (watched == Edit_willprn && (enter || k->key() == Qt::Key_F1)) {
+            guard([this, enter] { Edit_willprnKeyDown(enter ? 13 : 112); });
+            return true;
+        }
+        if (watched == Edit_zheng && enter) {
+            guard([this] { Edit_zhengKeyDown(13); });
             return true;
         }
     }

@@ -8,6 +8,9 @@
 #include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "data/Table.h"
+#include "print/Backends.h"
+#include "print/PrintRange.h"
+#include "print/PrintWorker.h"
 #include "scan/Alerts.h"
 #include "serial/ComPort.h"
 
@@ -29,6 +32,8 @@ struct StationEnvironment {
     WindowSystem* windows = nullptr;
     // Opens a document with the desktop's default handler (F1 → help.txt).
     std::function<void(const QString&)> openDocument;
+    // The print back ends by template type.
+    print::BackendFactory printBackends = print::platformBackends();
 };
 
 inline const QColor kGreen{0, 128, 0};
@@ -36,7 +41,10 @@ inline const QColor kBlack{0, 0, 0};
 
 // The station's one window: every control, the components it owns, and the
 // handlers that read the controls, call the subsystems and show the outcome.
-class TForm1 : public QWidget, public StationControls, private scan::WindowActivator {
+class TForm1 : public QWidget,
+               public StationControls,
+               private scan::WindowActivator,
+               private print::PrintHost {
     Q_OBJECT
 public:
     explicit TForm1(StationEnvironment env, QWidget* parent = nullptr);
@@ -52,12 +60,17 @@ public:
 
     // The scan side: engine, lists, counters, flash and alarm.
     scan::ScanStation station;
+    // The print side: held last printed number, batch list, direct-print
+    // flag, template path.
+    print::PrintState printState;
 
     // State the start-up sequence sets up.
     QString exeFolder() const { return m_env.folder; }
     NativeWindow barTenderWindow() const { return m_barTender; }
-    const std::string& heldLastPrinted() const { return m_lastPrinted; }
-    const std::string& templatePath() const { return m_templatePath; }
+    const std::string& heldLastPrinted() const { return printState.heldLastPrinted; }
+    const std::string& templatePath() const { return printState.templatePath; }
+    // The one print worker; jobs run there in the order they were dispatched.
+    print::PrintWorker& printWorker() { return *m_printWorker; }
     const std::string& portName() const { return m_portName; }
 
     // Handlers, named control + event; each area's handlers have a file of
@@ -91,8 +104,15 @@ public:
     // scan: a field the operator picked from it stays in edit_recstr.
     void renderResults();
 
-    // Print area
+    // Print area (and the picture assignment of the settings area)
     void Edit_willprnKeyDown(int key);
+    void Edit_zhengKeyDown(int key);
+    void btn_reprnClick();
+    void LB_alprnDblClick();
+    void Timer_returnappTimer();
+    void btn_btprnClick();
+    void chk_BTprnClick();
+    void btn_picsetClick();
 
     // Data area
     void btn_txtimportClick();
@@ -112,6 +132,18 @@ private:
     // scan::WindowActivator
     void captureForeground() override;
     void bringToFront() override;
+
+    // print::PrintHost
+    std::string readLastnum() override;
+    void writeLastnum(const std::string& value) override;
+    bool confirmNotNext() override;
+    void resetBatchCounter() override;
+    // What an Enter in the start or count box changed, on the window; then
+    // the bounds handed on.
+    void renderPrint(const print::RangeOutcome& outcome);
+    void dispatch(const print::JobBounds& bounds);
+    void renderBatchList();
+    void createPrintWorker();
 
     void connectHandlers();
     void loadPictures();
@@ -143,10 +175,11 @@ private:
     StationEnvironment m_env;
     bool m_shown = false;
     NativeWindow m_barTender = 0;
-    std::string m_lastPrinted = "0";
-    std::string m_templatePath;
     std::string m_portName;
     std::unique_ptr<UiProbe> m_probe;
+    // Last, so it goes first: closing the window waits for its jobs while
+    // everything else still stands.
+    std::unique_ptr<print::PrintWorker> m_printWorker;
 };
 
 } // namespace vx::app

@@ -1,8 +1,22 @@
-// The print area: the start box as start-up fills it, and its handlers.
+// The print area: the start box as start-up fills it, the range and count
+// entries, the batch list, the reset, the return timer, the template choice
+// and the direct-print switch; and the picture assignment of the settings
+// area, which fills what the labels print.
 
 #include "app/TForm1.h"
+#include "print/DatabaseRecords.h"
+#include "print/ErrorLog.h"
+#include "print/PictureAssignment.h"
+#include "scan/RecordTable.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <limits>
 
 namespace vx::app {
@@ -10,31 +24,225 @@ namespace vx::app {
 // At start-up: the start box shows the number after the held last printed
 // one.
 void TForm1::showStartNumber(const IniFile& ini) {
+    const std::string& held = printState.heldLastPrinted;
     // A missing last printed number is stored as 0 but held as empty, and
     // the start box keeps its 1.
-    if (m_lastPrinted.empty()) {
+    if (held.empty()) {
         try {
             ini.writeString("print", "lastnum", "0");
         } catch (const std::exception& ex) {
             m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
         }
-    } else if (const auto last = data::parseInteger(m_lastPrinted); !last) {
+    } else if (const auto last = data::parseInteger(held); !last) {
         m_env.dialogs->message(
             QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
-                .arg(text(m_lastPrinted)));
+                .arg(text(held)));
     } else if (*last == std::numeric_limits<std::int64_t>::max()) {
         // No number follows the largest one.
         m_env.dialogs->message(
             QString("config.ini 中 [print] lastnum=%1 已是最大编号，打印开始数保持为 1。")
-                .arg(text(m_lastPrinted)));
+                .arg(text(held)));
     } else {
         Edit_willprn->setText(QString::number(*last + 1));
     }
 }
 
+void TForm1::createPrintWorker() {
+    // The worker's records come through a connection of its own, opened on
+    // its thread with the settings each job carries.
+    m_printWorker = std::make_unique<print::PrintWorker>(
+        m_env.printBackends, [] { return std::make_unique<print::DatabaseRecords>(); });
+    m_printWorker->addObserver(
+        std::make_shared<print::ErrorLog>(bytes(m_env.folder + print::ErrorLog::kFileName)));
+}
+
+std::string TForm1::readLastnum() {
+    return settings().readString("print", "lastnum", "0");
+}
+
+void TForm1::writeLastnum(const std::string& value) {
+    settings().writeString("print", "lastnum", value);
+}
+
+bool TForm1::confirmNotNext() {
+    return m_env.dialogs->question("Confirm", "【开始打印数】不是下一个,确定选这个开始吗？",
+                                   Dialogs::Buttons::YesNo,
+                                   Dialogs::Answer::Yes) == Dialogs::Answer::Yes;
+}
+
+void TForm1::resetBatchCounter() {
+    station.counters.batch = 0;
+    btn_piji->setText("0");
+}
+
+void TForm1::renderBatchList() {
+    const auto& items = printState.LB_alprn;
+    if (static_cast<std::size_t>(LB_alprn->count()) + 1 == items.size()) {
+        LB_alprn->addItem(text(items.back()));
+    } else {
+        LB_alprn->clear();
+        for (const std::string& i : items)
+            LB_alprn->addItem(text(i));
+    }
+    if (LB_alprn->count() > 0)
+        LB_alprn->scrollToItem(LB_alprn->item(LB_alprn->count() - 1));
+}
+
+void TForm1::renderPrint(const print::RangeOutcome& o) {
+    using Message = print::RangeOutcome::Message;
+    renderBatchList();
+    if (o.clipboard)
+        QApplication::clipboard()->setText(text(*o.clipboard));
+    if (o.startBox) {
+        Edit_willprn->setText(text(*o.startBox));
+        if (o.focusStartBox)
+            Edit_willprn->setFocus();
+        Edit_willprn->setCursorPosition(Edit_willprn->text().size());
+    }
+    if (o.message == Message::InvalidRange)
+        m_env.dialogs->message("不是有效的打印范围！");
+    else if (o.message == Message::ReversedRange)
+        m_env.dialogs->message("打印范围后数比前数小！");
+    if (o.dispatch)
+        dispatch(*o.dispatch);
+}
+
+void TForm1::dispatch(const print::JobBounds& bounds) {
+    if (printState.directPrint) {
+        // Everything the job needs is copied now: the worker never looks at
+        // the window.
+        print::JobParams job;
+        job.lower = bounds.lower;
+        job.upper = bounds.upper;
+        job.templatePath = printState.templatePath;
+        job.printer = settings().readString("print", "printer", "");
+        job.database = ADO1.connectionString();
+        job.baseFolder = bytes(m_env.folder);
+        if (!m_printWorker->start(job))
+            m_env.dialogs->message("线程创建失败");
+        return;
+    }
+    // Manual printing: BarTender to the front, the station back later.
+    if (m_barTender && m_env.windows)
+        m_env.windows->bringToFront(m_barTender);
+    if (!Timer_returnapp.isActive()) // running: its interval is not restarted
+        Timer_returnapp.start();
+}
+
 void TForm1::Edit_willprnKeyDown(int key) {
-    if (key == 112) // F1
+    if (key == 112) { // F1
         openHelp();
+        return;
+    }
+    if (key != 13)
+        return;
+    renderPrint(printState.Edit_willprnEnter(bytes(Edit_willprn->text()), *this));
+}
+
+void TForm1::Edit_zhengKeyDown(int key) {
+    if (key != 13)
+        return;
+    renderPrint(
+        printState.Edit_zhengEnter(bytes(Edit_willprn->text()), bytes(Edit_zheng->text()), *this));
+}
+
+void TForm1::LB_alprnDblClick() {
+    printState.LB_alprnDblClick(LB_alprn->currentRow());
+    renderBatchList();
+}
+
+void TForm1::btn_reprnClick() {
+    if (m_env.dialogs->question("", "确定要全部清零重打印吗？", Dialogs::Buttons::YesNo,
+                                Dialogs::Answer::No) != Dialogs::Answer::Yes)
+        return;
+    // The screen first: a failing update below leaves it reset all the same.
+    printState.reset();
+    station.LB_rec.clear();
+    station.engine.lastScanned.assign(1, '0');
+    station.counters = {};
+    station.Label14.clear();
+    station.edit_rec.clear();
+    station.edit_recstr.clear();
+    station.Lb_cuo.clear();
+    station.LB_chong.clear();
+    station.LB_shao.clear();
+    station.flash.resetTicks();
+    Edit_willprn->setText("1");
+    Edit_willprn->setFocus();
+    Edit_willprn->setCursorPosition(1);
+    renderBatchList();
+    renderScan();
+
+    ADOQ2.close();
+    ADOQ2.setText(scan::RecordTable::clearAllScanned(ADO1.dialect()));
+    ADOQ2.execute();
+    writeLastnum("0");
+    try {
+        showTableInGrid("a15");
+    } catch (const std::exception&) {
+        // the grid keeps what it showed
+    }
+}
+
+void TForm1::Timer_returnappTimer() {
+    captureForeground();
+    bringToFront();
+    Timer_returnapp.stop();
+}
+
+void TForm1::btn_btprnClick() {
+    const QString path =
+        m_env.dialogs->openFile("选择文件", text(print::templateFilter(m_env.printBackends)),
+                                text(printState.templatePath));
+    if (path.isEmpty())
+        return;
+    printState.templatePath = bytes(path);
+    settings().writeString("print", "btfile", printState.templatePath);
+#ifdef _WIN32
+    const bool printable = m_barTender != 0;
+#else
+    // No BarTender window can exist here; the gLabels back end needs none.
+    const bool printable = true;
+#endif
+    if (!printState.templatePath.empty() && printable)
+        chk_BTprn->setEnabled(true);
+    m_env.dialogs->message("设置为" + path);
+}
+
+void TForm1::chk_BTprnClick() {
+    if (!chk_BTprn->isChecked()) {
+        printState.directPrint = false;
+        return;
+    }
+    if (QFileInfo::exists(text(printState.templatePath)))
+        printState.directPrint = true;
+    else
+        m_env.dialogs->message("打印模板不存在,请检查!"); // the box stays ticked
+}
+
+void TForm1::btn_picsetClick() {
+    const QString file = m_env.dialogs->openFile(
+        "选择文件", "图片文件 (*.png *.jpg)|*.png;*.jpg|所有文件 (*.*)|*.*", QString());
+    if (file.isEmpty())
+        return;
+    const auto name = print::pictureNameFromPath(bytes(file));
+    if (!name) {
+        m_env.dialogs->message("不是标准形式:_00001.*");
+        return;
+    }
+    setCaptionColour(btn_picset, kGreen);
+    if (!ADO1.connected())
+        return;
+    // A failure here (a negative digit count) reaches the general error report.
+    print::padPictureNumbers(ADOQ2, name->digits);
+    try {
+        print::completePicturePaths(ADOQ2, *name);
+        showTableInGrid(ADOTable1.tableName().empty() ? "a15" : ADOTable1.tableName());
+        setCaptionColour(btn_picset, kGreen);
+        m_env.dialogs->message("完成");
+    } catch (const std::exception&) {
+        m_env.dialogs->message("异常");
+    }
 }
 
 } // namespace vx::app

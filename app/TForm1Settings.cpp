@@ -38,7 +38,7 @@ void TForm1::FindSimilarWindow(const std::string& title) {
 
 void TForm1::FormShow() {
     // Flags and counters start from zero in the station; the verdict is blue.
-    m_lastPrinted = "0";
+    printState.heldLastPrinted = "0";
     station.engine.lastScanned = "0";
     QPalette p = Label14->palette();
     p.setColor(QPalette::WindowText, QColor(0, 0, 255));
@@ -52,6 +52,8 @@ void TForm1::FormShow() {
         openScannerPort(ini);
     if (!db.server.empty())
         openDatabase();
+    // The start box is first in the tab order: typing starts there.
+    Edit_willprn->setFocus();
 }
 
 data::DbSettings TForm1::loadSettings(const IniFile& ini) {
@@ -60,10 +62,10 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
     db.database = ini.readString("Database", "dataname", "");
     db.user = ini.readString("Database", "username", "sa");
     db.password = ini.readString("Database", "mm", "");
-    m_lastPrinted = ini.readString("print", "lastnum", "");
+    printState.heldLastPrinted = ini.readString("print", "lastnum", "");
     station.engine.strstart = ini.readString("STR", "strstart", "1");
     station.engine.strnum = ini.readString("STR", "strnum", "0");
-    m_templatePath = ini.readString("print", "btfile", "");
+    printState.templatePath = ini.readString("print", "btfile", "");
     const std::string lienum = ini.readString("print", "lienum", "1");
     if (auto columns = toInt32(lienum)) {
         station.engine.columnCount = *columns;
@@ -74,7 +76,7 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
     }
     ed_prnlie->setText(QString::number(station.engine.columnCount));
 
-    if (!m_templatePath.empty())
+    if (!printState.templatePath.empty())
         chk_BTprn->setEnabled(true);
     ed_strstart->setText(text(station.engine.strstart));
     ed_strnum->setText(text(station.engine.strnum));

@@ -55,7 +55,12 @@ QString UiProbe::describe() const {
         << "btn_comset=" << colour(c.btn_comset) << "\n"
         << "btn_databaseset=" << colour(c.btn_databaseset) << "\n"
         << "chk_start_enabled=" << int(c.chk_start->isEnabled()) << "\n"
-        << "chk_start_checked=" << int(c.chk_start->isChecked()) << "\n";
+        << "chk_start_checked=" << int(c.chk_start->isChecked()) << "\n"
+        << "LB_alprn=" << items(c.LB_alprn) << "\n"
+        << "Edit_willprn=" << c.Edit_willprn->text() << "\n"
+        << "chk_BTprn_enabled=" << int(c.chk_BTprn->isEnabled()) << "\n"
+        << "chk_BTprn_checked=" << int(c.chk_BTprn->isChecked()) << "\n"
+        << "btn_picset=" << colour(c.btn_picset) << "\n";
     return state;
 }
 

@@ -9,7 +9,8 @@ namespace vx::app {
 struct StationControls;
 
 // The diagnostics probe: with $VEXORA_UI_PROBE naming a file, what the window
-// shows (verdict, lists, counters, caption colours, comparison switch) is
+// shows (verdict, lists, counters, caption colours, comparison switch, batch
+// list, start box, direct-print switch) is
 // written there after every change, with a change counter and a monotonic
 // time stamp, for the end-to-end test and the scan latency bench.
 class UiProbe {

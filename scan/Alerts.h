@@ -49,6 +49,8 @@ public:
     // Enabling a running timer leaves its timing alone.
     void start(const std::string& target);
     void tick();
+    // A running flash starts its 40 inversions again.
+    void resetTicks() { m_ticks = 0; }
     bool enabled() const { return m_enabled; }
     bool visible(Caption c) const { return m_visible[c]; }
     int ticks() const { return m_ticks; }

@@ -22,6 +22,7 @@ app::TForm1& StationHarness::start() {
     env.sound = &sound;
     env.windows = &windows;
     env.openDocument = [this](const QString& path) { opened << path; };
+    env.printBackends = printBackends;
     m_form = std::make_unique<app::TForm1>(env);
     m_form->show();
     return *m_form;

@@ -78,6 +78,8 @@ public:
     RecordingSound sound;
     FakeWindows windows;
     QStringList opened;
+    // The print back ends the window is given.
+    print::BackendFactory printBackends = print::platformBackends();
 
 private:
     std::unique_ptr<app::TForm1> m_form;

@@ -1,0 +1,327 @@
+// The print area of the station window, offscreen: the start and count
+// boxes, the batch list, the reset, the return timer, the template choice,
+// the direct-print switch with a recording back end, and the picture
+// assignment.
+
+#include "data/Database.h"
+#include "tests/support/RecordingBackend.h"
+#include "tests/support/StationHarness.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace vx;
+using app::TForm1;
+using test::CallLog;
+using test::RecordingBackend;
+using test::StationHarness;
+using namespace std::chrono_literals;
+using Answer = app::Dialogs::Answer;
+
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+QStringList items(QListWidget* w) {
+    QStringList l;
+    for (int i = 0; i < w->count(); ++i)
+        l << w->item(i)->text();
+    return l;
+}
+
+void enter(QLineEdit* box, const QString& text) {
+    box->setText(text);
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+std::string lastnum(const StationHarness& h) {
+    const std::string ini = h.ini();
+    const std::size_t p = ini.find("lastnum=");
+    return p == std::string::npos ? "<none>"
+                                  : ini.substr(p + 8, ini.find_first_of("\r\n", p) - p - 8);
+}
+
+std::vector<std::string> column(const std::string& dbFile, const std::string& sql) {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(dbFile));
+    data::Query q(db);
+    q.setText(sql);
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next())
+        out.push_back(q.field(0).asText());
+    return out;
+}
+
+} // namespace
+
+// A station with five records and a recording back end for ".rec"
+// templates; the template file exists unless a test removes it.
+class PrintArea : public ::testing::Test {
+protected:
+    void SetUp() override {
+        h.seedDatabase({"VX1", "VX2", "VX3", "VX4", "VX5"});
+        test::writeFile(h.dir.file("label.rec"), "template");
+        h.printBackends.add(".rec", [this](const print::JobParams&) {
+            return std::make_unique<RecordingBackend>(calls);
+        });
+    }
+    TForm1& start(const std::string& print = "[print]\r\nlastnum=4\r\n") {
+        h.config("[Database]\r\nservername=station.db\r\n" + print);
+        TForm1& f = h.start();
+        h.dialogs.messages.clear(); // "请先进行com口设置": no scanner here
+        return f;
+    }
+    TForm1& startPrintingDirectly(const std::string& lastnumValue = "0") {
+        TForm1& f = start("[print]\r\nlastnum=" + lastnumValue +
+                          "\r\nbtfile=" + h.dir.file("label.rec") + "\r\n");
+        EXPECT_TRUE(f.chk_BTprn->isEnabled());
+        f.chk_BTprn->click();
+        return f;
+    }
+    std::vector<std::string> printed() {
+        std::vector<std::string> out;
+        for (const std::string& c : calls->calls())
+            if (c.rfind("SetNamedSubStringValue(sjy-tt,", 0) == 0)
+                out.push_back(c.substr(30, c.size() - 31));
+        return out;
+    }
+    StationHarness h;
+    std::shared_ptr<CallLog> calls = std::make_shared<CallLog>();
+};
+
+TEST_F(PrintArea, TheStartBoxHasTheFocusAndTheNextNumberAtStartUp) {
+    TForm1& f = start();
+    EXPECT_EQ(f.Edit_willprn->text(), "5");
+    EXPECT_EQ(f.focusWidget(), f.Edit_willprn);
+}
+
+TEST_F(PrintArea, EnterAcceptsTheNextNumberAndHandsItToBarTendersWindow) {
+    h.windows.barTender = 77;
+    TForm1& f = start();
+    f.btn_piji->click(); // counted scans of the last batch would show here
+    f.station.counters.batch = 9;
+    enter(f.Edit_willprn, "5");
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"5"});
+    EXPECT_EQ(lastnum(h), "5");
+    EXPECT_EQ(f.heldLastPrinted(), "5");
+    EXPECT_EQ(QApplication::clipboard()->text(), "5");
+    EXPECT_EQ(f.Edit_willprn->text(), "6");
+    EXPECT_EQ(f.Edit_willprn->cursorPosition(), 1);
+    EXPECT_EQ(f.btn_piji->text(), "0");
+    EXPECT_EQ(f.station.counters.batch, 0);
+    // Manual printing: BarTender in front, the station back in 120 s.
+    EXPECT_EQ(h.windows.fronts, 1);
+    EXPECT_TRUE(f.Timer_returnapp.isActive());
+    EXPECT_EQ(f.Timer_returnapp.interval(), 120000);
+    EXPECT_TRUE(calls->calls().empty());
+}
+
+TEST_F(PrintArea, TheReturnTimerBringsTheStationBackOnceAndIsNotRestartedWhileRunning) {
+    TForm1& f = start();
+    enter(f.Edit_willprn, "5");
+    const auto firstLeft = f.Timer_returnapp.remainingTime();
+    QTest::qWait(20);
+    enter(f.Edit_willprn, "6");
+    EXPECT_LT(f.Timer_returnapp.remainingTime(), firstLeft) << "not restarted";
+    const int fronts = h.windows.fronts;
+    QMetaObject::invokeMethod(&f.Timer_returnapp, "timeout", Qt::DirectConnection);
+    EXPECT_EQ(h.windows.fronts, fronts + 1) << "the station's window to the front";
+    EXPECT_FALSE(f.Timer_returnapp.isActive());
+}
+
+TEST_F(PrintArea, EnterInTheCountBoxPrintsCountLabelsFromTheStartNumber) {
+    TForm1& f = start();
+    f.Edit_willprn->setText("21");
+    enter(f.Edit_zheng, "10");
+    EXPECT_TRUE(h.dialogs.messages.isEmpty()) << "no question, though 21 is not next";
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"21-30"});
+    EXPECT_EQ(lastnum(h), "30");
+    EXPECT_EQ(f.Edit_willprn->text(), "31");
+    EXPECT_EQ(f.focusWidget(), f.Edit_willprn);
+}
+
+TEST_F(PrintArea, ANumberThatIsNotNextIsAskedAboutAndNoKeepsEverything) {
+    TForm1& f = start("[print]\r\nlastnum=10\r\n");
+    h.dialogs.answers = {Answer::No};
+    enter(f.Edit_willprn, "15");
+    EXPECT_EQ(f.Edit_willprn->text(), "11");
+    EXPECT_TRUE(items(f.LB_alprn).isEmpty());
+    EXPECT_EQ(lastnum(h), "10");
+    h.dialogs.answers = {Answer::Yes};
+    enter(f.Edit_willprn, "15");
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"15"});
+    EXPECT_EQ(lastnum(h), "15");
+}
+
+TEST_F(PrintArea, WrongTextsAreReportedAndChangeNothing) {
+    TForm1& f = start();
+    enter(f.Edit_willprn, "3a");
+    EXPECT_EQ(h.dialogs.messages, QStringList{"不是有效的打印范围！"});
+    enter(f.Edit_willprn, "3-4-5");
+    EXPECT_EQ(h.dialogs.errors, QStringList{"'4-5' is not a valid integer value"});
+    enter(f.Edit_willprn, "7-3");
+    EXPECT_EQ(h.dialogs.messages.last(), "打印范围后数比前数小！");
+    EXPECT_TRUE(items(f.LB_alprn).isEmpty());
+    EXPECT_EQ(lastnum(h), "4");
+}
+
+TEST_F(PrintArea, DirectPrintingPrintsTheRangeOnThePrintWorker) {
+    TForm1& f = startPrintingDirectly();
+    enter(f.Edit_willprn, "1-3");
+    enter(f.Edit_zheng, "2"); // 4-5, right behind it
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(printed(), (std::vector<std::string>{"VX1", "VX2", "VX3", "VX4", "VX5"}));
+    EXPECT_EQ(items(f.LB_alprn), (QStringList{"1-3", "4-5"}));
+    EXPECT_FALSE(f.Timer_returnapp.isActive()) << "nothing to come back from";
+    EXPECT_EQ(calls->calls().front(), "create");
+    EXPECT_EQ(calls->calls()[3], "open(" + h.dir.file("label.rec") + ",true,)");
+}
+
+TEST_F(PrintArea, AReversedRangeStillRunsAJobThatPrintsNothing) {
+    TForm1& f = startPrintingDirectly("2");
+    enter(f.Edit_willprn, "7-3");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(calls->calls(),
+              (std::vector<std::string>{"create", "Visible(false)", "formats",
+                                        "open(" + h.dir.file("label.rec") + ",true,)", "Close(0)",
+                                        "release", "quit(1)"}));
+}
+
+TEST_F(PrintArea, ATemplateRemovedAfterTheSwitchFailsTheJobIntoTheErrorLog) {
+    h.printBackends = print::BackendFactory{};
+    h.printBackends.add(".rec", [this](const print::JobParams& job) {
+        // Like BarTender, open fails for a file that is gone.
+        return std::make_unique<RecordingBackend>(
+            calls, QFileInfo::exists(QString::fromStdString(job.templatePath)) ? "" : "open");
+    });
+    TForm1& f = startPrintingDirectly();
+    std::remove(h.dir.file("label.rec").c_str());
+    enter(f.Edit_willprn, "1-2");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_TRUE(printed().empty());
+    EXPECT_TRUE(h.dialogs.messages.isEmpty()) << "the job itself shows nothing";
+    const std::string log = test::readFile(h.dir.file("error.log"));
+    EXPECT_NE(log.find("print job 1-2 failed; 0 of 0 label(s) sent to the printer; template \"" +
+                       h.dir.file("label.rec") + "\"; back end Recording: open failed\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(lastnum(h), "2") << "lastnum moved before printing";
+}
+
+TEST_F(PrintArea, TheSwitchNeedsTheTemplateFileAndStaysTickedWithout) {
+    TForm1& f = start("[print]\r\nlastnum=0\r\nbtfile=" + h.dir.file("gone.rec") + "\r\n");
+    f.chk_BTprn->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"打印模板不存在,请检查!"});
+    EXPECT_TRUE(f.chk_BTprn->isChecked());
+    enter(f.Edit_willprn, "1");
+    EXPECT_TRUE(f.Timer_returnapp.isActive()) << "printing stays manual";
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_TRUE(calls->calls().empty());
+}
+
+TEST_F(PrintArea, UntickingTheSwitchPrintsManuallyAgain) {
+    TForm1& f = startPrintingDirectly();
+    f.chk_BTprn->click();
+    enter(f.Edit_willprn, "1");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_TRUE(calls->calls().empty());
+    EXPECT_TRUE(f.Timer_returnapp.isActive());
+}
+
+TEST_F(PrintArea, ChoosingATemplateStoresItAndEnablesTheSwitchHere) {
+    TForm1& f = start();
+    EXPECT_FALSE(f.chk_BTprn->isEnabled());
+    f.btn_btprn->click(); // cancelled
+    EXPECT_TRUE(h.dialogs.messages.isEmpty());
+    const QString path = QString::fromStdString(h.dir.file("label.rec"));
+    h.dialogs.files = {path};
+    f.btn_btprn->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"设置为" + path});
+    EXPECT_NE(h.ini().find("btfile=" + path.toStdString()), std::string::npos);
+    EXPECT_EQ(f.templatePath(), path.toStdString());
+    // No BarTender window was found, and none is needed for gLabels.
+    EXPECT_TRUE(f.chk_BTprn->isEnabled());
+    EXPECT_FALSE(f.chk_BTprn->isChecked()) << "choosing does not switch direct printing on";
+}
+
+TEST_F(PrintArea, TheBatchListLosesADoubleClickedEntry) {
+    TForm1& f = start();
+    enter(f.Edit_willprn, "5");
+    enter(f.Edit_willprn, "6-8");
+    f.LB_alprn->setCurrentRow(0);
+    emit f.LB_alprn->itemDoubleClicked(f.LB_alprn->item(0));
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"6-8"});
+    EXPECT_EQ(lastnum(h), "8");
+}
+
+TEST_F(PrintArea, ResetAnsweredYesClearsTheRunAnsweredNoNothing) {
+    TForm1& f = start();
+    enter(f.Edit_willprn, "5");
+    f.station.LB_rec.append("3");
+    f.station.Lb_cuo.append("XX");
+    f.station.counters = {7, 3};
+    f.station.engine.lastScanned = "3";
+    {
+        data::Connection db;
+        db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+        data::Query q(db);
+        q.setText("update a15 set prned=1 where bh<=3");
+        q.execute();
+    }
+    h.dialogs.answers = {Answer::No};
+    f.btn_reprn->click();
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"5"});
+    EXPECT_EQ(lastnum(h), "5");
+
+    h.dialogs.answers = {Answer::Yes};
+    f.btn_reprn->click();
+    EXPECT_TRUE(items(f.LB_alprn).isEmpty());
+    EXPECT_EQ(lastnum(h), "0");
+    EXPECT_EQ(f.heldLastPrinted(), "0");
+    EXPECT_EQ(f.Edit_willprn->text(), "1");
+    EXPECT_EQ(f.LB_rec->count() + f.Lb_cuo->count(), 0);
+    EXPECT_EQ(f.btn_zongji->text(), "0");
+    EXPECT_EQ(f.btn_piji->text(), "0");
+    EXPECT_EQ(f.station.engine.lastScanned, "0");
+    EXPECT_EQ(column(h.dir.file("station.db"), "select count(*) from a15 where prned=1"),
+              std::vector<std::string>{"0"});
+}
+
+TEST_F(PrintArea, PicturesAreAssignedToEveryRecordFromOneChosenFile) {
+    TForm1& f = start();
+    h.dialogs.files = {"/srv/O'Neil/a_00001.png"};
+    f.btn_picset->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"完成"});
+    EXPECT_TRUE(TForm1::isGreen(f.btn_picset));
+    EXPECT_EQ(column(h.dir.file("station.db"), "select pic from a15 where bh=3"),
+              std::vector<std::string>{"/srv/O'Neil/a_00003.png"});
+
+    h.dialogs.files = {"/srv/a00001.png"};
+    f.btn_picset->click();
+    EXPECT_EQ(h.dialogs.messages.last(), "不是标准形式:_00001.*");
+
+    h.dialogs.files = {"/srv/a_1.b"}; // a negative digit count
+    f.btn_picset->click();
+    EXPECT_EQ(h.dialogs.errors.size(), 1);
+    EXPECT_EQ(column(h.dir.file("station.db"), "select pic from a15 where bh=3"),
+              std::vector<std::string>{"/srv/O'Neil/a_00003.png"});
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
