@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a demo station in the folder given (default: demo-station/ in the
 # repository): the station's executable with its help and sounds, its own
-# config.ini naming an embedded SQLite database and the simulated scanner,
-# and a table of sample labels loaded through the station's own text import.
+# config.ini naming an embedded SQLite database, the simulated scanner and
+# the example label template (printed through CUPS to the default
+# destination), and a table of sample labels loaded through the station's own
+# text import.
 # The build must exist (scripts/build.sh).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,7 +16,7 @@ mkdir -p "$folder"
 folder="$(cd "$folder" && pwd)"
 # The station reads config.ini beside its executable, so the demo gets its
 # own copy of the executable and never touches another installation's file.
-cp -f "$bin/vexora" "$bin/help.txt" "$folder/"
+cp -f "$bin/vexora" "$bin/help.txt" "$bin/vexora-label.glabels" "$folder/"
 cp -f "$bin"/[0-9].wav "$bin/chong_d.wav" "$folder/" 2>/dev/null || true
 
 cat > "$folder/config.ini" <<INI
@@ -31,7 +33,8 @@ strnum=8
 [print]
 lienum=1
 lastnum=0
-btfile=
+btfile=$folder/vexora-label.glabels
+printer=
 INI
 chmod 600 "$folder/config.ini"
 

@@ -1,9 +1,11 @@
 // The whole chain as an operator uses it: the real station binary in its own
 // folder with a real SQLite file, the real scanner simulator, clicks on the
-// window through the X server. Needs an X display (Xvfb in CI) and xdotool.
+// window through the X server. Needs an X display (Xvfb in CI) and xdotool;
+// printing needs the private CUPS of scripts/private-cups.sh.
 
 #include "data/Database.h"
 #include "tests/support/LiveStation.h"
+#include "tests/support/PrintedPdf.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -121,4 +123,63 @@ TEST(EndToEnd, ScansBackToBackGiveOneVerdictEachAndALineBreakInsideAScanDoesNotS
     EXPECT_TRUE(waitUntil([&] { return st.get("LB_rec") == "1|2|3|4|5|6|7"; }, 5s)) << st.dump();
     EXPECT_EQ(st.get("Lb_cuo"), "");
     EXPECT_EQ(st.get("btn_zongji"), "7");
+}
+
+TEST(EndToEnd, AnOperatorPrintsARangeDirectlyAndScansThePrintedLabelsBack) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string why;
+    const auto chain = test::PrintChain::fromEnvironment(why);
+    if (!chain) {
+        if (std::getenv("CI"))
+            FAIL() << why;
+        GTEST_SKIP() << why;
+    }
+    // The labels printed by this test are the ones written from now on.
+    const auto since = std::filesystem::file_time_type::clock::now() - 1s;
+    test::LiveStation st(20, {"--suffix", "cr", "--quiet"});
+    test::Child& sim = st.scanner();
+    ASSERT_TRUE(st.waitReady(15s)) << st.dump();
+    // The demo's config.ini names the example template: the switch is there.
+    ASSERT_EQ(st.get("chk_BTprn_enabled"), "1") << st.dump();
+    ASSERT_TRUE(st.clickUntil(test::LiveStation::kBTprnX, test::LiveStation::kBTprnY, [&] {
+        return st.get("chk_BTprn_checked") == "1";
+    })) << st.dump();
+
+    // Type the range into the start box and press Enter.
+    ASSERT_TRUE(st.clickUntil(test::LiveStation::kStartBoxX, test::LiveStation::kStartBoxY,
+                              [] { return true; }));
+    st.keys("ctrl+a");
+    st.type("1-5");
+    st.keys("Return");
+    ASSERT_TRUE(waitUntil(
+        [&] { return st.get("LB_alprn") == "1-5" && st.get("Edit_willprn") == "6"; }, 10s))
+        << st.dump();
+    EXPECT_NE(test::readFile(st.folder() + "/config.ini").find("lastnum=5"), std::string::npos);
+
+    // What the printer printed: five labels with their numbers and codes.
+    const std::string pdf = test::waitForPrintedPdf(chain->pdfDir, "VX000005", 90s, since);
+    ASSERT_FALSE(pdf.empty()) << "nothing printed; the station's error log:\n"
+                              << test::readFile(st.folder() + "/error.log");
+    const std::string text = test::pdfText(pdf);
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_NE(text.find("No. " + std::to_string(i)), std::string::npos) << text;
+    const std::vector<std::string> codes = test::pdfBarcodes(pdf, st.folder());
+    std::filesystem::remove(pdf);
+    ASSERT_EQ(codes, (std::vector<std::string>{"VX000001", "VX000002", "VX000003", "VX000004",
+                                               "VX000005"}));
+
+    // Scanning the printed labels back: five good verdicts.
+    ASSERT_TRUE(st.switchComparisonOn()) << st.dump();
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const long before = st.seq();
+        sim.writeLine(codes[i]);
+        EXPECT_TRUE(waitUntil(
+            [&] { return st.seq() > before && st.get("Label14") == std::to_string(i + 1); }, 5s))
+            << codes[i] << "\n"
+            << st.dump();
+    }
+    EXPECT_EQ(st.get("LB_rec"), "1|2|3|4|5");
+    EXPECT_EQ(st.get("LB_shao"), "") << "no missing range";
+    EXPECT_EQ(st.get("btn_zongji"), "5");
 }

@@ -63,6 +63,14 @@ bool LiveStation::clickUntil(int x, int y, const std::function<bool()>& done) {
     return false;
 }
 
+void LiveStation::keys(const std::string& xdotoolKeys) {
+    run("xdotool key --clearmodifiers " + xdotoolKeys);
+}
+
+void LiveStation::type(const std::string& text) {
+    run("xdotool type --clearmodifiers '" + text + "'");
+}
+
 bool LiveStation::switchComparisonOn() {
     return clickUntil(kChkStartX, kChkStartY, [&] { return get("chk_start_checked") == "1"; });
 }

@@ -20,6 +20,8 @@ public:
     // Window coordinates of the middle of two controls, from the layout.
     static constexpr int kChkStartX = 680 + 176 + 8, kChkStartY = 104 + 272 + 8;
     static constexpr int kComSetX = 680 + 182 + 33, kComSetY = 104 + 19 + 12;
+    static constexpr int kBTprnX = 480 + 24 + 8, kBTprnY = 104 + 600 + 8;
+    static constexpr int kStartBoxX = 496 + 56, kStartBoxY = 608 + 12;
 
     // Sets up the folder with labels VX000001 … and starts the simulator
     // (with simulatorOptions) and the station. quiet: their output is
@@ -45,6 +47,9 @@ public:
     bool clickUntil(int x, int y, const std::function<bool()>& done);
     // Ticks "开启对比".
     bool switchComparisonOn();
+    // Types keys into the window (xdotool key names: "ctrl+a", "Return").
+    void keys(const std::string& xdotoolKeys);
+    void type(const std::string& text);
 
 private:
     std::string windowId() const;

@@ -38,13 +38,14 @@ int pdfPages(const std::string& pdf) {
 }
 
 std::string waitForPrintedPdf(const std::string& dir, const std::string& marker,
-                              std::chrono::milliseconds timeout) {
+                              std::chrono::milliseconds timeout,
+                              std::filesystem::file_time_type notBefore) {
     std::string found;
     waitUntil(
         [&] {
             std::error_code ec;
             for (const auto& e : fs::directory_iterator(dir, ec)) {
-                if (e.path().extension() != ".pdf")
+                if (e.path().extension() != ".pdf" || e.last_write_time(ec) < notBefore)
                     continue;
                 if (pdfText(e.path().string()).find(marker) != std::string::npos) {
                     found = e.path().string();

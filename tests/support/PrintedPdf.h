@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,10 +16,11 @@ struct PrintChain {
     static std::optional<PrintChain> fromEnvironment(std::string& why);
 };
 
-// Waits for a PDF in dir whose text holds marker; its path, or "" after
-// timeout. PDFs are written whole by cups-pdf only once the job ended.
+// Waits for a PDF in dir, written at notBefore or later, whose text holds
+// marker; its path, or "" after timeout.
 std::string waitForPrintedPdf(const std::string& dir, const std::string& marker,
-                              std::chrono::milliseconds timeout);
+                              std::chrono::milliseconds timeout,
+                              std::filesystem::file_time_type notBefore = {});
 std::string pdfText(const std::string& pdf);
 int pdfPages(const std::string& pdf);
 // Every barcode on the PDF's pages, as zbarimg reads them from 300 dpi
