@@ -4,9 +4,13 @@
 #include "print/Backends.h"
 
 #include <cstdio>
-#include <oleauto.h>
 #include <vector>
+
+// windows.h first: the automation headers build on its types.
+// clang-format off
 #include <windows.h>
+#include <oleauto.h>
+// clang-format on
 
 namespace vx::print {
 namespace {
