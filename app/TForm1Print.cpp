@@ -142,8 +142,13 @@ void TForm1::Edit_willprnKeyDown(int key) {
 void TForm1::Edit_zhengKeyDown(int key) {
     if (key != 13)
         return;
-    renderPrint(
-        printState.Edit_zhengEnter(bytes(Edit_willprn->text()), bytes(Edit_zheng->text()), *this));
+    try {
+        renderPrint(printState.Edit_zhengEnter(bytes(Edit_willprn->text()),
+                                               bytes(Edit_zheng->text()), *this));
+    } catch (const std::exception&) {
+        renderBatchList(); // the range is listed before lastnum is written
+        throw;
+    }
 }
 
 void TForm1::LB_alprnDblClick() {
@@ -196,8 +201,8 @@ void TForm1::btn_btprnClick() {
                                 text(printState.templatePath));
     if (path.isEmpty())
         return;
+    settings().writeString("print", "btfile", bytes(path));
     printState.templatePath = bytes(path);
-    settings().writeString("print", "btfile", printState.templatePath);
 #ifdef _WIN32
     const bool printable = m_barTender != 0;
 #else

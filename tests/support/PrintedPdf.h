@@ -18,9 +18,9 @@ struct PrintChain {
 
 // Waits for a PDF in dir, written at notBefore or later, whose text holds
 // marker; its path, or "" after timeout.
-std::string waitForPrintedPdf(const std::string& dir, const std::string& marker,
-                              std::chrono::milliseconds timeout,
-                              std::filesystem::file_time_type notBefore = {});
+std::string waitForPrintedPdf(
+    const std::string& dir, const std::string& marker, std::chrono::milliseconds timeout,
+    std::filesystem::file_time_type notBefore = std::filesystem::file_time_type::min());
 std::string pdfText(const std::string& pdf);
 int pdfPages(const std::string& pdf);
 // Every barcode on the PDF's pages, as zbarimg reads them from 300 dpi
