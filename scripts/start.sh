@@ -13,6 +13,16 @@ folder="$(bash scripts/demo-station.sh "${VEXORA_DEMO_DIR:-$repo/demo-station}")
 link="$folder/scanner"
 rm -f "$link"
 
+# Labels printed from the demo go to a CUPS of its own, whose one printer
+# writes PDFs; the machine's printing is left alone. Where it cannot start
+# (not root, say), jobs go to the machine's default printer.
+cupsdir="$folder/cups"
+pdfs=""
+if cupsenv="$(bash scripts/private-cups.sh start "$cupsdir" 2>/dev/null)"; then
+  eval "$cupsenv"
+  pdfs="$VEXORA_TEST_PDF_DIR"
+fi
+
 run=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: starting the station on a virtual X server (Xvfb)." >&2
@@ -26,7 +36,7 @@ fi
 setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && shift 2 && exec "$@" ./vexora' \
   _ "$link" "$folder" "${run[@]}" &
 station=$!
-trap 'kill -- -"$station" 2>/dev/null || true' EXIT
+trap 'kill -- -"$station" 2>/dev/null || true; bash scripts/private-cups.sh stop "$cupsdir" >/dev/null 2>&1 || true' EXIT
 
 cat <<MSG
 
@@ -35,6 +45,9 @@ Vexora demo station in $folder
   2. Type a code here and press Enter to scan it, e.g. VX000001.
      Sample scans: $folder/try-these-scans.txt
      "!unplug" pulls the scanner, "!replug" plugs it back (then press "保存COM口").
+  3. To print: tick "直接BT打印", type a range such as 1-5 into "打印开始数"
+     and press Enter. ${pdfs:+The labels land as PDF files in $pdfs.}
+     Failed print jobs are listed in $folder/error.log.
   Ctrl-D or Ctrl-C ends the simulator and the demo.
 
 MSG
