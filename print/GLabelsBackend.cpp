@@ -137,9 +137,9 @@ GLabelsTemplate readGLabelsTemplate(const std::string& path) {
 
     GLabelsTemplate t;
     const auto merges = elements(xml, "Merge");
-    const std::string type = merges.empty()                 ? ""
-                             : merges.front().count("type") ? merges.front().at("type")
-                                                            : "";
+    std::string type;
+    if (!merges.empty() && merges.front().count("type"))
+        type = merges.front().at("type");
     static const std::pair<const char*, char> kTypes[] = {{"Text/Comma/Line1Keys", ','},
                                                           {"Text/Tab/Line1Keys", '\t'},
                                                           {"Text/Colon/Line1Keys", ':'},
