@@ -34,9 +34,10 @@ through COM automation on Windows; .glabels: gLabels and CUPS elsewhere).
                     command line.
   --range LOWER UPPER
                     the job's bounds (default: the smallest and largest bh
-                    given). Records outside them are not printed, as the
-                    database query would not select them; LOWER above UPPER
-                    is the reversed range that prints nothing.
+                    given; with no record at all, 1 0). Records outside them
+                    are not printed, as the database query would not select
+                    them; LOWER above UPPER is the reversed range that prints
+                    nothing.
   --printer NAME    the destination queue, as [print] printer= in config.ini
                     (gLabels only; default: the default destination).
   --log FILE        the error log a failed job is written to (default:
