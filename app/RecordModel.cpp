@@ -71,8 +71,18 @@ bool RecordModel::canFetchMore(const QModelIndex& parent) const {
 void RecordModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid() || !m_table || !m_more || m_rows.empty())
         return;
-    const std::int64_t last = m_rows.back().front().asInt();
-    auto page = m_table->fetchAfter(last, kPageRows);
+    std::vector<std::vector<data::Value>> page;
+    try {
+        const std::int64_t last = m_rows.back().front().asInt();
+        page = m_table->fetchAfter(last, kPageRows);
+    } catch (const std::exception& e) {
+        // The grid keeps what it shows and asks for no more, so the error
+        // is reported once.
+        m_more = false;
+        if (m_report)
+            m_report(e.what());
+        return;
+    }
     m_more = static_cast<int>(page.size()) == kPageRows;
     if (page.empty())
         return;

@@ -3,6 +3,8 @@
 #include "data/Table.h"
 
 #include <QAbstractTableModel>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace vx::app {
@@ -16,6 +18,13 @@ public:
     static constexpr int kPageRows = 256;
 
     explicit RecordModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    // Where an error met while the view pages through the table goes (the
+    // general error report). The view calls in from Qt's own paths, where
+    // an exception must never arrive.
+    void setErrorReport(std::function<void(const std::string&)> report) {
+        m_report = std::move(report);
+    }
 
     void showTable(data::Table& table);
     void showQuery(data::Query& query);
@@ -33,6 +42,7 @@ private:
     std::vector<std::string> m_columns;
     std::vector<std::vector<data::Value>> m_rows;
     bool m_more = false;
+    std::function<void(const std::string&)> m_report;
 };
 
 } // namespace vx::app

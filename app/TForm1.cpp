@@ -38,6 +38,7 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     static_cast<StationControls&>(*this) = buildStationForm(this);
     loadPictures();
     DBGrid_a15show->setModel(&DataSource1);
+    DataSource1.setErrorReport([this](const std::string& m) { m_env.dialogs->error(text(m)); });
     ADO1.setBaseFolder(m_env.folder.toLocal8Bit().toStdString());
 
     Timer_shan.setInterval(scan::FlashState::kIntervalMs);

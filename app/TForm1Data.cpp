@@ -61,11 +61,8 @@ void TForm1::btn_txtimportClick() {
     BusyCursor busy;
     // Statements follow the database the connection reaches; open it first.
     ADO1.open();
-    const data::Dialect d = ADO1.dialect();
-    namespace RT = scan::RecordTable;
-    const data::ImportStatements statements{RT::createBatch(d, table, false),
-                                            RT::insertText(d, table), RT::duplicateCheck(d, table),
-                                            RT::duplicateSelect(d)};
+    const data::ImportStatements statements =
+        scan::RecordTable::importStatements(ADO1.dialect(), table);
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     const data::ImportResult result =

@@ -21,7 +21,9 @@ void TForm1::com31RxChar(serial::TCustomComPort& Sender, int Count) {
     sw.CheckBox1 = CheckBox1->isChecked();
     sw.CheckBox3 = CheckBox3->isChecked();
     sw.chk_quejing = chk_quejing->isChecked();
-    station.com31RxChar(scanText, sw);
+    // A connection the engine found unusable is closed: show it so.
+    if (station.com31RxChar(scanText, sw).databaseLost)
+        showWhatIsOpen();
     renderScan();
 }
 

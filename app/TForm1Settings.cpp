@@ -85,6 +85,7 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
     Edit_id->setText(text(db.user));
     Edit_mm->setText(text(db.password));
     ADO1.setConnectionString(data::buildConnectionString(db));
+    ADO1.setClientCharset(ini.readString("Database", "charset", ""));
     setDataButtonsEnabled(false);
 
     m_portName = ini.readString("com", "num", "");
@@ -246,6 +247,7 @@ void TForm1::btn_databasesetClick() {
     ini.writeString("Database", "username", s.user);
     ini.writeString("Database", "mm", s.password);
     ADO1.setConnectionString(data::buildConnectionString(s));
+    ADO1.setClientCharset(ini.readString("Database", "charset", ""));
     try {
         ADO1.open();
         if (!ADO1.connected())

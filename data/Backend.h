@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Charset.h"
 #include "data/SqlText.h"
 #include "data/Value.h"
 
@@ -10,8 +11,9 @@
 
 namespace vx::data {
 
-// One live result set. Rows are fetched on demand, so a query over a large
-// table never holds more than the current row.
+// One live result set. While it has rows left to fetch the connection is
+// busy: SQL Server (without MARS) refuses any other statement on it until
+// they are read or the cursor is gone.
 class Cursor {
 public:
     virtual ~Cursor() = default;
@@ -35,6 +37,20 @@ public:
     virtual bool sendsArrays() const { return false; }
 };
 
+// A value the database refused within executeEach, when it is known which.
+class RowError : public DbError {
+public:
+    RowError(const std::string& what, std::size_t row) : DbError(what), m_row(row) {}
+    std::size_t row() const { return m_row; } // 0-based index into the values
+private:
+    std::size_t m_row;
+};
+
+struct BatchResult {
+    std::unique_ptr<Cursor> rows; // the result set, if a statement produced one
+    long long changed = -1;       // rows the statements changed; -1: not told
+};
+
 using ParamValues = std::vector<std::optional<std::string>>;
 
 // A database reached by one transport. Implementations: embedded SQLite and
@@ -44,8 +60,9 @@ public:
     virtual ~Backend() = default;
     virtual Dialect dialect() const = 0;
     // Runs the batch in order and returns its result set, if a statement
-    // produced one. values[i] belongs to the i-th marker of sql.
-    virtual std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) = 0;
+    // produced one, and how many rows it changed. values[i] belongs to the
+    // i-th marker of sql.
+    virtual BatchResult run(const ParsedSql& sql, const ParamValues& values) = 0;
     virtual std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) = 0;
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
@@ -53,7 +70,9 @@ public:
 };
 
 std::unique_ptr<Backend> openSqliteBackend(const std::string& path);
-// connectionString: an ODBC connection string, handed to the driver manager.
-std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString);
+// connectionString: an ODBC connection string in charset, handed to the
+// driver manager.
+std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString,
+                                         const std::string& charset = stationCharset());
 
 } // namespace vx::data

@@ -1,5 +1,7 @@
 #include "data/ConnectionString.h"
 
+#include "data/Value.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -110,25 +112,44 @@ std::string defaultOdbcDriver() {
 #endif
 }
 
-std::string odbcQuote(const std::string& value) {
+BraceRule braceRule(const std::string& driver) {
+    return lowerAscii(driver).find("freetds") != std::string::npos ? BraceRule::FreeTds
+                                                                   : BraceRule::Microsoft;
+}
+
+std::string odbcQuote(const std::string& value, BraceRule rule) {
     std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
+    if (rule == BraceRule::FreeTds) {
+        if (value.find("};") != std::string::npos)
+            throw DbError("The FreeTDS driver cannot be given a value holding \"};\"");
+        out += value;
+    } else {
+        for (char c : value) {
+            out += c;
+            if (c == '}')
+                out += '}';
+        }
     }
     out += '}';
     return out;
 }
 
-std::string odbcConnectionString(const DbSettings& s, const std::string& driver) {
-    std::string out = "DRIVER=" + odbcQuote(driver) + ";SERVER=" + odbcQuote(s.server);
+std::string odbcConnectionString(const DbSettings& s, const std::string& driver,
+                                 const std::string& clientCharset) {
+    const BraceRule rule = braceRule(driver);
+    auto pair = [rule](const char* key, const std::string& value) {
+        return std::string(key) + "=" + odbcQuote(value, rule) + ";";
+    };
+    // Every pair ends with ';': FreeTDS keeps the closing brace of a value
+    // that ends the string.
+    std::string out = pair("DRIVER", driver) + pair("SERVER", s.server);
     if (!s.database.empty())
-        out += ";DATABASE=" + odbcQuote(s.database);
-    out += ";UID=" + odbcQuote(s.user) + ";PWD=" + odbcQuote(s.password);
-    // FreeTDS needs a protocol version that speaks to current servers.
-    if (lowerAscii(driver).find("freetds") != std::string::npos)
-        out += ";TDS_Version=7.4;ClientCharset=CP936";
+        out += pair("DATABASE", s.database);
+    out += pair("UID", s.user) + pair("PWD", s.password);
+    // FreeTDS needs a protocol version that speaks to current servers, and
+    // the character set the station's texts are in.
+    if (rule == BraceRule::FreeTds)
+        out += "TDS_Version=7.4;" + pair("ClientCharset", clientCharset);
     return out;
 }
 

@@ -29,9 +29,22 @@ std::string resolveSqlitePath(const std::string& server, const std::string& base
 // The ODBC driver for SQL Server: $VEXORA_ODBC_DRIVER, else FreeTDS on Linux
 // and "SQL Server" on Windows.
 std::string defaultOdbcDriver();
-// An ODBC connection string with every value in braces ('}' doubled), so no
-// value can end the string early or add a key.
-std::string odbcConnectionString(const DbSettings& s, const std::string& driver);
-std::string odbcQuote(const std::string& value);
+// How a driver reads a value in braces. FreeTDS takes everything up to the
+// first "};" (or the end of the string) with no escapes; the Microsoft
+// drivers ("SQL Server", "ODBC Driver 17/18 for SQL Server") read "}}" as
+// one '}' and end the value at a single '}'.
+enum class BraceRule { FreeTds, Microsoft };
+BraceRule braceRule(const std::string& driver);
+
+// The value in braces so that the driver reads back exactly value, with no
+// chance to end the string early or add a key. Raises DbError for a value
+// the driver cannot be given (FreeTDS and "};").
+std::string odbcQuote(const std::string& value, BraceRule rule);
+
+// An ODBC connection string for SQL Server through driver. clientCharset is
+// the character set of the station's texts; FreeTDS converts them from it to
+// the server's (the Microsoft drivers take the ANSI code page themselves).
+std::string odbcConnectionString(const DbSettings& s, const std::string& driver,
+                                 const std::string& clientCharset);
 
 } // namespace vx::data

@@ -17,9 +17,15 @@ bool sameName(std::string_view a, std::string_view b) {
 } // namespace
 
 void PreparedStatement::executeEach(const std::vector<std::string>& values) {
-    for (const std::string& v : values) {
-        bindText(0, v);
-        execute();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        bindText(0, values[i]);
+        try {
+            execute();
+        } catch (const DbConnectionLost&) {
+            throw;
+        } catch (const DbError& e) {
+            throw RowError(e.what(), i);
+        }
     }
 }
 
@@ -36,7 +42,8 @@ void Connection::open() {
     if (namesSqliteFile(settings.server))
         m_backend = openSqliteBackend(resolveSqlitePath(settings.server, m_baseFolder));
     else
-        m_backend = openOdbcBackend(odbcConnectionString(settings, defaultOdbcDriver()));
+        m_backend = openOdbcBackend(
+            odbcConnectionString(settings, defaultOdbcDriver(), clientCharset()), stationCharset());
 }
 
 void Connection::openWith(std::unique_ptr<Backend> backend) {
@@ -48,6 +55,10 @@ void Connection::close() {
     for (Query* q : m_queries)
         q->close();
     m_backend.reset();
+}
+
+std::string Connection::clientCharset() const {
+    return m_clientCharset.empty() ? stationCharset() : m_clientCharset;
 }
 
 Dialect Connection::dialect() const {
@@ -72,10 +83,10 @@ Query::~Query() {
 }
 
 void Query::close() {
-    m_cursor.reset();
-    m_row.clear();
-    m_atEnd = true;
-    m_rowNumber = 0;
+    m_columns.clear();
+    m_rows.clear();
+    m_pos = 0;
+    m_active = false;
 }
 
 void Query::clear() {
@@ -97,7 +108,7 @@ void Query::setParam(const std::string& name, std::string value) {
     m_params[name] = std::move(value);
 }
 
-std::unique_ptr<Cursor> Query::runBatch() {
+BatchResult Query::runBatch() {
     const ParsedSql parsed = parseParameters(text());
     ParamValues values;
     values.reserve(parsed.names.size());
@@ -113,48 +124,68 @@ std::unique_ptr<Cursor> Query::runBatch() {
 
 void Query::open() {
     close();
-    m_cursor = runBatch();
-    if (!m_cursor)
+    BatchResult result = runBatch();
+    if (!result.rows)
         throw DbError("The statement returned no result set");
-    m_atEnd = !m_cursor->fetch(m_row);
+    // Read to the end and let the statement go before anything else runs.
+    m_columns = result.rows->columnNames();
+    std::vector<Value> row;
+    while (result.rows->fetch(row))
+        m_rows.push_back(std::move(row));
+    result.rows.reset();
+    m_active = true;
 }
 
-void Query::execute() {
+long long Query::execute() {
     close();
-    runBatch(); // a result set, if any, is discarded unread
+    // A result set, if any, is dropped unread, which frees its statement.
+    return runBatch().changed;
+}
+
+void Query::reset(const std::vector<std::string>& lines, const Params& params) {
+    close();
+    clear();
+    for (const std::string& line : lines)
+        add(line);
+    for (const auto& [name, value] : params)
+        setParam(name, value);
+}
+
+void Query::open(const std::vector<std::string>& lines, const Params& params) {
+    reset(lines, params);
+    open();
+}
+
+long long Query::execute(const std::vector<std::string>& lines, const Params& params) {
+    reset(lines, params);
+    return execute();
 }
 
 void Query::next() {
-    if (eof())
-        return;
-    ++m_rowNumber;
-    m_atEnd = !m_cursor->fetch(m_row);
-}
-
-int Query::fieldCount() const {
-    return m_cursor ? static_cast<int>(m_cursor->columnNames().size()) : 0;
+    if (!eof())
+        ++m_pos;
 }
 
 const std::string& Query::fieldName(int index) const {
     if (index < 0 || index >= fieldCount())
         throw DbError("field index out of range");
-    return m_cursor->columnNames()[static_cast<std::size_t>(index)];
+    return m_columns[static_cast<std::size_t>(index)];
 }
 
 const Value& Query::field(int index) const {
     if (eof())
         throw DbError("no current row");
-    if (index < 0 || static_cast<std::size_t>(index) >= m_row.size())
+    const auto& row = m_rows[m_pos];
+    if (index < 0 || static_cast<std::size_t>(index) >= row.size())
         throw DbError("field index out of range");
-    return m_row[static_cast<std::size_t>(index)];
+    return row[static_cast<std::size_t>(index)];
 }
 
 const Value& Query::fieldByName(std::string_view name) const {
-    if (!m_cursor)
+    if (!m_active)
         throw DbError("the query is closed");
-    const auto& names = m_cursor->columnNames();
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (sameName(names[i], name))
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (sameName(m_columns[i], name))
             return field(static_cast<int>(i));
     throw DbError("Field '" + std::string(name) + "' not found");
 }

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vx::data {
@@ -29,6 +30,10 @@ public:
     const std::string& connectionString() const { return m_connectionString; }
     // Folder that relative SQLite paths are taken from (the executable's).
     void setBaseFolder(std::string folder) { m_baseFolder = std::move(folder); }
+    // The character set label texts are in, for the driver to convert to
+    // the server's; empty: the station's own (stationCharset()).
+    void setClientCharset(std::string charset) { m_clientCharset = std::move(charset); }
+    std::string clientCharset() const;
 
     void open();
     // Opens on a back end made elsewhere (tests, tools).
@@ -42,13 +47,19 @@ private:
     friend class Query;
     std::string m_connectionString;
     std::string m_baseFolder;
+    std::string m_clientCharset;
     std::unique_ptr<Backend> m_backend;
     std::set<Query*> m_queries;
 };
 
+// Parameter values by name, for the one-call forms of open and execute.
+using Params = std::vector<std::pair<std::string, std::string>>;
+
 // A query or command on the connection (ADOQuery1, ADOQ2, adoq3, ADOCommand1):
 // lines are collected and sent as one batch joined by CR LF; texts are bound
-// to named parameters.
+// to named parameters. A query opened for reading is a client-side cursor:
+// open() reads the whole result and frees the statement at once, so the
+// connection is never left busy, whatever the caller does next.
 class Query {
 public:
     explicit Query(Connection& connection);
@@ -64,33 +75,38 @@ public:
     // Binds a text, as a single-byte string, to every marker with this name.
     void setParam(const std::string& name, std::string value);
 
-    // Runs the batch and keeps its result set open.
+    // Runs the batch and reads its result set.
     void open();
-    // Runs the batch; rows, if any, are not read.
-    void execute();
+    // Runs the batch; rows, if any, are not kept. Returns the rows it
+    // changed, or -1 where the database does not say.
+    long long execute();
+    // The sequence every caller used to spell out: close, clear, add each
+    // line, bind the parameters, then open or execute.
+    void open(const std::vector<std::string>& lines, const Params& params = {});
+    long long execute(const std::vector<std::string>& lines, const Params& params = {});
 
     Connection& connection() const { return m_connection; }
-    bool active() const { return m_cursor != nullptr; }
-    bool isEmpty() const { return m_cursor && m_atEnd && m_rowNumber == 0; }
-    bool eof() const { return !m_cursor || m_atEnd; }
+    bool active() const { return m_active; }
+    bool isEmpty() const { return m_active && m_rows.empty(); }
+    bool eof() const { return !m_active || m_pos >= m_rows.size(); }
     void next();
 
-    int fieldCount() const;
+    int fieldCount() const { return static_cast<int>(m_columns.size()); }
     const std::string& fieldName(int index) const;
     const Value& field(int index) const;
     const Value& fieldByName(std::string_view name) const;
 
 private:
-    friend class Connection;
-    std::unique_ptr<Cursor> runBatch();
+    BatchResult runBatch();
+    void reset(const std::vector<std::string>& lines, const Params& params);
 
     Connection& m_connection;
     std::vector<std::string> m_lines;
     std::map<std::string, std::string> m_params;
-    std::unique_ptr<Cursor> m_cursor;
-    std::vector<Value> m_row;
-    bool m_atEnd = true;
-    long long m_rowNumber = 0;
+    std::vector<std::string> m_columns;
+    std::vector<std::vector<Value>> m_rows;
+    std::size_t m_pos = 0;
+    bool m_active = false;
 };
 
 } // namespace vx::data

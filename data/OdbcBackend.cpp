@@ -6,6 +6,7 @@
 #include <windows.h>
 #endif
 #include "data/Backend.h"
+#include "data/Charset.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +16,7 @@
 namespace vx::data {
 namespace {
 
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* firstState = nullptr) {
     std::string out;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLCHAR state[6] = {};
@@ -25,6 +26,8 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &len);
         if (!SQL_SUCCEEDED(rc))
             break;
+        if (firstState && i == 1)
+            *firstState = reinterpret_cast<char*>(state);
         if (!out.empty())
             out += "\n";
         out += reinterpret_cast<char*>(text);
@@ -32,10 +35,20 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     return out.empty() ? "ODBC error" : out;
 }
 
+// SQLSTATE class 08 is a connection failure: the link to the server is
+// gone and every later statement on it would fail too.
+[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle) {
+    std::string state;
+    std::string text = diagnostics(type, handle, &state);
+    if (state.rfind("08", 0) == 0)
+        throw DbConnectionLost(text);
+    throw DbError(text);
+}
+
 void odbcCheck(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
     if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA)
         return;
-    throw DbError(diagnostics(type, handle));
+    raise(type, handle);
 }
 
 class Stmt {
@@ -49,15 +62,20 @@ public:
     SQLHSTMT get() const { return m_h; }
     void check(SQLRETURN rc) const { odbcCheck(rc, SQL_HANDLE_STMT, m_h); }
 
-    // Binds texts as single-byte character data; the buffers must outlive
+    // Binds texts as single-byte character data, which the driver converts
+    // from the client's character set to the server's; where binary[i] is
+    // set the bytes go as varbinary, unconverted. The buffers must outlive
     // the execution.
-    void bindTexts(const std::vector<std::string>& texts, std::vector<SQLLEN>& lengths) {
+    void bindTexts(const std::vector<std::string>& texts, const std::vector<bool>& binary,
+                   std::vector<SQLLEN>& lengths) {
         lengths.resize(texts.size());
         for (std::size_t i = 0; i < texts.size(); ++i) {
+            const bool bytes = i < binary.size() && binary[i];
             lengths[i] = static_cast<SQLLEN>(texts[i].size());
             const SQLULEN column = texts[i].empty() ? 1 : texts[i].size();
             check(SQLBindParameter(m_h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                   SQL_C_CHAR, SQL_VARCHAR, column, 0,
+                                   bytes ? SQL_C_BINARY : SQL_C_CHAR,
+                                   bytes ? SQL_VARBINARY : SQL_VARCHAR, column, 0,
                                    const_cast<char*>(texts[i].data()), lengths[i], &lengths[i]));
         }
     }
@@ -154,7 +172,8 @@ private:
 
 class OdbcPrepared final : public PreparedStatement {
 public:
-    OdbcPrepared(SQLHDBC dbc, const ParsedSql& sql) : m_st(dbc), m_texts(sql.names.size()) {
+    OdbcPrepared(SQLHDBC dbc, const ParsedSql& sql)
+        : m_st(dbc), m_texts(sql.names.size()), m_binary(sql.binary) {
         m_st.check(SQLPrepare(m_st.get(),
                               reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.text.c_str())),
                               static_cast<SQLINTEGER>(sql.text.size())));
@@ -163,7 +182,7 @@ public:
         m_texts.at(static_cast<std::size_t>(index)) = bytes;
     }
     void execute() override {
-        m_st.bindTexts(m_texts, m_lengths);
+        m_st.bindTexts(m_texts, m_binary, m_lengths);
         m_st.check(SQLExecute(m_st.get()));
         while (SQL_SUCCEEDED(SQLMoreResults(m_st.get()))) {
         }
@@ -173,7 +192,8 @@ public:
     // Sends the values as one parameter array: one round trip to the server
     // instead of one per value.
     void executeEach(const std::vector<std::string>& values) override {
-        if (values.size() < 2 || m_texts.size() != 1 || !m_arrays) {
+        if (values.size() < 2 || m_texts.size() != 1 || !m_arrays ||
+            (!m_binary.empty() && m_binary[0])) {
             PreparedStatement::executeEach(values);
             return;
         }
@@ -207,25 +227,36 @@ public:
             SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
             SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
         };
-        std::string error;
+        std::string error, state;
         SQLRETURN rc =
             SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, width - 1, 0,
                              buffer.data(), static_cast<SQLLEN>(width), lengths.data());
         if (SQL_SUCCEEDED(rc))
             rc = SQLExecute(h);
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            error = diagnostics(SQL_HANDLE_STMT, h);
+            error = diagnostics(SQL_HANDLE_STMT, h, &state);
         // Later rows report through the further results of the batch.
         for (SQLRETURN more; error.empty() && (more = SQLMoreResults(h)) != SQL_NO_DATA;) {
             if (!SQL_SUCCEEDED(more))
-                error = diagnostics(SQL_HANDLE_STMT, h);
+                error = diagnostics(SQL_HANDLE_STMT, h, &state);
         }
-        for (std::size_t i = 0; error.empty() && i < processed && i < status.size(); ++i)
-            if (status[i] == SQL_PARAM_ERROR)
-                error = "row " + std::to_string(i + 1) + " of the batch failed";
+        // Which row was refused, where the driver says.
+        std::size_t failed = values.size();
+        for (std::size_t i = 0; i < processed && i < status.size(); ++i)
+            if (status[i] == SQL_PARAM_ERROR) {
+                failed = i;
+                break;
+            }
+        if (error.empty() && failed < values.size())
+            error = "row " + std::to_string(failed + 1) + " of the batch failed";
         reset();
-        if (!error.empty())
-            throw DbError(error);
+        if (error.empty())
+            return;
+        if (state.rfind("08", 0) == 0)
+            throw DbConnectionLost(error);
+        if (failed < values.size())
+            throw RowError(error, failed);
+        throw DbError(error);
     }
 
     bool sendsArrays() const override { return m_arrays; }
@@ -234,21 +265,25 @@ private:
     bool m_arrays = true;
     Stmt m_st;
     std::vector<std::string> m_texts;
+    std::vector<bool> m_binary;
     std::vector<SQLLEN> m_lengths;
 };
 
 class OdbcBackend final : public Backend {
 public:
-    explicit OdbcBackend(const std::string& connectionString) {
+    OdbcBackend(const std::string& connectionString, const std::string& charset) {
         odbcCheck(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env), SQL_HANDLE_ENV, m_env);
         SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         odbcCheck(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc), SQL_HANDLE_ENV, m_env);
         SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
-        SQLCHAR out[1024];
-        SQLSMALLINT outLen = 0;
-        SQLRETURN rc = SQLDriverConnect(
-            m_dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
-            SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
+        // The wide call: the user name, password and database reach the
+        // driver as the operator typed them, whatever single-byte character
+        // set the driver would otherwise assume for them.
+        std::u16string wide = toUtf16(connectionString, charset);
+        std::vector<SQLWCHAR> text(wide.begin(), wide.end());
+        text.push_back(0);
+        SQLRETURN rc = SQLDriverConnectW(m_dbc, nullptr, text.data(), SQL_NTS, nullptr, 0, nullptr,
+                                         SQL_DRIVER_NOPROMPT);
         if (!SQL_SUCCEEDED(rc)) {
             std::string msg = diagnostics(SQL_HANDLE_DBC, m_dbc);
             SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
@@ -271,9 +306,15 @@ public:
 
     Dialect dialect() const override { return m_dialect; }
 
-    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+    BatchResult run(const ParsedSql& sql, const ParamValues& values) override {
         // SQL Server takes the whole batch; the SQLite driver one statement
         // per call.
+        BatchResult result;
+        auto count = [&result](SQLHSTMT h) {
+            SQLLEN n = -1;
+            if (SQL_SUCCEEDED(SQLRowCount(h, &n)) && n >= 0)
+                result.changed = (result.changed < 0 ? 0 : result.changed) + n;
+        };
         std::vector<ParsedSql> parts;
         if (m_dialect == Dialect::TSql)
             parts.push_back(sql);
@@ -291,7 +332,7 @@ public:
             used += part.names.size();
             auto st = std::make_unique<Stmt>(m_dbc);
             std::vector<SQLLEN> lengths;
-            st->bindTexts(texts, lengths);
+            st->bindTexts(texts, part.binary, lengths);
             st->check(SQLExecDirect(
                 st->get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(part.text.c_str())),
                 static_cast<SQLINTEGER>(part.text.size())));
@@ -303,15 +344,17 @@ public:
                 if (cols > 0) {
                     if (p + 1 != parts.size())
                         throw DbError("a batch may return one result set, from its last statement");
-                    return std::make_unique<OdbcCursor>(std::move(st));
+                    result.rows = std::make_unique<OdbcCursor>(std::move(st));
+                    return result;
                 }
+                count(st->get());
                 SQLRETURN rc = SQLMoreResults(st->get());
                 if (rc == SQL_NO_DATA)
                     break;
                 st->check(rc);
             }
         }
-        return nullptr;
+        return result;
     }
 
     std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
@@ -342,8 +385,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString) {
-    return std::make_unique<OdbcBackend>(connectionString);
+std::unique_ptr<Backend> openOdbcBackend(const std::string& connectionString,
+                                         const std::string& charset) {
+    return std::make_unique<OdbcBackend>(connectionString, charset);
 }
 
 } // namespace vx::data

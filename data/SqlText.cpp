@@ -7,6 +7,40 @@ bool endsName(char c) {
     return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
 }
 
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// True when before ends with "cast(" (blanks allowed) and after begins with
+// "as varbinary".
+bool castToVarbinary(std::string_view before, std::string_view after) {
+    auto end = before.size();
+    while (end > 0 && blank(before[end - 1]))
+        --end;
+    if (end < 5)
+        return false;
+    const std::string_view open = before.substr(end - 5, 5);
+    if (lower(open[0]) != 'c' || lower(open[1]) != 'a' || lower(open[2]) != 's' ||
+        lower(open[3]) != 't' || open[4] != '(')
+        return false;
+    std::size_t i = 0;
+    auto word = [&](std::string_view w) {
+        while (i < after.size() && blank(after[i]))
+            ++i;
+        for (char c : w) {
+            if (i >= after.size() || lower(after[i]) != c)
+                return false;
+            ++i;
+        }
+        return true;
+    };
+    return word("as") && i < after.size() && blank(after[i]) && word("varbinary");
+}
+
 } // namespace
 
 ParsedSql parseParameters(std::string_view sql) {
@@ -43,6 +77,7 @@ ParsedSql parseParameters(std::string_view sql) {
             continue;
         }
         out.names.emplace_back(sql.substr(i + 1, end - i - 1));
+        out.binary.push_back(castToVarbinary(out.text, sql.substr(end)));
         out.text += '?';
         i = end - 1;
     }
@@ -83,8 +118,10 @@ std::vector<ParsedSql> splitStatements(const ParsedSql& batch) {
         } else if (c == ';') {
             flush();
         } else {
-            if (c == '?' && nameIndex < batch.names.size())
+            if (c == '?' && nameIndex < batch.names.size()) {
+                cur.binary.push_back(nameIndex < batch.binary.size() && batch.binary[nameIndex]);
                 cur.names.push_back(batch.names[nameIndex++]);
+            }
             cur.text += c;
         }
     }

@@ -11,9 +11,13 @@ namespace vx::data {
 // on: outside single, double or back quotes, a colon starts a name that runs
 // up to a blank, comma, semicolon, closing parenthesis, CR or LF; "::" is one
 // literal colon. names[i] is the name of the i-th '?'.
+// binary[i] is set where the statement casts the i-th marker to varbinary
+// ("cast(:mm as varbinary(200))"): its value is meant as bytes and is bound
+// as binary, so no driver converts it on the way.
 struct ParsedSql {
     std::string text;
     std::vector<std::string> names;
+    std::vector<bool> binary;
 };
 
 ParsedSql parseParameters(std::string_view sql);

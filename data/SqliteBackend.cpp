@@ -138,7 +138,7 @@ private:
 
 class SqliteBackend final : public Backend {
 public:
-    explicit SqliteBackend(const std::string& path) {
+    explicit SqliteBackend(const std::string& path) : m_path(path) {
         const int rc = sqlite3_open_v2(
             path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
             nullptr);
@@ -163,7 +163,52 @@ public:
 
     Dialect dialect() const override { return Dialect::Sqlite; }
 
-    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+    BatchResult run(const ParsedSql& sql, const ParamValues& values) override {
+        checkFile();
+        const sqlite3_int64 before = sqlite3_total_changes64(m_db);
+        BatchResult result;
+        result.rows = runStatements(sql, values);
+        result.changed = sqlite3_total_changes64(m_db) - before;
+        return result;
+    }
+
+    std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
+        checkFile();
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql.text.c_str(), static_cast<int>(sql.text.size()),
+                               SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+            fail(m_db);
+        // Rows are checked at the transaction's start and commit, not one by one.
+        return std::make_unique<SqlitePrepared>(m_db, StmtPtr(raw));
+    }
+
+    void beginTransaction() override {
+        checkFile();
+        exec("BEGIN IMMEDIATE");
+    }
+    void commit() override {
+        checkFile();
+        exec("COMMIT");
+    }
+    void rollback() override {
+        if (!sqlite3_get_autocommit(m_db))
+            exec("ROLLBACK");
+    }
+
+private:
+    // The file this connection has open may no longer be the one at its path:
+    // deleted (what is written goes nowhere) or replaced by another copy
+    // (writing would corrupt it). Either way nothing may be written through
+    // this connection any more.
+    void checkFile() {
+        int moved = 0;
+        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+            moved)
+            throw DbConnectionLost("The database file \"" + m_path +
+                                   "\" was deleted or replaced while it was open");
+    }
+
+    std::unique_ptr<Cursor> runStatements(const ParsedSql& sql, const ParamValues& values) {
         if (StmtPtr cached = m_cache.take(sql.text))
             return runCached(sql.text, std::move(cached), values);
         const char* tail = sql.text.c_str();
@@ -207,22 +252,6 @@ public:
         return nullptr;
     }
 
-    std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v3(m_db, sql.text.c_str(), static_cast<int>(sql.text.size()),
-                               SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
-            fail(m_db);
-        return std::make_unique<SqlitePrepared>(m_db, StmtPtr(raw));
-    }
-
-    void beginTransaction() override { exec("BEGIN IMMEDIATE"); }
-    void commit() override { exec("COMMIT"); }
-    void rollback() override {
-        if (!sqlite3_get_autocommit(m_db))
-            exec("ROLLBACK");
-    }
-
-private:
     std::unique_ptr<Cursor> runCached(const std::string& text, StmtPtr st,
                                       const ParamValues& values) {
         sqlite3_stmt* raw = st.get();
@@ -258,6 +287,7 @@ private:
     }
 
     sqlite3* m_db = nullptr;
+    std::string m_path;
     StatementCache m_cache;
 };
 

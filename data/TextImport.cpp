@@ -2,13 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <langinfo.h>
-#endif
 
 namespace vx::data {
 namespace {
@@ -37,19 +32,18 @@ struct FileCloser {
 
 } // namespace
 
-CodePage systemCodePage() {
-#if defined(_WIN32)
-    const UINT acp = GetACP();
-    if (acp == 936)
+CodePage codePageOf(const std::string& charset) {
+    std::string n;
+    for (char c : charset)
+        if (c != '-' && c != '_')
+            n += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    if (n == "UTF8" || n == "CP65001")
+        return CodePage::Utf8;
+    // Every double-byte Chinese code page shares GBK's lead-byte range.
+    if (n == "GBK" || n == "GB18030" || n == "GB2312" || n == "CP936" || n == "EUCCN" ||
+        n == "CP950" || n == "BIG5")
         return CodePage::Gbk;
-    return acp == 65001 ? CodePage::Utf8 : CodePage::SingleByte;
-#else
-    const char* cs = nl_langinfo(CODESET);
-    if (cs && (std::strcmp(cs, "GBK") == 0 || std::strcmp(cs, "GB18030") == 0 ||
-               std::strcmp(cs, "GB2312") == 0))
-        return CodePage::Gbk;
-    return CodePage::Utf8;
-#endif
+    return CodePage::SingleByte;
 }
 
 std::optional<ColumnRule> parseImportAnswer(const std::string& answer) {
@@ -132,7 +126,7 @@ int LineReader::get() {
     return static_cast<unsigned char>(m_buf[m_pos++]);
 }
 
-bool LineReader::next(std::string& line) {
+bool LineReader::next(std::string& line, std::size_t keep) {
     line.clear();
     if (m_end && m_pos == m_len)
         return false;
@@ -158,155 +152,222 @@ bool LineReader::next(std::string& line) {
                 --m_pos; // CR alone; the byte stays for the next line
             return true;
         }
-        line += static_cast<char>(c);
+        if (line.size() < keep)
+            line += static_cast<char>(c);
     }
 }
 
 namespace {
 
 constexpr std::size_t kBatchRows = 512;
+constexpr long long kAllLines = -1;
 
-// The value a line gives under the column rule; raises for a line that has
-// no such field.
-std::string valueOf(const std::string& line, long long lineNumber, const ColumnRule& rule,
-                    const std::optional<std::int64_t>& column, CodePage cp) {
-    if (rule.wholeLine())
-        return line;
-    if (!column)
-        throw DbError("'" + rule.column + "' is not a valid integer value");
-    const auto fields = splitFields(line, rule.separator, cp);
-    if (*column < 1 || static_cast<std::size_t>(*column) > fields.size())
-        throw DbError("line " + std::to_string(lineNumber) + " has no field " +
-                      std::to_string(*column));
-    return fields[static_cast<std::size_t>(*column - 1)];
-}
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::FILE* openSource(const std::string& path) {
+File openSource(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw ImportSourceError("Cannot open file \"" + path + "\". " + std::strerror(errno));
-    return f;
+    return File(f);
+}
+
+// How one pass over the file ended.
+struct Pass {
+    bool ok = true;
+    long long inserted = 0;
+    // The line that failed, when known; otherwise the lines of the array
+    // that failed as a whole.
+    long long failedLine = 0, batchFirst = 0, batchLast = 0;
+    std::string error;
+};
+
+// One import: each pass re-creates the table and inserts lines into it inside
+// one transaction, which the caller commits or rolls back.
+class Importer {
+public:
+    Importer(Connection& connection, Query& query, const std::string& path,
+             const ImportStatements& st, const ColumnRule& rule, CodePage cp)
+        : m_backend(connection.backend()), m_query(query), m_path(path), m_st(st), m_rule(rule),
+          m_cp(cp) {
+        if (!rule.wholeLine())
+            m_column = parseInteger(rule.column);
+        // A text longer than the column is refused whatever follows its
+        // first bytes; keeping four bytes a character (the most any
+        // character set spends on one the column stores in one or more)
+        // and one more still has it refused, and bounds what a line costs.
+        if (st.textBytes > 0)
+            m_keep = 4 * st.textBytes + 1;
+    }
+
+    // Re-creates the table and inserts lines up to lastLine (kAllLines: all),
+    // as arrays where the database takes them, one by one from singleFrom on.
+    Pass run(std::FILE* file, long long lastLine, long long singleFrom) {
+        m_backend.beginTransaction();
+        m_query.execute(m_st.create);
+        auto insert = m_backend.prepare(parseParameters(m_st.insert));
+        Pass pass;
+        LineReader reader(file);
+        std::vector<std::string> pending;
+        long long first = 1; // line number of pending.front()
+        std::string line;
+        for (long long n = 1; lastLine == kAllLines || n <= lastLine; ++n) {
+            if (!reader.next(line, m_rule.wholeLine() ? m_keep : std::string::npos))
+                break;
+            std::string value;
+            try {
+                value = valueOf(line, n);
+            } catch (const DbError& e) {
+                // Lines before it go in first; they may fail earlier.
+                if (flush(*insert, pending, first, singleFrom, pass))
+                    fail(pass, n, e.what());
+                return pass;
+            }
+            if (pending.empty())
+                first = n;
+            pending.push_back(std::move(value));
+            if (pending.size() == kBatchRows && !flush(*insert, pending, first, singleFrom, pass))
+                return pass;
+        }
+        if (reader.failed())
+            throw ImportSourceError("Read error in \"" + m_path + "\"");
+        flush(*insert, pending, first, singleFrom, pass);
+        return pass;
+    }
+
+private:
+    // The value a line gives under the column rule; raises for a line that
+    // has no such field.
+    std::string valueOf(const std::string& line, long long lineNumber) const {
+        if (m_rule.wholeLine())
+            return line;
+        if (!m_column)
+            throw DbError("'" + m_rule.column + "' is not a valid integer value");
+        auto fields = splitFields(line, m_rule.separator, m_cp);
+        if (*m_column < 1 || static_cast<std::size_t>(*m_column) > fields.size())
+            throw DbError("line " + std::to_string(lineNumber) + " has no field " +
+                          std::to_string(*m_column));
+        std::string& value = fields[static_cast<std::size_t>(*m_column - 1)];
+        if (value.size() > m_keep)
+            value.resize(m_keep);
+        return std::move(value);
+    }
+
+    static void fail(Pass& pass, long long line, std::string error) {
+        pass.ok = false;
+        pass.failedLine = line;
+        pass.error = std::move(error);
+    }
+
+    // Inserts the pending values (lines first, first + 1, …); false, with
+    // pass telling where, when the database refused one.
+    bool flush(PreparedStatement& insert, std::vector<std::string>& pending, long long first,
+               long long singleFrom, Pass& pass) {
+        if (pending.empty())
+            return true;
+        const long long last = first + static_cast<long long>(pending.size()) - 1;
+        try {
+            if (insert.sendsArrays() && last < singleFrom) {
+                insert.executeEach(pending);
+            } else {
+                for (std::size_t i = 0; i < pending.size(); ++i) {
+                    insert.bindText(0, pending[i]);
+                    try {
+                        insert.execute();
+                    } catch (const DbConnectionLost&) {
+                        throw;
+                    } catch (const DbError& e) {
+                        throw RowError(e.what(), i);
+                    }
+                }
+            }
+        } catch (const RowError& e) {
+            fail(pass, first + static_cast<long long>(e.row()), e.what());
+            return false;
+        } catch (const DbConnectionLost&) {
+            throw;
+        } catch (const DbError& e) {
+            // Refused as a whole: which of its lines is not known.
+            fail(pass, 0, e.what());
+            pass.batchFirst = first;
+            pass.batchLast = last;
+            return false;
+        }
+        pass.inserted += static_cast<long long>(pending.size());
+        pending.clear();
+        return true;
+    }
+
+    Backend& m_backend;
+    Query& m_query;
+    const std::string& m_path;
+    const ImportStatements& m_st;
+    const ColumnRule& m_rule;
+    CodePage m_cp;
+    std::optional<std::int64_t> m_column;
+    std::size_t m_keep = std::string::npos;
+};
+
+// Runs a pass; rolls it back when it fails or raises.
+Pass attempt(Importer& importer, Backend& backend, const std::string& path, long long lastLine,
+             long long singleFrom) {
+    File file = openSource(path);
+    try {
+        Pass pass = importer.run(file.get(), lastLine, singleFrom);
+        if (!pass.ok)
+            backend.rollback();
+        return pass;
+    } catch (...) {
+        backend.rollback();
+        throw;
+    }
+}
+
+void checkDuplicates(Query& query, const ImportStatements& st, ImportResult& result) {
+    query.execute(st.duplicateCheck);
+    query.open({st.duplicateSelect});
+    if (!query.isEmpty())
+        result.outcome = ImportResult::Outcome::Duplicates;
 }
 
 } // namespace
 
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
-                            const ImportStatements& st, const ColumnRule& rule, CodePage cp) {
+                            const ImportStatements& st, const ColumnRule& rule,
+                            std::optional<CodePage> cp) {
     // Everything that can fail without touching the table comes first.
-    std::unique_ptr<std::FILE, FileCloser> file(openSource(path));
+    openSource(path);
     connection.open();
-
-    query.close();
-    query.clear();
-    for (const auto& l : st.create)
-        query.add(l);
-    query.execute();
-    query.close();
+    Backend& backend = connection.backend();
+    Importer importer(connection, query, path, st, rule,
+                      cp.value_or(codePageOf(connection.clientCharset())));
 
     ImportResult result;
-    Backend& backend = connection.backend();
-    auto insert = backend.prepare(parseParameters(st.insert));
-    std::optional<std::int64_t> column;
-    if (!rule.wholeLine())
-        column = parseInteger(rule.column);
-
-    // Lines go in batches through the prepared insert, all in one
-    // transaction. A failure keeps the records before the failing line, as
-    // inserting line by line always did.
-    std::vector<std::string> pending;
-    bool sentAsArray = false;
-    auto flush = [&] {
-        sentAsArray = insert->sendsArrays();
-        if (sentAsArray) {
-            insert->executeEach(pending);
-            result.lines += static_cast<long long>(pending.size());
-        } else {
-            for (const std::string& v : pending) {
-                insert->bindText(0, v);
-                insert->execute();
-                ++result.lines;
-            }
-        }
-        pending.clear();
-    };
-    // After a failed array insert nobody knows which of its rows took
-    // effect: start again and insert up to lastLine one line at a time.
-    auto replay = [&](long long lastLine, const std::string& firstError) {
-        backend.rollback();
-        backend.beginTransaction();
-        result.lines = 0;
-        std::unique_ptr<std::FILE, FileCloser> again(openSource(path));
-        LineReader reader(again.get());
-        std::string line;
-        for (long long n = 1; n <= lastLine && reader.next(line); ++n) {
-            try {
-                insert->bindText(0, valueOf(line, n, rule, column, cp));
-                insert->execute();
-            } catch (const std::exception& e) {
-                result.error = e.what();
-                return;
-            }
-            ++result.lines;
-        }
-        result.error = firstError;
-    };
-
-    LineReader reader(file.get());
-    std::string line;
-    long long lineNumber = 0;
-    backend.beginTransaction();
-    try {
-        for (;;) {
-            const bool more = reader.next(line);
-            if (more)
-                ++lineNumber;
-            std::optional<std::string> lineError;
-            if (more) {
-                try {
-                    pending.push_back(valueOf(line, lineNumber, rule, column, cp));
-                } catch (const DbError& e) {
-                    lineError = e.what();
-                }
-            }
-            if (!more || lineError || pending.size() == kBatchRows) {
-                try {
-                    flush();
-                } catch (const std::exception& e) {
-                    if (!sentAsArray)
-                        throw;
-                    replay(lineNumber - (lineError ? 1 : 0), e.what());
-                    backend.commit();
-                    result.outcome = ImportResult::Outcome::Failed;
-                    return result;
-                }
-            }
-            if (lineError)
-                throw DbError(*lineError);
-            if (!more)
-                break;
-        }
-        if (reader.failed())
-            throw DbError("Read error in \"" + path + "\"");
-    } catch (const std::exception& e) {
-        // Keep what went before the failing line.
+    const Pass whole =
+        attempt(importer, backend, path, kAllLines, std::numeric_limits<long long>::max());
+    if (whole.ok) {
         backend.commit();
-        result.outcome = ImportResult::Outcome::Failed;
-        result.error = e.what();
+        result.lines = whole.inserted;
+        checkDuplicates(query, st, result);
         return result;
     }
-    backend.commit();
 
-    query.close();
-    query.clear();
-    for (const auto& l : st.duplicateCheck)
-        query.add(l);
-    query.execute();
-    query.close();
-    query.clear();
-    query.add(st.duplicateSelect);
-    query.open();
-    if (!query.isEmpty())
-        result.outcome = ImportResult::Outcome::Duplicates;
+    // A line was refused: everything is rolled back, so the table numbers its
+    // records again from 1. Find the line where an array hid it, then keep
+    // exactly the lines before it.
+    long long failed = whole.failedLine;
+    if (failed == 0) {
+        const Pass probe = attempt(importer, backend, path, whole.batchLast, whole.batchFirst);
+        if (probe.ok)
+            backend.rollback();
+        failed = probe.ok ? whole.batchLast + 1 : probe.failedLine;
+    }
+    const Pass kept =
+        attempt(importer, backend, path, failed - 1, std::numeric_limits<long long>::max());
+    if (kept.ok)
+        backend.commit();
+    result.outcome = ImportResult::Outcome::Failed;
+    result.lines = kept.ok ? kept.inserted : 0;
+    result.error = kept.ok ? whole.error : kept.error;
     return result;
 }
 

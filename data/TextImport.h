@@ -13,8 +13,8 @@ namespace vx::data {
 // How the characters of a text file are told apart: the split never takes
 // the second byte of a double-byte character for a separator or a blank.
 enum class CodePage { SingleByte, Gbk, Utf8 };
-// The system's code page: GBK (936) on a Chinese Windows, UTF-8 elsewhere.
-CodePage systemCodePage();
+// The code page of a character set name (see stationCharset()).
+CodePage codePageOf(const std::string& charset);
 
 // The column rule from the import's input box: whole lines, or field n of
 // lines split at a separator.
@@ -40,7 +40,9 @@ std::vector<std::string> splitFields(std::string_view line, std::optional<char> 
 class LineReader {
 public:
     explicit LineReader(std::FILE* file) : m_file(file) {}
-    bool next(std::string& line);
+    // keep: at most this many bytes of the line are kept, the rest is read
+    // past, so one huge line costs no memory.
+    bool next(std::string& line, std::size_t keep = std::string::npos);
     bool failed() const { return m_error; }
 
 private:
@@ -58,6 +60,7 @@ struct ImportStatements {
     std::string insert;                      // one text, parameter :a
     std::vector<std::string> duplicateCheck; // rebuild #a13
     std::string duplicateSelect;             // the rows of #a13
+    std::size_t textBytes = 0;               // bytes the text column holds; 0: no limit
 };
 
 struct ImportResult {
@@ -73,14 +76,17 @@ public:
 };
 
 // Imports the file into the table, one record per line, in file order.
-// The file is opened and the connection opened before the table is
-// re-created, so a file that cannot be read changes nothing (that raises
-// ImportSourceError or DbError). All lines go in one transaction through one
-// prepared insert; a line that fails ends the import with the records before
-// it committed and no duplicate check. On success the duplicate check runs
-// on query, and with duplicates query is left open on the rows of #a13.
+// Re-creating the table and inserting every line is one transaction, so an
+// import that dies midway (a crash, a power cut, a file that cannot be read)
+// leaves the old table whole. A line that fails ends the import with exactly
+// the lines before it in a table re-created for them, numbered 1, 2, 3 …
+// with no gap, and no duplicate check. On success the duplicate check runs
+// on query, and with duplicates query holds the rows of #a13. A file that
+// cannot be opened or read raises ImportSourceError; a connection that
+// cannot be opened raises DbError. cp: by default the code page of the
+// connection's client character set.
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
                             const ImportStatements& statements, const ColumnRule& rule,
-                            CodePage cp = systemCodePage());
+                            std::optional<CodePage> cp = std::nullopt);
 
 } // namespace vx::data

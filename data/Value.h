@@ -20,6 +20,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The connection can no longer be used: the database file was deleted or
+// replaced, or the server went away. Nothing more can be stored through it
+// until the operator connects again.
+class DbConnectionLost : public DbError {
+public:
+    using DbError::DbError;
+};
+
 // Which SQL the connected database speaks. The record-table statements are
 // chosen by this, not by the transport: SQLite behind ODBC is still SQLite.
 enum class Dialect { TSql, Sqlite };

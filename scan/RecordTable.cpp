@@ -52,7 +52,7 @@ std::string lookupQuery(Dialect d) {
 std::string markScanned(Dialect d, std::string_view recordNumber) {
     return (d == Dialect::TSql ? "update a15 set prned =1where bh="
                                : "UPDATE a15 SET prned=1 WHERE bh=") +
-           s(recordNumber);
+           s(recordNumber) + (d == Dialect::TSql ? " and prned=0" : " AND prned=0");
 }
 
 std::string clearAllScanned(Dialect) {
@@ -122,26 +122,23 @@ std::vector<std::string> exportQuery(Dialect d, ExportFilter filter) {
     return lines;
 }
 
+data::ImportStatements importStatements(Dialect d, std::string_view table) {
+    return {createBatch(d, table, false), insertText(d, table), duplicateCheck(d, table),
+            duplicateSelect(d), kTextBytes};
+}
+
 } // namespace RecordTable
 
 TableState checkRecordTable(data::Query& ADOQ2) {
     const data::Dialect d = ADOQ2.connection().dialect();
-    ADOQ2.close();
-    ADOQ2.clear();
-    ADOQ2.add(RecordTable::existenceQuery(d));
-    ADOQ2.open(); // a failure here is the connection's failure
+    ADOQ2.open({RecordTable::existenceQuery(d)}); // a failure here is the connection's failure
     const bool missing = ADOQ2.isEmpty();
     try {
-        ADOQ2.close();
-        ADOQ2.clear();
         if (missing) {
-            for (const std::string& line : RecordTable::createBatch(d, "a15", true))
-                ADOQ2.add(line);
-            ADOQ2.execute();
+            ADOQ2.execute(RecordTable::createBatch(d, "a15", true));
             return TableState::Created;
         }
-        ADOQ2.add(RecordTable::anyRecordQuery(d));
-        ADOQ2.open();
+        ADOQ2.open({RecordTable::anyRecordQuery(d)});
         const bool hasRow = !ADOQ2.isEmpty();
         ADOQ2.close();
         return hasRow ? TableState::HasRecords : TableState::Empty;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Database.h"
+#include "data/TextImport.h"
 
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ using data::Dialect;
 
 enum class ExportFilter { All, Unscanned, Scanned };
 
+// Bytes the code text column tt holds.
+inline constexpr std::size_t kTextBytes = 30;
+
 // The creation batch for table (a15 or a14). The start-up check sends line 1
 // with a trailing blank; the imports send it without.
 std::vector<std::string> createBatch(Dialect d, std::string_view table, bool trailingBlank);
@@ -33,6 +37,8 @@ std::string existenceQuery(Dialect d);
 std::string anyRecordQuery(Dialect d);
 // Parameter mm: the scanned code field. Returns bh, prned.
 std::string lookupQuery(Dialect d);
+// Marks the record only while it is unmarked: it changes one row for the
+// station that scanned the label first and none for any other.
 std::string markScanned(Dialect d, std::string_view recordNumber);
 std::string clearAllScanned(Dialect d);
 std::string printRange(Dialect d, std::string_view start, std::string_view end);
@@ -45,6 +51,8 @@ std::vector<std::string> copyStagingToMain(Dialect d);
 std::vector<std::string> duplicateCheck(Dialect d, std::string_view table);
 std::string duplicateSelect(Dialect d);
 std::vector<std::string> exportQuery(Dialect d, ExportFilter filter);
+// Everything a text import into table runs.
+data::ImportStatements importStatements(Dialect d, std::string_view table);
 
 } // namespace RecordTable
 

@@ -63,25 +63,29 @@ ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitche
         return out;
     }
 
-    try {
-        lookUp(out, field, sw);
-    } catch (const std::exception&) {
+    auto failed = [&](const char* text) {
         m_query.close();
         out = ScanOutcome{};
         out.edit_rec = std::string(scanText);
         out.edit_recstr = field;
-        wrongCode(Verdict::DatabaseFailure, kDatabaseFailureText, out.edit_rec);
+        wrongCode(Verdict::DatabaseFailure, text, out.edit_rec);
+    };
+    try {
+        lookUp(out, field, sw);
+    } catch (const data::DbConnectionLost&) {
+        failed(kDatabaseLostText);
+        // Nothing more may go through it; the operator reconnects.
+        m_db.close();
+        out.databaseLost = true;
+    } catch (const std::exception&) {
+        failed(kDatabaseFailureText);
     }
     return out;
 }
 
 void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSwitches& sw) {
     const data::Dialect d = m_db.dialect();
-    m_query.close();
-    m_query.clear();
-    m_query.add(RecordTable::lookupQuery(d));
-    m_query.setParam("mm", field);
-    m_query.open();
+    m_query.open({RecordTable::lookupQuery(d)}, {{"mm", field}});
     if (m_query.isEmpty()) {
         out.verdict = Verdict::NotFound;
         out.Label14 = kNotFoundText;
@@ -101,19 +105,12 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
     if (sw.CheckBox3)
         out.announceDigit = record.back();
 
+    m_query.close();
     if (scanned) {
-        if (sw.CheckBox1 && bh == last) {
+        if (sw.CheckBox1 && bh == last)
             out.verdict = Verdict::IgnoredRepeat;
-        } else {
-            out.verdict = Verdict::Duplicate;
-            out.Label14 = record + kDuplicateSuffix;
-            out.LB_chong = record;
-            out.flashTarget = "label10";
-            out.counted = true;
-            out.alarm = true;
-            out.bringToFront = true;
-            lastScanned = record;
-        }
+        else
+            duplicate(out, record);
         out.LB_rec = record;
         return;
     }
@@ -129,13 +126,28 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
             out.bringToFront = true;
         }
     }
-    m_query.close();
-    m_query.clear();
-    m_query.add(RecordTable::markScanned(d, record));
-    m_query.execute();
+    // Another station may have marked the record since the lookup: then
+    // the mark changes nothing and this scan is a duplicate after all.
+    if (m_query.execute({RecordTable::markScanned(d, record)}) == 0) {
+        out.LB_shao.reset();
+        duplicate(out, record);
+        out.LB_rec = record;
+        return;
+    }
     lastScanned = record;
     out.counted = true;
     out.LB_rec = record;
+}
+
+void ScanEngine::duplicate(ScanOutcome& out, const std::string& record) {
+    out.verdict = Verdict::Duplicate;
+    out.Label14 = record + kDuplicateSuffix;
+    out.LB_chong = record;
+    out.flashTarget = "label10";
+    out.counted = true;
+    out.alarm = true;
+    out.bringToFront = true;
+    lastScanned = record;
 }
 
 } // namespace vx::scan

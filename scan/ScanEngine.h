@@ -41,6 +41,10 @@ struct ScanOutcome {
     bool alarm = false;
     bool bringToFront = false;
     bool counted = false; // both scan counters grow by one
+    // The database connection was found unusable (its file deleted or
+    // replaced, the server gone) and has been closed: the window must show
+    // it closed and ask the operator to connect again.
+    bool databaseLost = false;
 };
 
 // Verdict texts.
@@ -50,6 +54,10 @@ inline constexpr const char* kDuplicateSuffix = "重复";
 // Shown when the database fails during a scan: the label was not recorded,
 // so it must not pass as good.
 inline constexpr const char* kDatabaseFailureText = "数据库出错，本次扫描未记录！";
+// Shown when the connection itself is gone: nothing can be recorded until
+// the operator connects again.
+inline constexpr const char* kDatabaseLostText =
+    "数据库连接已失效，本次扫描未记录！请重新连接数据库";
 
 // The scan verification engine: cuts the code field out of a scan, looks it
 // up in a15 and gives exactly one verdict; a good scan marks its record.
@@ -73,6 +81,7 @@ public:
 
 private:
     void lookUp(ScanOutcome& out, const std::string& field, const ScanSwitches& sw);
+    void duplicate(ScanOutcome& out, const std::string& record);
 
     data::Connection& m_db;
     data::Query& m_query;

@@ -4,6 +4,7 @@
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace vx::data;
 using vx::test::TempDir;
@@ -163,10 +164,75 @@ TEST(ConnectionString, RoundTripsPasswordsWithSeparatorsAndBraces) {
     }
 }
 
-TEST(ConnectionString, OdbcValuesAreBracedSoNoneCanInjectAKey) {
-    DbSettings s{"srv", "db", "sa", "a;PWD=x}"};
-    EXPECT_EQ(odbcConnectionString(s, "SQLite3"),
-              "DRIVER={SQLite3};SERVER={srv};DATABASE={db};UID={sa};PWD={a;PWD=x}}}");
+namespace {
+
+// How each driver reads KEY={value}; pairs back, as their parsers do:
+// FreeTDS runs a braced value to the first "};" with no escapes (seen on the
+// wire, see test_wire); the Microsoft drivers read "}}" as one '}'.
+std::map<std::string, std::string> readBack(const std::string& text, BraceRule rule) {
+    std::map<std::string, std::string> out;
+    std::size_t p = 0;
+    while (p < text.size()) {
+        const std::size_t eq = text.find('=', p);
+        const std::string key = text.substr(p, eq - p);
+        std::string value;
+        p = eq + 1;
+        if (text[p] == '{') {
+            ++p;
+            if (rule == BraceRule::FreeTds) {
+                const std::size_t end = text.find("};", p);
+                value = text.substr(p, end - p);
+                p = end + 2;
+            } else {
+                for (; !(text[p] == '}' && (p + 1 == text.size() || text[p + 1] != '}')); ++p) {
+                    value += text[p];
+                    if (text[p] == '}')
+                        ++p;
+                }
+                p += 2;
+            }
+        } else {
+            const std::size_t end = text.find(';', p);
+            value = text.substr(p, end - p);
+            p = end + 1;
+        }
+        out[key] = value;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ConnectionString, EveryValueReachesEachDriverAsTyped) {
+    const std::vector<std::string> values = {"a;b",  "abc}",  "}",   "{x",       "{x}", "p=q",
+                                             " x  ", "密码1", "a}b", "a;PWD=x}", ""};
+    for (const char* driver : {"FreeTDS", "SQL Server", "ODBC Driver 17 for SQL Server",
+                               "ODBC Driver 18 for SQL Server"}) {
+        const BraceRule rule = braceRule(driver);
+        for (const std::string& v : values) {
+            const DbSettings s{"srv", "db" + v, "u" + v, v};
+            const auto back = readBack(odbcConnectionString(s, driver, "UTF-8"), rule);
+            EXPECT_EQ(back.at("PWD"), v) << driver;
+            EXPECT_EQ(back.at("UID"), "u" + v) << driver;
+            EXPECT_EQ(back.at("DATABASE"), "db" + v) << driver;
+            EXPECT_EQ(back.at("SERVER"), "srv") << driver;
+            EXPECT_EQ(back.at("DRIVER"), driver);
+        }
+    }
+    EXPECT_EQ(braceRule("FreeTDS"), BraceRule::FreeTds);
+    EXPECT_EQ(braceRule("SQL Server"), BraceRule::Microsoft);
+}
+
+TEST(ConnectionString, FreeTdsGetsItsProtocolAndTheClientCharsetAndRefusesWhatItCannotRead) {
+    const std::string cs = odbcConnectionString({"srv", "", "sa", "pw"}, "FreeTDS", "GBK");
+    EXPECT_NE(cs.find(";TDS_Version=7.4;"), std::string::npos) << cs;
+    EXPECT_NE(cs.find("ClientCharset={GBK};"), std::string::npos) << cs;
+    EXPECT_EQ(cs.find("DATABASE"), std::string::npos) << "no database: the login's default";
+    EXPECT_EQ(
+        odbcConnectionString({"srv", "", "sa", "pw"}, "SQL Server", "GBK").find("ClientCharset"),
+        std::string::npos);
+    EXPECT_THROW(odbcConnectionString({"srv", "", "sa", "a};b"}, "FreeTDS", "UTF-8"), DbError);
+    EXPECT_NO_THROW(odbcConnectionString({"srv", "", "sa", "a};b"}, "SQL Server", "UTF-8"));
 }
 
 TEST(ConnectionString, SqliteFilesAreRecognisedByExtension) {

@@ -49,3 +49,17 @@ TEST(JoinLines, JoinsWithCrLfAndNoTrailingBreak) {
     EXPECT_EQ(joinLines({"a", "b", ""}), "a\r\nb\r\n");
     EXPECT_EQ(joinLines({}), "");
 }
+
+TEST(ParameterMarkers, OnlyAMarkerCastToVarbinaryIsBoundAsBinary) {
+    const ParsedSql lookup = parseParameters("select bh,prned from a15 where "
+                                             "LTrim(RTrim(cast(tt as varbinary(200))))="
+                                             "cast(:mm as varbinary(200))");
+    EXPECT_EQ(lookup.binary, std::vector<bool>{true});
+    EXPECT_EQ(
+        parseParameters("x=CAST( :a  AS\r\nVARBINARY) and y=:b and z=cast(:c as varchar)").binary,
+        (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(parseParameters("insert into a15 (tt) values (:a)").binary, std::vector<bool>{false});
+    const auto parts = splitStatements(parseParameters("select :a; select cast(:b as varbinary)"));
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[1].binary, std::vector<bool>{true});
+}

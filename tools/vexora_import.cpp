@@ -44,10 +44,7 @@ int main(int argc, char** argv) {
         db.setConnectionString(data::buildConnectionString(s));
         db.open();
         data::Query q(db);
-        const auto d = db.dialect();
-        namespace RT = scan::RecordTable;
-        const data::ImportStatements st{RT::createBatch(d, table, false), RT::insertText(d, table),
-                                        RT::duplicateCheck(d, table), RT::duplicateSelect(d)};
+        const auto st = scan::RecordTable::importStatements(db.dialect(), table);
         const auto r = data::importTextFile(db, q, file, st, *rule);
         switch (r.outcome) {
         case data::ImportResult::Outcome::Imported:

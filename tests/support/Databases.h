@@ -21,8 +21,16 @@ std::vector<std::string> backendKinds();
 
 // Opens a back end of that kind; file-based kinds put their database in dir.
 // Returns null (with the reason in why) when the kind is unavailable here.
+// Every kind is held to SQL Server's rule (see oneActiveResult).
 std::unique_ptr<data::Backend> openBackend(const std::string& kind, const std::string& dir,
                                            std::string& why);
+
+// SQL Server without MARS allows one active result per connection: while a
+// result set has rows left to read, any other statement on the connection
+// fails ("Invalid cursor state"). The returned back end enforces that on
+// any back end, so a caller that leaves a result pending fails in tests on
+// SQLite as it would on a line's SQL Server.
+std::unique_ptr<data::Backend> oneActiveResult(std::unique_ptr<data::Backend> backend);
 
 // A test run once per back end kind, with the connection open on it (or
 // skipped where the kind is not available). Derived fixtures that add a
