@@ -1,9 +1,14 @@
 #include "data/Database.h"
+#include "data/Table.h"
 #include "scan/Alerts.h"
 #include "scan/RecordTable.h"
+#include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 
+#include <barrier>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace vx::scan;
 using namespace vx::data;
@@ -30,10 +35,13 @@ std::string code(int n) {
 
 } // namespace
 
-class ScanTest : public ::testing::Test {
+// The engine on every back end (SQL Server too when one is configured).
+class ScanTest : public vx::test::BackendTest {
 protected:
     void SetUp() override {
-        db.openWith(openSqliteBackend(dir.file("a15.db")));
+        BackendTest::SetUp();
+        if (IsSkipped())
+            return;
         std::vector<std::string> texts;
         for (int i = 1; i <= 50; ++i)
             texts.push_back(code(i));
@@ -43,13 +51,14 @@ protected:
         on.chk_start = true;
     }
     void load(const std::vector<std::string>& texts) {
+        const Dialect d = db.dialect();
         ADOQ2.close();
         ADOQ2.clear();
-        for (const auto& l : RT::createBatch(Dialect::Sqlite, "a15", false))
+        for (const auto& l : RT::createBatch(d, "a15", false))
             ADOQ2.add(l);
         ADOQ2.execute();
         for (const auto& t : texts) {
-            ADOQ2.setText(RT::insertText(Dialect::Sqlite, "a15"));
+            ADOQ2.setText(RT::insertText(d, "a15"));
             ADOQ2.setParam("a", t);
             ADOQ2.execute();
         }
@@ -63,8 +72,6 @@ protected:
     ScanOutcome scan(const std::string& text) { return st.com31RxChar(text, on); }
     ScanOutcome scanRecord(int n) { return scan(code(n)); }
 
-    vx::test::TempDir dir;
-    Connection db;
     Query ADOQuery1{db}, ADOQ2{db};
     FakeSound sound;
     FakeWindow window;
@@ -74,7 +81,7 @@ protected:
 
 // ---- comparison off and field cutting --------------------------------------
 
-TEST_F(ScanTest, WithComparisonOffTheScanIsOnlyShown) {
+TEST_P(ScanTest, WithComparisonOffTheScanIsOnlyShown) {
     on.chk_start = false;
     ScanOutcome o = scan("XXC001YY");
     EXPECT_EQ(o.verdict, Verdict::NotCompared);
@@ -110,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FieldCut,
                                            CutCase{"AB12", 2, 0, ""}, CutCase{"AB12", 2, -1, ""},
                                            CutCase{"C001\r\n", 1, 4, "C001"}));
 
-TEST_F(ScanTest, AShortFieldFailsTheLengthTestWithTheWholeScanListed) {
+TEST_P(ScanTest, AShortFieldFailsTheLengthTestWithTheWholeScanListed) {
     st.engine.strstart = "3";
     ScanOutcome o = scan("AB12");
     EXPECT_EQ(o.verdict, Verdict::WrongLength);
@@ -121,7 +128,7 @@ TEST_F(ScanTest, AShortFieldFailsTheLengthTestWithTheWholeScanListed) {
     EXPECT_EQ(st.flash.target(), "label9") << "wrong codes blink their own caption";
 }
 
-TEST_F(ScanTest, ACrLfSuffixIsCutAwayByTheFieldButNotInWholeTextMode) {
+TEST_P(ScanTest, ACrLfSuffixIsCutAwayByTheFieldButNotInWholeTextMode) {
     EXPECT_EQ(scan("C001\r\n").verdict, Verdict::Good);
     st.engine.strnum = "0";
     ScanOutcome o = scan("C002\r\n");
@@ -130,7 +137,7 @@ TEST_F(ScanTest, ACrLfSuffixIsCutAwayByTheFieldButNotInWholeTextMode) {
     EXPECT_EQ(st.engine.strnum, "6");
 }
 
-TEST_F(ScanTest, WholeTextModeCutsLaterScansToTheFirstScansLength) {
+TEST_P(ScanTest, WholeTextModeCutsLaterScansToTheFirstScansLength) {
     load({"ABC123"});
     st.engine.strnum = "0";
     EXPECT_EQ(scan("ABC123").verdict, Verdict::Good);
@@ -143,7 +150,7 @@ TEST_F(ScanTest, WholeTextModeCutsLaterScansToTheFirstScansLength) {
     EXPECT_EQ(scan("XABC12").verdict, Verdict::WrongLength) << "cut one byte short";
 }
 
-TEST_F(ScanTest, SettingsThatAreNotNumbersGiveWrongLengthAndTheNextScanWorks) {
+TEST_P(ScanTest, SettingsThatAreNotNumbersGiveWrongLengthAndTheNextScanWorks) {
     st.engine.strstart = "x";
     EXPECT_EQ(scan("C001").verdict, Verdict::WrongLength);
     st.engine.strstart = "1";
@@ -155,7 +162,7 @@ TEST_F(ScanTest, SettingsThatAreNotNumbersGiveWrongLengthAndTheNextScanWorks) {
 
 // ---- found records -----------------------------------------------------
 
-TEST_F(ScanTest, AGoodScanMarksCountsAnnouncesAndRemembers) {
+TEST_P(ScanTest, AGoodScanMarksCountsAnnouncesAndRemembers) {
     ScanOutcome o = scanRecord(1);
     EXPECT_EQ(o.verdict, Verdict::Good);
     EXPECT_EQ(st.Label14, "1");
@@ -169,7 +176,7 @@ TEST_F(ScanTest, AGoodScanMarksCountsAnnouncesAndRemembers) {
     EXPECT_EQ(window.fronts, 0);
 }
 
-TEST_F(ScanTest, NotFoundListsTheFieldAndChangesNothingElse) {
+TEST_P(ScanTest, NotFoundListsTheFieldAndChangesNothingElse) {
     scanRecord(1);
     ScanOutcome o = scan("Z999junk");
     EXPECT_EQ(o.verdict, Verdict::NotFound);
@@ -187,27 +194,31 @@ struct RangeCase {
     std::vector<std::string> shao;
 };
 
-class MissingRange : public ScanTest, public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(MissingRange, IsListedFromTheLastScannedNumber) {
-    st.engine.columnCount = GetParam().columns;
-    for (int n : GetParam().scans)
-        scanRecord(n);
-    EXPECT_EQ(st.LB_shao.items(), GetParam().shao);
-    EXPECT_TRUE(scannedFlag(GetParam().scans.back())) << "the record is still marked";
+TEST_P(ScanTest, AMissingRangeIsListedFromTheLastScannedNumber) {
+    const RangeCase cases[] = {{"first scan is record one", {1}, 1, {}},
+                               {"first scan skips four", {5}, 1, {"1-4"}},
+                               {"one skipped", {5, 7}, 1, {"1-4", "6-6"}},
+                               {"three columns", {1, 4, 7, 13}, 3, {"3--2", "10-10"}},
+                               {"lower than expected", {10, 3}, 1, {"1-9", "11-2"}},
+                               {"counts from a duplicate", {1, 2, 3, 2, 4}, 1, {"3-3"}}};
+    for (const RangeCase& c : cases) {
+        load([] {
+            std::vector<std::string> t;
+            for (int i = 1; i <= 20; ++i)
+                t.push_back(code(i));
+            return t;
+        }());
+        st.LB_shao.clear();
+        st.engine.lastScanned = "0";
+        st.engine.columnCount = c.columns;
+        for (int n : c.scans)
+            scanRecord(n);
+        EXPECT_EQ(st.LB_shao.items(), c.shao) << c.name;
+        EXPECT_TRUE(scannedFlag(c.scans.back())) << c.name << ": the record is still marked";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MissingRange,
-    ::testing::Values(RangeCase{"FirstScanIsRecordOne", {1}, 1, {}},
-                      RangeCase{"FirstScanSkipsFour", {5}, 1, {"1-4"}},
-                      RangeCase{"OneSkipped", {5, 7}, 1, {"1-4", "6-6"}},
-                      RangeCase{"ThreeColumns", {1, 4, 7, 13}, 3, {"3--2", "10-10"}},
-                      RangeCase{"LowerThanExpected", {10, 3}, 1, {"1-9", "11-2"}},
-                      RangeCase{"CountsFromADuplicate", {1, 2, 3, 2, 4}, 1, {"3-3"}}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(ScanTest, AMissingRangeAlertsAndBlinksItsCaption) {
+TEST_P(ScanTest, AMissingRangeAlertsAndBlinksItsCaption) {
     scanRecord(1);
     ScanOutcome o = scanRecord(3);
     EXPECT_EQ(o.verdict, Verdict::MissingRange);
@@ -218,7 +229,7 @@ TEST_F(ScanTest, AMissingRangeAlertsAndBlinksItsCaption) {
     EXPECT_EQ(st.counters.total, 2);
 }
 
-TEST_F(ScanTest, SkippingTheRangeTestStillMarksAndFollows) {
+TEST_P(ScanTest, SkippingTheRangeTestStillMarksAndFollows) {
     on.chk_quejing = true;
     scanRecord(5);
     scanRecord(9);
@@ -227,7 +238,7 @@ TEST_F(ScanTest, SkippingTheRangeTestStillMarksAndFollows) {
     EXPECT_EQ(st.engine.lastScanned, "9");
 }
 
-TEST_F(ScanTest, AnImmediateRepeatIsIgnoredOnlyWithCheckBox1) {
+TEST_P(ScanTest, AnImmediateRepeatIsIgnoredOnlyWithCheckBox1) {
     scanRecord(1);
     ScanOutcome o = scanRecord(1);
     EXPECT_EQ(o.verdict, Verdict::IgnoredRepeat);
@@ -245,7 +256,7 @@ TEST_F(ScanTest, AnImmediateRepeatIsIgnoredOnlyWithCheckBox1) {
     EXPECT_EQ(st.flash.target(), "label10");
 }
 
-TEST_F(ScanTest, AnEarlierLabelIsADuplicateEitherWay) {
+TEST_P(ScanTest, AnEarlierLabelIsADuplicateEitherWay) {
     scanRecord(1);
     scanRecord(2);
     EXPECT_EQ(scanRecord(1).verdict, Verdict::Duplicate);
@@ -253,13 +264,13 @@ TEST_F(ScanTest, AnEarlierLabelIsADuplicateEitherWay) {
     EXPECT_EQ(window.fronts, 1);
 }
 
-TEST_F(ScanTest, SeveralRecordsWithOneTextDecideByTheFirstRow) {
+TEST_P(ScanTest, SeveralRecordsWithOneTextDecideByTheFirstRow) {
     load({"DUP1", "DUP1"});
     EXPECT_EQ(scan("DUP1").Label14, "1");
     EXPECT_EQ(scan("DUP1").verdict, Verdict::IgnoredRepeat) << "record 1 again, not record 2";
 }
 
-TEST_F(ScanTest, WrongCodesLeaveCountersAndLastScannedNumber) {
+TEST_P(ScanTest, WrongCodesLeaveCountersAndLastScannedNumber) {
     scanRecord(4);
     const auto before = st.counters.total;
     scan("??");
@@ -271,7 +282,7 @@ TEST_F(ScanTest, WrongCodesLeaveCountersAndLastScannedNumber) {
 
 // ---- database trouble --------------------------------------------------------
 
-TEST_F(ScanTest, AClosedDatabaseGivesNoVerdict) {
+TEST_P(ScanTest, AClosedDatabaseGivesNoVerdict) {
     db.close();
     ScanOutcome o = scanRecord(1);
     EXPECT_EQ(o.verdict, Verdict::NoDatabase);
@@ -279,7 +290,7 @@ TEST_F(ScanTest, AClosedDatabaseGivesNoVerdict) {
     EXPECT_FALSE(st.alarm.enabled());
 }
 
-TEST_F(ScanTest, AFailingDatabaseIsAWrongCodeAndRecordsNothing) {
+TEST_P(ScanTest, AFailingDatabaseIsAWrongCodeAndRecordsNothing) {
     scanRecord(1);
     ADOQ2.close();
     ADOQ2.setText("drop table a15");
@@ -297,6 +308,139 @@ TEST_F(ScanTest, AFailingDatabaseIsAWrongCodeAndRecordsNothing) {
     load({code(1), code(2)});
     EXPECT_EQ(scanRecord(2).verdict, Verdict::Good);
 }
+
+// ---- one connection, several users -------------------------------------------
+
+TEST_P(ScanTest, ARepeatLeavesTheConnectionFreeForPagingExportAndTheNextScan) {
+    scanRecord(1);
+    scanRecord(2);
+    on.CheckBox1 = false;
+    ASSERT_EQ(scanRecord(1).verdict, Verdict::Duplicate);
+    // The grid pages through a15 on the same connection.
+    Table ADOTable1(db);
+    ADOTable1.setTableName("a15");
+    ADOTable1.open();
+    EXPECT_EQ(ADOTable1.fetchAfter(0, 10).size(), 10u);
+    // An export reads the scanned records.
+    ADOQ2.close();
+    ADOQ2.clear();
+    for (const auto& l : RT::exportQuery(db.dialect(), RT::ExportFilter::Scanned))
+        ADOQ2.add(l);
+    ADOQ2.open();
+    int exported = 0;
+    for (; !ADOQ2.eof(); ADOQ2.next())
+        ++exported;
+    EXPECT_EQ(exported, 2);
+    on.CheckBox1 = true;
+    ASSERT_EQ(scanRecord(1).verdict, Verdict::IgnoredRepeat);
+    EXPECT_EQ(ADOTable1.fetchAfter(10, 10).size(), 10u);
+    EXPECT_EQ(scanRecord(3).verdict, Verdict::MissingRange) << "2-2, after the duplicate of 1";
+    EXPECT_TRUE(scannedFlag(3));
+}
+
+TEST_P(ScanTest, TwoStationsScanningOneLabelAtOnceGiveOneGoodAndOneDuplicate) {
+    std::string why;
+    Connection db2;
+    db2.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
+    Query query2(db2);
+    ScanEngine other(db2, query2);
+    other.strnum = "4";
+    int wrong = 0;
+    std::string seen;
+    const std::string label = code(1);
+    for (int round = 0; round < 300; ++round) {
+        ADOQ2.close();
+        ADOQ2.setText(RT::clearAllScanned(db.dialect()));
+        ADOQ2.execute();
+        st.engine.lastScanned = other.lastScanned = "0";
+        std::barrier both(2);
+        Verdict mine{}, theirs{};
+        std::thread station2([&] {
+            both.arrive_and_wait();
+            theirs = other.com31RxChar(label, on).verdict;
+        });
+        both.arrive_and_wait();
+        mine = st.engine.com31RxChar(label, on).verdict;
+        station2.join();
+        const bool oneEach = (mine == Verdict::Good && theirs == Verdict::Duplicate) ||
+                             (mine == Verdict::Duplicate && theirs == Verdict::Good);
+        if (!oneEach && ++wrong <= 3)
+            seen += " round " + std::to_string(round) + ": " + std::to_string(int(mine)) + "/" +
+                    std::to_string(int(theirs));
+    }
+    EXPECT_EQ(wrong, 0) << "verdicts (Good=7, Duplicate=5):" << seen;
+}
+
+TEST_P(ScanTest, TheLateStationOfTwoGetsTheDuplicatesAlarm) {
+    std::string why;
+    Connection db2;
+    db2.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
+    Query query2(db2);
+    ScanEngine other(db2, query2);
+    other.strnum = "4";
+    scanRecord(1);
+    // The other station looked record 2 up before this one marked it.
+    ASSERT_EQ(scanRecord(2).verdict, Verdict::Good);
+    other.lastScanned = "1";
+    ScanOutcome late = other.com31RxChar(code(2), on);
+    EXPECT_EQ(late.verdict, Verdict::Duplicate);
+    EXPECT_EQ(late.Label14, "2重复");
+    EXPECT_EQ(late.LB_chong, std::optional<std::string>("2"));
+    EXPECT_EQ(late.flashTarget, "label10");
+    EXPECT_TRUE(late.alarm && late.counted);
+}
+
+// ---- the database file pulled away ---------------------------------------------
+
+class LostFile : public ScanTest {
+protected:
+    void SetUp() override {
+        if (GetParam() != "sqlite")
+            GTEST_SKIP() << "only the embedded database has a file";
+        ScanTest::SetUp();
+        path = dir.path() + "/test.db";
+        scanRecord(1);
+        ADOQ2.close();
+        ADOQ2.setText("PRAGMA wal_checkpoint(TRUNCATE)");
+        ADOQ2.execute();
+    }
+    void expectNothingRecorded(const ScanOutcome& o) {
+        EXPECT_EQ(o.verdict, Verdict::DatabaseFailure);
+        EXPECT_EQ(st.Label14, kDatabaseLostText);
+        EXPECT_TRUE(o.databaseLost);
+        EXPECT_FALSE(db.connected()) << "closed: the operator must connect again";
+        EXPECT_EQ(st.counters.total, 1);
+        EXPECT_EQ(st.engine.lastScanned, "1");
+        EXPECT_EQ(st.LB_rec.items().size(), 1u);
+    }
+    std::string path;
+};
+
+TEST_P(LostFile, ADeletedFileGivesADatabaseErrorAndAsksToReconnect) {
+    std::filesystem::remove(path);
+    expectNothingRecorded(scanRecord(2));
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_P(LostFile, AReplacedFileIsNeitherMarkedNorCorrupted) {
+    std::filesystem::copy_file(path, path + ".copy");
+    std::filesystem::rename(path + ".copy", path);
+    expectNothingRecorded(scanRecord(2));
+    Connection again;
+    again.openWith(openSqliteBackend(path));
+    Query q(again);
+    q.setText("PRAGMA integrity_check");
+    q.open();
+    EXPECT_EQ(q.field(0).asText(), "ok");
+    q.setText("select prned from a15 where bh=2");
+    q.open();
+    EXPECT_EQ(q.field(0).asInt(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ScanTest, ::testing::ValuesIn(vx::test::backendKinds()),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Backends, LostFile, ::testing::ValuesIn(vx::test::backendKinds()),
+                         [](const auto& info) { return info.param; });
 
 // ---- alerts and counters -------------------------------------------------------
 
@@ -342,7 +486,7 @@ TEST(Alarm, SoundsOnTheSecondTickOnceForCloseVerdicts) {
     EXPECT_FALSE(a.tick());
 }
 
-TEST_F(ScanTest, TheAlarmCutsInTwoTicksAfterTheDigit) {
+TEST_P(ScanTest, TheAlarmCutsInTwoTicksAfterTheDigit) {
     for (int n = 1; n <= 39; ++n)
         scanRecord(n);
     sound.played.clear();
@@ -355,7 +499,7 @@ TEST_F(ScanTest, TheAlarmCutsInTwoTicksAfterTheDigit) {
                                                       "/opt/vexora/chong_d.wav"}));
 }
 
-TEST_F(ScanTest, CounterButtonsResetOnlyTheirOwnCounter) {
+TEST_P(ScanTest, CounterButtonsResetOnlyTheirOwnCounter) {
     for (int n = 1; n <= 25; ++n)
         scanRecord(n);
     st.btn_zongjiClick();
