@@ -307,10 +307,9 @@ private:
     std::size_t m_keep = std::string::npos;
 };
 
-// Runs a pass; rolls it back when it fails or raises.
-Pass attempt(Importer& importer, Backend& backend, const std::string& path, long long lastLine,
+// Runs a pass over file; rolls it back when it fails or raises.
+Pass attempt(Importer& importer, Backend& backend, File file, long long lastLine,
              long long singleFrom) {
-    File file = openSource(path);
     try {
         Pass pass = importer.run(file.get(), lastLine, singleFrom);
         if (!pass.ok)
@@ -335,15 +334,15 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
                             const ImportStatements& st, const ColumnRule& rule,
                             std::optional<CodePage> cp) {
     // Everything that can fail without touching the table comes first.
-    openSource(path);
+    File file = openSource(path);
     connection.open();
     Backend& backend = connection.backend();
     Importer importer(connection, query, path, st, rule,
                       cp.value_or(codePageOf(connection.clientCharset())));
 
     ImportResult result;
-    const Pass whole =
-        attempt(importer, backend, path, kAllLines, std::numeric_limits<long long>::max());
+    constexpr long long never = std::numeric_limits<long long>::max();
+    const Pass whole = attempt(importer, backend, std::move(file), kAllLines, never);
     if (whole.ok) {
         backend.commit();
         result.lines = whole.inserted;
@@ -356,13 +355,13 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     // exactly the lines before it.
     long long failed = whole.failedLine;
     if (failed == 0) {
-        const Pass probe = attempt(importer, backend, path, whole.batchLast, whole.batchFirst);
+        const Pass probe =
+            attempt(importer, backend, openSource(path), whole.batchLast, whole.batchFirst);
         if (probe.ok)
             backend.rollback();
         failed = probe.ok ? whole.batchLast + 1 : probe.failedLine;
     }
-    const Pass kept =
-        attempt(importer, backend, path, failed - 1, std::numeric_limits<long long>::max());
+    const Pass kept = attempt(importer, backend, openSource(path), failed - 1, never);
     if (kept.ok)
         backend.commit();
     result.outcome = ImportResult::Outcome::Failed;

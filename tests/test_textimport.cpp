@@ -3,8 +3,13 @@
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vx::data;
 namespace RT = vx::scan::RecordTable;
@@ -193,6 +198,56 @@ TEST_P(TextImport, AFailureDeepInALongFileKeepsExactlyTheLinesBeforeIt) {
     EXPECT_EQ(stored.back(), "699:L699");
     EXPECT_EQ(run(text.substr(0, text.find("xxx"))).lines, 699)
         << "and without the bad line all goes in";
+}
+
+TEST_P(TextImport, AHugeLineIsRefusedLikeAnyTooLongTextAndTheLinesBeforeItStay) {
+    auto r = run("OK1\n" + std::string(30, 'y') + "\n" + std::string(8 << 20, 'x') + "\nOK4\n");
+    EXPECT_EQ(r.outcome, ImportResult::Outcome::Failed);
+    EXPECT_EQ(rows(), (std::vector<std::string>{"1:OK1", "2:" + std::string(30, 'y')}));
+}
+
+TEST_P(TextImport, AnImportKilledMidwayLeavesTheOldTableWhole) {
+    run("OLD1\nOLD2\nOLD3\n");
+    const std::string fifo = dir.file("labels.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A station importing a file that arrives slowly, on its own connection.
+        try {
+            std::string why;
+            Connection own;
+            own.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
+            Query q2(own);
+            const Dialect d = own.dialect();
+            ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
+                                RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+            importTextFile(own, q2, fifo, st, *parseImportAnswer("1"), CodePage::Gbk);
+        } catch (...) {
+            _exit(2);
+        }
+        _exit(0);
+    }
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    // Far more than the pipe and the reader's buffer hold: once it is written
+    // the child has inserted most of it.
+    std::string lines;
+    for (int i = 1; i <= 100000; ++i)
+        lines += "NEW" + std::to_string(i) + "\r\n";
+    std::size_t sent = 0;
+    while (sent < lines.size()) {
+        const ssize_t n = ::write(fd, lines.data() + sent, lines.size() - sent);
+        ASSERT_GT(n, 0);
+        sent += static_cast<std::size_t>(n);
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ::close(fd);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child was still importing when it was killed";
+    EXPECT_EQ(rows(), (std::vector<std::string>{"1:OLD1", "2:OLD2", "3:OLD3"}));
 }
 
 TEST_P(TextImport, DuplicatesAreFoundByteForByte) {
