@@ -1,0 +1,124 @@
+// The window's database side, offscreen: the record grid paging into a
+// database error, and a database file pulled away while scanning.
+
+#include "data/Database.h"
+#include "scan/ScanEngine.h"
+#include "tests/support/Pty.h"
+#include "tests/support/StationHarness.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace vx;
+using app::TForm1;
+using vx::test::Pty;
+using vx::test::StationHarness;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<std::string> labels(int n) {
+    std::vector<std::string> out;
+    char buf[16];
+    for (int i = 1; i <= n; ++i) {
+        std::snprintf(buf, sizeof buf, "VX%06d", i);
+        out.emplace_back(buf);
+    }
+    return out;
+}
+
+void sql(StationHarness& h, const std::string& text) {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
+    data::Query q(db);
+    q.setText(text);
+    q.execute();
+}
+
+std::string config(const std::string& port) {
+    return "[Database]\r\nservername=station.db\r\n[com]\r\nnum=" + port +
+           "\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n";
+}
+
+bool waitFor(const std::function<bool()>& pred) {
+    const auto end = std::chrono::steady_clock::now() + 3000ms;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(RecordGrid, AnErrorWhilePagingIsReportedOnceAndScanningGoesOn) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase(labels(1000));
+    h.config(config(pty.slavePath()));
+    TForm1& f = h.start();
+    f.chk_start->setChecked(true);
+    const int shown = f.DataSource1.rowCount();
+    ASSERT_GT(shown, 0);
+    ASSERT_LT(shown, 1000) << "the grid reads a page at a time";
+
+    sql(h, "ALTER TABLE a15 RENAME TO a15x");
+    for (int i = 0; i < 3; ++i) {
+        f.DBGrid_a15show->scrollToBottom();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(h.dialogs.errors.size(), 1) << "the general error report, once";
+    EXPECT_EQ(f.DataSource1.rowCount(), shown) << "the grid keeps what it shows";
+
+    sql(h, "ALTER TABLE a15x RENAME TO a15");
+    pty.write("VX000001");
+    ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 1; }));
+    EXPECT_EQ(f.Label14->text(), "1");
+}
+
+TEST(LostDatabase, ADeletedDatabaseFileClosesTheConnectionOnTheWindow) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase(labels(5));
+    h.config(config(pty.slavePath()));
+    TForm1& f = h.start();
+    ASSERT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kGreen);
+    f.chk_start->setChecked(true);
+    pty.write("VX000001");
+    ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 1; }));
+
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(h.dir.file(std::string("station.db") + suffix));
+    pty.write("VX000002");
+    ASSERT_TRUE(waitFor([&] { return f.Lb_cuo->count() == 1; }));
+    EXPECT_EQ(f.Label14->text(), QString::fromUtf8(scan::kDatabaseLostText));
+    EXPECT_EQ(f.btn_zongji->text(), "1") << "not counted";
+    EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    EXPECT_FALSE(f.btn_txtimport->isEnabled());
+    EXPECT_FALSE(f.ADO1.connected());
+
+    // Reconnecting makes a new database file; comparison may start again.
+    h.seedDatabase(labels(5));
+    f.btn_databaseset->click();
+    EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kGreen);
+    EXPECT_TRUE(f.chk_start->isEnabled());
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
