@@ -160,6 +160,8 @@ def envchange(kind, new, old=b""):
 def done(token=0xFD, status=0, rowcount=None):
     if rowcount is not None:
         status |= 0x10
+    if token == 0xFF:  # inside a procedure call: its return status and end follow
+        status |= 0x01
     return bytes([token]) + struct.pack("<HHQ", status, 0, rowcount or 0)
 
 
@@ -294,8 +296,11 @@ class Session:
         tds_version = struct.unpack("<I", data[4:8])[0]
         self.server.log({"kind": "login", "tds_version": hex(tds_version),
                          "user": fields["user"], "password": fields["password"],
-                         "database": fields["database"], "app": fields["app"],
-                         "server": fields["server"], "language": fields["language"]})
+                         "database": fields["database"], "server": fields["server"],
+                         # as UTF-8 bytes, for comparing with what was typed
+                         "user_hex": fields["user"].encode("utf-8").hex(),
+                         "password_hex": fields["password"].encode("utf-8").hex(),
+                         "database_hex": fields["database"].encode("utf-8").hex()})
         bad = self.server.refuse_login(fields)
         if bad:
             self.send(error_token(18456, bad) + done(status=0x02))
@@ -333,7 +338,7 @@ class Session:
     def rpc(self, data):
         r = Reader(data)
         skip_all_headers(r)
-        out = b""
+        replies = []
         while not r.done():
             n = r.u16()
             proc = PROCS.get(r.u16(), "proc?") if n == 0xFFFF else r.take(2 * n).decode(
@@ -348,8 +353,14 @@ class Session:
                 params.append({"name": name, "status": status, "info": info, "value": value})
             if not r.done():
                 r.u8()  # batch separator
-            out += self.call(proc, params)
-        self.send(out)
+            replies.append(self.call(proc, params))
+        # Calls sent together: each one's closing DONEPROC but the last says
+        # that more follows.
+        for i in range(len(replies) - 1):
+            end = bytearray(replies[i])
+            end[-12] |= 0x01
+            replies[i] = bytes(end)
+        self.send(b"".join(replies))
 
     def call(self, proc, params):
         def text(p):
@@ -376,7 +387,7 @@ class Session:
                     b"\x79" + struct.pack("<i", 0) + done(0xFE))
         elif proc == "sp_execute":
             handle = struct.unpack("<i", params[0]["value"][-4:])[0]
-            sql, declared = self.server.prepared.get(handle, ("", ""))
+            sql, declared = self.server.prepared.get(handle, ("handle %d?" % handle, ""))
             args = params[1:]
         elif proc == "sp_unprepare":
             self.server.log({"kind": "rpc", "proc": proc, "sql": "", "params": []})
