@@ -29,9 +29,7 @@ inline void removeDatabase(const std::string& path) {
 inline void fillA15(data::Connection& db, int n) {
     namespace RT = scan::RecordTable;
     data::Query q(db);
-    for (const auto& l : RT::createBatch(data::Dialect::Sqlite, "a15", true))
-        q.add(l);
-    q.execute();
+    q.execute(RT::createBatch(data::Dialect::Sqlite, "a15", true));
     auto& be = db.backend();
     auto st = be.prepare(data::parseParameters(RT::insertText(data::Dialect::Sqlite, "a15")));
     be.beginTransaction();
@@ -54,7 +52,7 @@ inline std::vector<double> rawLookupMark(const std::string& path,
     sqlite3_stmt* upd = nullptr;
     sqlite3_prepare_v2(raw, "SELECT bh,prned FROM a15 WHERE rtrim(ltrim(tt,' '),' ')=rtrim(?1,' ')",
                        -1, &sel, nullptr);
-    sqlite3_prepare_v2(raw, "UPDATE a15 SET prned=1 WHERE bh=?1", -1, &upd, nullptr);
+    sqlite3_prepare_v2(raw, "UPDATE a15 SET prned=1 WHERE bh=?1 AND prned=0", -1, &upd, nullptr);
     std::vector<double> times;
     times.reserve(codes.size());
     for (const std::string& c : codes) {

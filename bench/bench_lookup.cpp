@@ -31,16 +31,9 @@ int main(int argc, char** argv) {
     data::Query q(db);
     for (const std::string& c : codes) {
         auto t0 = bench::Clock::now();
-        q.close();
-        q.clear();
-        q.add(RT::lookupQuery(data::Dialect::Sqlite));
-        q.setParam("mm", c);
-        q.open();
+        q.open({RT::lookupQuery(data::Dialect::Sqlite)}, {{"mm", c}});
         const std::string bh = q.fieldByName("bh").asText();
-        q.close();
-        q.clear();
-        q.add(RT::markScanned(data::Dialect::Sqlite, bh));
-        q.execute();
+        q.execute({RT::markScanned(data::Dialect::Sqlite, bh)});
         layer.push_back(bench::ms(bench::Clock::now() - t0));
     }
     db.close();

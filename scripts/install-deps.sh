@@ -11,7 +11,7 @@ PKGS=(
   libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  sqlite3 libsqliteodbc tdsodbc unixodbc
+  sqlite3 libsqliteodbc tdsodbc unixodbc python3
   xvfb xauth x11-utils x11-apps xdotool netpbm
   g++-mingw-w64-x86-64
   # the print chain in tests: a private CUPS with the cups-pdf printer, and

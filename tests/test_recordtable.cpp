@@ -19,12 +19,8 @@ protected:
         run({"drop table if exists a14"}, true);
     }
     void run(const std::vector<std::string>& lines, bool ignoreErrors = false) {
-        q.close();
-        q.clear();
-        for (const auto& l : lines)
-            q.add(l);
         try {
-            q.execute();
+            q.execute(lines);
         } catch (const DbError&) {
             if (!ignoreErrors)
                 throw;
@@ -168,11 +164,7 @@ TEST_P(RecordTableTest, PrintRangeAndExportSelectTheirRecords) {
     run({RT::markScanned(d, "3")});
     EXPECT_EQ(column(RT::printRange(d, "2", "3"), 1).size(), 2u);
     auto rows = [&](RT::ExportFilter f) {
-        q.close();
-        q.clear();
-        for (const auto& l : RT::exportQuery(d, f))
-            q.add(l);
-        q.open();
+        q.open(RT::exportQuery(d, f));
         std::vector<std::string> out;
         for (; !q.eof(); q.next())
             out.push_back(q.field(1).asText());

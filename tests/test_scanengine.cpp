@@ -52,16 +52,9 @@ protected:
     }
     void load(const std::vector<std::string>& texts) {
         const Dialect d = db.dialect();
-        ADOQ2.close();
-        ADOQ2.clear();
-        for (const auto& l : RT::createBatch(d, "a15", false))
-            ADOQ2.add(l);
-        ADOQ2.execute();
-        for (const auto& t : texts) {
-            ADOQ2.setText(RT::insertText(d, "a15"));
-            ADOQ2.setParam("a", t);
-            ADOQ2.execute();
-        }
+        ADOQ2.execute(RT::createBatch(d, "a15", false));
+        for (const auto& t : texts)
+            ADOQ2.execute({RT::insertText(d, "a15")}, {{"a", t}});
     }
     bool scannedFlag(int bh) {
         ADOQ2.close();
@@ -322,11 +315,7 @@ TEST_P(ScanTest, ARepeatLeavesTheConnectionFreeForPagingExportAndTheNextScan) {
     ADOTable1.open();
     EXPECT_EQ(ADOTable1.fetchAfter(0, 10).size(), 10u);
     // An export reads the scanned records.
-    ADOQ2.close();
-    ADOQ2.clear();
-    for (const auto& l : RT::exportQuery(db.dialect(), RT::ExportFilter::Scanned))
-        ADOQ2.add(l);
-    ADOQ2.open();
+    ADOQ2.open(RT::exportQuery(db.dialect(), RT::ExportFilter::Scanned));
     int exported = 0;
     for (; !ADOQ2.eof(); ADOQ2.next())
         ++exported;

@@ -32,14 +32,9 @@ void StationHarness::seedDatabase(const std::vector<std::string>& texts, const s
     data::Connection db;
     db.openWith(data::openSqliteBackend(dir.file(file)));
     data::Query q(db);
-    for (const auto& l : scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true))
-        q.add(l);
-    q.execute();
-    for (const auto& t : texts) {
-        q.setText(scan::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
-        q.setParam("a", t);
-        q.execute();
-    }
+    q.execute(scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true));
+    for (const auto& t : texts)
+        q.execute({scan::RecordTable::insertText(data::Dialect::Sqlite, "a15")}, {{"a", t}});
 }
 
 } // namespace vx::test
