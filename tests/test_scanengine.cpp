@@ -360,25 +360,6 @@ TEST_P(ScanTest, TwoStationsScanningOneLabelAtOnceGiveOneGoodAndOneDuplicate) {
     EXPECT_EQ(wrong, 0) << "verdicts (Good=7, Duplicate=5):" << seen;
 }
 
-TEST_P(ScanTest, TheLateStationOfTwoGetsTheDuplicatesAlarm) {
-    std::string why;
-    Connection db2;
-    db2.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
-    Query query2(db2);
-    ScanEngine other(db2, query2);
-    other.strnum = "4";
-    scanRecord(1);
-    // The other station looked record 2 up before this one marked it.
-    ASSERT_EQ(scanRecord(2).verdict, Verdict::Good);
-    other.lastScanned = "1";
-    ScanOutcome late = other.com31RxChar(code(2), on);
-    EXPECT_EQ(late.verdict, Verdict::Duplicate);
-    EXPECT_EQ(late.Label14, "2重复");
-    EXPECT_EQ(late.LB_chong, std::optional<std::string>("2"));
-    EXPECT_EQ(late.flashTarget, "label10");
-    EXPECT_TRUE(late.alarm && late.counted);
-}
-
 // ---- the database file pulled away ---------------------------------------------
 
 class LostFile : public ScanTest {
