@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #if defined(_WIN32)
-#include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -34,7 +36,7 @@ bool iequals(std::string_view a, std::string_view b) {
 }
 
 std::string_view trim(std::string_view s) {
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
     while (!s.empty() && isBlank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && isBlank(s.back()))
@@ -42,33 +44,287 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// ---------------------------------------------------------------------------
+// UTF-8 and UTF-16.
+//
+// The text of a UTF-16 file is held as UTF-8 while it is searched and edited.
+// A lone surrogate, which Windows accepts in a UTF-16 file, is kept as its
+// own three bytes there so that lines a write does not touch come back
+// unchanged (lenient = true). Text that leaves for the station's code page is
+// strict UTF-8: a lone surrogate becomes U+FFFD, as Windows' conversion does.
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+std::string utf8FromUtf16(std::u16string_view s, bool lenient) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (isHighSurrogate(c) && i + 1 < s.size() && isLowSurrogate(s[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if ((isHighSurrogate(c) || isLowSurrogate(c)) && !lenient) {
+            c = 0xFFFD;
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+// Invalid bytes become U+FFFD one by one.
+std::u16string utf16FromUtf8(std::string_view s, bool lenient) {
+    std::u16string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        std::size_t n = b < 0x80             ? 1
+                        : (b & 0xE0) == 0xC0 ? 2
+                        : (b & 0xF0) == 0xE0 ? 3
+                        : (b & 0xF8) == 0xF0 ? 4
+                                             : 0;
+        char32_t c = 0xFFFD;
+        std::size_t used = 1;
+        if (n == 1) {
+            c = b;
+        } else if (n > 1 && static_cast<std::size_t>(end - p) >= n) {
+            char32_t v = b & (0x7F >> n);
+            bool ok = true;
+            for (std::size_t i = 1; i < n && ok; ++i) {
+                ok = (p[i] & 0xC0) == 0x80;
+                v = (v << 6) | (p[i] & 0x3F);
+            }
+            const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+            ok = ok && v >= least[n] && v <= 0x10FFFF &&
+                 (lenient || !(isHighSurrogate(v) || isLowSurrogate(v)));
+            if (ok) {
+                c = v;
+                used = n;
+            }
+        }
+        p += used;
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The station's code page.
+
+#if defined(_WIN32)
+
+std::u16string fromCodePage(std::string_view s, unsigned codePage) {
+    if (s.empty())
+        return {};
+    const int size = static_cast<int>(s.size());
+    const int n = MultiByteToWideChar(codePage, 0, s.data(), size, nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(n), u'\0');
+    MultiByteToWideChar(codePage, 0, s.data(), size, reinterpret_cast<wchar_t*>(out.data()), n);
+    return out;
+}
+
+std::string toCodePage(std::u16string_view s, unsigned codePage) {
+    if (s.empty())
+        return {};
+    const auto* w = reinterpret_cast<const wchar_t*>(s.data());
+    const int size = static_cast<int>(s.size());
+    const int n = WideCharToMultiByte(codePage, 0, w, size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, w, size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+#else
+
+constexpr unsigned kUtf8 = 65001;
+
+// Through iconv for any code page but UTF-8; what the code page cannot
+// express becomes '?', as Windows' default character.
+std::string iconvAll(const char* to, const char* from, std::string_view in, std::size_t unit,
+                     std::string_view replacement) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return {};
+    std::string out;
+    char buf[1024];
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    while (left > 0) {
+        char* dst = buf;
+        std::size_t room = sizeof buf;
+        const std::size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(buf, static_cast<std::size_t>(dst - buf));
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            out += replacement;
+            const std::size_t skip = std::min(unit, left);
+            src += skip;
+            left -= skip;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+std::string iconvName(unsigned codePage) {
+    return "CP" + std::to_string(codePage);
+}
+
+std::u16string fromCodePage(std::string_view s, unsigned codePage) {
+    if (codePage == 0 || codePage == kUtf8)
+        return utf16FromUtf8(s, false);
+    const std::string le =
+        iconvAll("UTF-16LE", iconvName(codePage).c_str(), s, 1, std::string_view("?\0", 2));
+    std::u16string out(le.size() / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(le[2 * i]) |
+                                       static_cast<unsigned char>(le[2 * i + 1]) << 8);
+    return out;
+}
+
+std::string toCodePage(std::u16string_view s, unsigned codePage) {
+    if (codePage == 0 || codePage == kUtf8)
+        return utf8FromUtf16(s, false);
+    std::string le;
+    le.reserve(s.size() * 2);
+    for (char16_t c : s) {
+        le += static_cast<char>(c & 0xFF);
+        le += static_cast<char>(c >> 8);
+    }
+    return iconvAll(iconvName(codePage).c_str(), "UTF-16LE", le, 2, "?");
+}
+
+#endif
+
+// At most max bytes of s in the code page, never half a character.
+std::string toCodePageCut(std::u16string_view s, unsigned codePage, std::size_t max) {
+    std::string all = toCodePage(s, codePage);
+    if (all.size() <= max)
+        return all;
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = isHighSurrogate(s[i]) && i + 1 < s.size() ? 2 : 1;
+        const std::string c = toCodePage(s.substr(i, n), codePage);
+        if (out.size() + c.size() > max)
+            break;
+        out += c;
+        i += n;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The file as lines.
+
+enum class Encoding { Bytes, Utf16Le, Utf16Be };
+
 struct Line {
-    std::string text; // without its line end
+    std::string text; // UTF-8 in a UTF-16 file, the file's own bytes otherwise
+    std::string eol;  // "\r\n", "\n", "\r", or "" on a last line without one
 };
 
-// Splits the file into lines; remembers whether it used CR LF so a rewrite
-// keeps the file's own convention (a new file gets CR LF, as on Windows).
-bool loadLines(const std::string& path, std::vector<std::string>& lines, bool& crlf) {
+struct Contents {
+    Encoding encoding = Encoding::Bytes;
+    std::vector<Line> lines;
+
+    // What a new line ends with: the file's first line end, CR LF in a file
+    // without one (as Windows writes).
+    std::string newLineEnd() const {
+        for (const Line& l : lines)
+            if (!l.eol.empty())
+                return l.eol;
+        return "\r\n";
+    }
+};
+
+std::vector<Line> splitLines(std::string_view data) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < data.size()) {
+        const std::size_t end = data.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back({std::string(data.substr(start)), ""});
+            break;
+        }
+        const std::size_t eolSize =
+            data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n' ? 2 : 1;
+        lines.push_back(
+            {std::string(data.substr(start, end - start)), std::string(data.substr(end, eolSize))});
+        start = end + eolSize;
+    }
+    return lines;
+}
+
+bool loadContents(const std::string& path, Contents& contents) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
     std::ostringstream buf;
     buf << in.rdbuf();
     const std::string data = buf.str();
-    crlf = data.find("\r\n") != std::string::npos || data.find('\n') == std::string::npos;
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t nl = data.find('\n', start);
-        std::size_t end = nl == std::string::npos ? data.size() : nl;
-        std::size_t textEnd = end;
-        if (textEnd > start && data[textEnd - 1] == '\r')
-            --textEnd;
-        lines.emplace_back(data.substr(start, textEnd - start));
-        if (nl == std::string::npos)
-            break;
-        start = nl + 1;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+    if (data.size() >= 2 &&
+        ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+        const bool little = byte(0) == 0xFF;
+        contents.encoding = little ? Encoding::Utf16Le : Encoding::Utf16Be;
+        std::u16string units;
+        units.reserve(data.size() / 2);
+        for (std::size_t i = 2; i + 1 < data.size(); i += 2) {
+            const unsigned lo = little ? byte(i) : byte(i + 1);
+            const unsigned hi = little ? byte(i + 1) : byte(i);
+            units += static_cast<char16_t>(lo | hi << 8);
+        }
+        contents.lines = splitLines(utf8FromUtf16(units, true));
+    } else {
+        contents.lines = splitLines(data);
     }
     return true;
+}
+
+std::string serialise(const Contents& contents) {
+    std::string text;
+    for (const Line& l : contents.lines) {
+        text += l.text;
+        text += l.eol;
+    }
+    if (contents.encoding == Encoding::Bytes)
+        return text;
+    const bool little = contents.encoding == Encoding::Utf16Le;
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t c : utf16FromUtf8(text, true)) {
+        const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+        out += little ? lo : hi;
+        out += little ? hi : lo;
+    }
+    return out;
 }
 
 // "[name]" → name; anything else → no section header.
@@ -98,25 +354,45 @@ bool keyValue(std::string_view line, std::string_view& key, std::string_view& va
 void writeAtomically(const std::string& path, const std::string& data) {
     const std::string tmp = path + ".tmp";
 #if defined(_WIN32)
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(data.data(), static_cast<std::streamsize>(data.size()));
-        out.flush();
-        if (!out) {
-            std::remove(tmp.c_str());
-            throw IniWriteError(path);
-        }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw IniWriteError(path);
+    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw IniWriteError(path);
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < data.size()) {
+        DWORD n = 0;
+        ok =
+            WriteFile(h, data.data() + done, static_cast<DWORD>(data.size() - done), &n, nullptr) &&
+            n > 0;
+        done += n;
     }
-    std::remove(path.c_str()); // rename does not replace on Windows' C runtime
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
+    ok = ok && FlushFileBuffers(h);
+    ok = CloseHandle(h) && ok;
+    // ReplaceFile keeps the old file's attributes and security, as an
+    // existing file keeps its permissions elsewhere.
+    ok = ok && (exists ? ReplaceFileA(path.c_str(), tmp.c_str(), nullptr,
+                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                       : MoveFileExA(tmp.c_str(), path.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    if (!ok) {
+        DeleteFileA(tmp.c_str());
         throw IniWriteError(path);
     }
 #else
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
+    if (::stat(path.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
+        // A file without any write bit is read-only as Windows' attribute is:
+        // root, who may write it anyway, is refused too.
+        if ((mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            throw IniWriteError(path);
+    }
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         throw IniWriteError(path);
@@ -149,28 +425,33 @@ void writeAtomically(const std::string& path, const std::string& data) {
 IniWriteError::IniWriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path) {}
 
-IniFile::IniFile(std::string path) : m_path(std::move(path)) {}
+IniFile::IniFile(std::string path, unsigned codePage)
+    : m_path(std::move(path)), m_codePage(codePage) {}
 
 std::string IniFile::readString(const std::string& section, const std::string& key,
                                 const std::string& defaultValue) const {
-    std::vector<std::string> lines;
-    bool crlf = true;
-    if (!loadLines(m_path, lines, crlf))
+    Contents contents;
+    if (!loadContents(m_path, contents))
         return defaultValue;
+    const bool utf16 = contents.encoding != Encoding::Bytes;
+    const auto inFile = [&](const std::string& s) {
+        return utf16 ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
+    };
+    const std::string wantedSection = inFile(section), wantedKey = inFile(key);
     bool inSection = false;
-    for (const std::string& line : lines) {
+    for (const Line& line : contents.lines) {
         std::string_view name;
-        if (sectionName(line, name)) {
-            inSection = iequals(name, section);
+        if (sectionName(line.text, name)) {
+            inSection = iequals(name, wantedSection);
             continue;
         }
         std::string_view k, v;
-        if (inSection && keyValue(line, k, v) && iequals(k, key)) {
+        if (inSection && keyValue(line.text, k, v) && iequals(k, wantedKey)) {
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
                 v = v.substr(1, v.size() - 2);
-            if (v.size() > kMaxValueBytes)
-                v = v.substr(0, kMaxValueBytes);
-            return std::string(v);
+            if (utf16)
+                return toCodePageCut(utf16FromUtf8(v, true), m_codePage, kMaxValueBytes);
+            return std::string(v.substr(0, kMaxValueBytes));
         }
     }
     return defaultValue;
@@ -178,19 +459,24 @@ std::string IniFile::readString(const std::string& section, const std::string& k
 
 void IniFile::writeString(const std::string& section, const std::string& key,
                           const std::string& value) const {
-    std::vector<std::string> lines;
-    bool crlf = true;
-    loadLines(m_path, lines, crlf);
+    Contents contents;
+    loadContents(m_path, contents);
+    const bool utf16 = contents.encoding != Encoding::Bytes;
+    const auto inFile = [&](const std::string& s) {
+        return utf16 ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
+    };
+    const std::string wantedSection = inFile(section), wantedKey = inFile(key);
+    const std::string entry = inFile(key + "=" + value);
+    std::vector<Line>& lines = contents.lines;
 
-    const std::string entry = key + "=" + value;
     bool inSection = false, sectionSeen = false, done = false;
     std::size_t insertAt = 0; // after the last non-blank line of the section
     for (std::size_t i = 0; i < lines.size() && !done; ++i) {
         std::string_view name;
-        if (sectionName(lines[i], name)) {
+        if (sectionName(lines[i].text, name)) {
             if (inSection)
                 break; // the section ended without the key
-            inSection = iequals(name, section);
+            inSection = iequals(name, wantedSection);
             if (inSection) {
                 sectionSeen = true;
                 insertAt = i + 1;
@@ -200,29 +486,27 @@ void IniFile::writeString(const std::string& section, const std::string& key,
         if (!inSection)
             continue;
         std::string_view k, v;
-        if (keyValue(lines[i], k, v) && iequals(k, key)) {
-            lines[i] = entry;
+        if (keyValue(lines[i].text, k, v) && iequals(k, wantedKey)) {
+            lines[i].text = entry;
             done = true;
-        } else if (!trim(lines[i]).empty()) {
+        } else if (!trim(lines[i].text).empty()) {
             insertAt = i + 1;
         }
     }
     if (!done) {
-        if (sectionSeen) {
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
-        } else {
-            lines.push_back("[" + section + "]");
-            lines.push_back(entry);
+        const std::string eol = contents.newLineEnd();
+        std::vector<Line> added;
+        if (!sectionSeen) {
+            insertAt = lines.size();
+            added.push_back({"[" + inFile(section) + "]", eol});
         }
+        added.push_back({entry, eol});
+        if (insertAt > 0 && lines[insertAt - 1].eol.empty())
+            lines[insertAt - 1].eol = eol;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(),
+                     added.end());
     }
-
-    const char* eol = crlf ? "\r\n" : "\n";
-    std::string out;
-    for (const std::string& l : lines) {
-        out += l;
-        out += eol;
-    }
-    writeAtomically(m_path, out);
+    writeAtomically(m_path, serialise(contents));
 }
 
 } // namespace vx::app

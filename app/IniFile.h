@@ -17,17 +17,29 @@ public:
 //  - a missing key reads as the caller's default, a present empty key as "";
 //  - section and key names match without regard to ASCII case;
 //  - a value read is cut to 2047 bytes; one pair of enclosing quotes is dropped;
+//  - a line ends at CR LF, LF or a bare CR;
+//  - a file that starts with a UTF-16 byte-order mark (Notepad's "Unicode") is
+//    read and written in UTF-16; names and values cross the interface in the
+//    station's code page all the same. Any other file is taken byte for byte;
+//  - a read-only file is a failed write, whoever runs the station;
 //  - nothing is cached: every read opens the file, every write rewrites it, so
 //    several objects on one path always see the same contents.
 // Unlike those functions, a write never leaves a half-written file: the new
-// contents go to a temporary file in the same folder that then replaces the
-// old one. A new file is created readable by its owner only (it holds the
-// database password); an existing file keeps its permissions.
+// contents go to a temporary file in the same folder ("<path>.tmp") that then
+// replaces the old one, and every line the write does not change is kept
+// byte for byte, line end included. A new file is created readable by its
+// owner only (it holds the database password); an existing file keeps its
+// permissions.
 class IniFile {
 public:
     static constexpr std::size_t kMaxValueBytes = 2047;
+    // The station's code page: Windows' ANSI code page on Windows; UTF-8
+    // elsewhere, which is what Qt 6 takes for the local 8-bit encoding there.
+    static constexpr unsigned kStationCodePage = 0;
 
-    explicit IniFile(std::string path);
+    // codePage is a Windows code page number (936 for GBK, 65001 for UTF-8);
+    // it only matters for UTF-16 files.
+    explicit IniFile(std::string path, unsigned codePage = kStationCodePage);
 
     const std::string& fileName() const { return m_path; }
 
@@ -38,6 +50,7 @@ public:
 
 private:
     std::string m_path;
+    unsigned m_codePage;
 };
 
 } // namespace vx::app

@@ -1,6 +1,7 @@
 #include "app/IniFile.h"
 #include "tests/support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,32 +92,38 @@ TEST(IniFileWrite, SeveralObjectsOnOnePathSeeEachOthersWrites) {
 }
 
 TEST(IniFileWrite, FailedWriteRaisesUnableToWriteAndLeavesTheFileWhole) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+    // A folder where the temporary file would go makes the write fail for
+    // every user, root included.
     TempDir dir;
     const std::string path = dir.file("config.ini");
     writeFile(path, "[print]\r\nlastnum=7\r\n");
-    ::chmod(dir.path().c_str(), 0500);
+    ASSERT_EQ(::mkdir((path + ".tmp").c_str(), 0700), 0);
     try {
         IniFile(path).writeString("print", "lastnum", "8");
         FAIL() << "no error";
     } catch (const IniWriteError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
     }
-    ::chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(readFile(path), "[print]\r\nlastnum=7\r\n");
+    EXPECT_EQ(IniFile(path).readString("print", "lastnum", ""), "7");
 }
 
-TEST(IniFileWrite, AWriteThatCannotCompleteLeavesTheOldFileWhole) {
-    // Works as root too: the temporary file cannot be created because a
-    // folder stands in its place.
+TEST(IniFileWrite, AReadOnlyFileIsAFailedWriteAlsoForRoot) {
     TempDir dir;
     const std::string path = dir.file("config.ini");
     writeFile(path, "[print]\r\nlastnum=7\r\n");
-    ASSERT_EQ(::mkdir((path + ".tmp").c_str(), 0700), 0);
-    EXPECT_THROW(IniFile(path).writeString("print", "lastnum", "8"), IniWriteError);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    try {
+        IniFile(path).writeString("print", "lastnum", "8");
+        FAIL() << "a read-only file was replaced";
+    } catch (const IniWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
     EXPECT_EQ(readFile(path), "[print]\r\nlastnum=7\r\n");
-    EXPECT_EQ(IniFile(path).readString("print", "lastnum", ""), "7");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
 TEST(IniFileWrite, MissingFolderRaisesUnableToWrite) {
@@ -124,4 +131,91 @@ TEST(IniFileWrite, MissingFolderRaisesUnableToWrite) {
     TempDir dir;
     const std::string path = dir.file("gone/config.ini");
     EXPECT_THROW(IniFile(path).writeString("a", "b", "c"), IniWriteError);
+}
+
+namespace {
+
+// The bytes of a UTF-16 LE file with its byte-order mark, as Notepad saves
+// "Unicode".
+std::string utf16le(std::u16string_view text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(IniFileUtf16, ValuesReadInTheStationsCodePage) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, utf16le(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"
+                            u"[com]\r\nnum=COM3\r\n"));
+    IniFile ini(path);
+    EXPECT_EQ(ini.readString("Database", "servername", ""), "srv");
+    EXPECT_EQ(ini.readString("database", "DATANAME", ""), "\xE6\xA0\x87\xE7\xAD\xBE\xE5\xBA\x93");
+    EXPECT_EQ(ini.readString("com", "num", ""), "COM3");
+    EXPECT_EQ(ini.readString("com", "baud", "9600"), "9600");
+}
+
+TEST(IniFileUtf16, AWriteKeepsTheFileUtf16AndEveryOtherLine) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, utf16le(u"; 站点\r\n[print]\r\n lastnum = 5\r\nbtfile=C:\\标签.btw\r\n"));
+    IniFile ini(path);
+    ini.writeString("print", "lastnum", "6");
+    ini.writeString("com", "num", "COM4");
+    ini.writeString("Database", "dataname", "\xE5\xBA\x93"); // 库 in the station's bytes
+    EXPECT_EQ(readFile(path), utf16le(u"; 站点\r\n[print]\r\nlastnum=6\r\nbtfile=C:\\标签.btw\r\n"
+                                      u"[com]\r\nnum=COM4\r\n[Database]\r\ndataname=库\r\n"));
+    EXPECT_EQ(ini.readString("print", "btfile", ""), "C:\\\xE6\xA0\x87\xE7\xAD\xBE.btw");
+}
+
+TEST(IniFileRead, ABareCrEndsALine) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, "[STR]\rstrstart=3\rstrnum=4\r\n[print]\nlienum=2\r");
+    IniFile ini(path);
+    EXPECT_EQ(ini.readString("STR", "strstart", "1"), "3");
+    EXPECT_EQ(ini.readString("STR", "strnum", "0"), "4");
+    EXPECT_EQ(ini.readString("print", "lienum", "1"), "2");
+}
+
+TEST(IniFileWrite, ABareCrFileIsEditedInPlaceWithItsOwnLineEnds) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, "[STR]\rstrstart=3\rstrnum=4\r[print]\rlienum=2");
+    IniFile ini(path);
+    ini.writeString("STR", "strnum", "5");
+    ini.writeString("print", "lastnum", "9");
+    EXPECT_EQ(readFile(path), "[STR]\rstrstart=3\rstrnum=5\r[print]\rlienum=2\rlastnum=9\r");
+}
+
+TEST(IniFileUtf16, NamesAndValuesCrossInTheGivenCodePage) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    writeFile(path, utf16le(u"[打印]\r\nbtfile=标签.btw\r\n"));
+    const IniFile gbk(path, 936);
+    EXPECT_EQ(gbk.readString("\xB4\xF2\xD3\xA1", "btfile", ""), "\xB1\xEA\xC7\xA9.btw");
+    gbk.writeString("\xB4\xF2\xD3\xA1", "btfile", "\xBF\xE2.btw");
+    EXPECT_EQ(readFile(path), utf16le(u"[打印]\r\nbtfile=库.btw\r\n"));
+}
+
+TEST(IniFileUtf16, BigEndianAndLongValuesCutOnACharacter) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    std::u16string text = u"[print]\r\nbtfile=" + std::u16string(700, u'标') + u"\r\n";
+    std::string be = "\xFE\xFF";
+    for (char16_t c : text) {
+        be += static_cast<char>(c >> 8);
+        be += static_cast<char>(c & 0xFF);
+    }
+    writeFile(path, be);
+    const std::string value = IniFile(path).readString("print", "btfile", "");
+    EXPECT_EQ(value.size(), 2046u) << "682 whole characters of three bytes";
+    EXPECT_EQ(value.substr(0, 3), "\xE6\xA0\x87");
+    IniFile(path).writeString("print", "lastnum", "1");
+    EXPECT_EQ(readFile(path).substr(0, 4), std::string("\xFE\xFF\0[", 4));
 }
