@@ -35,8 +35,12 @@ bool iequals(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Blanks around names and values; Ctrl-Z too, the end-of-file mark that DOS
+// editors leave on a file's last line.
 std::string_view trim(std::string_view s) {
-    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    auto isBlank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
+    };
     while (!s.empty() && isBlank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && isBlank(s.back()))
@@ -447,6 +451,8 @@ std::string IniFile::readString(const std::string& section, const std::string& k
         }
         std::string_view k, v;
         if (inSection && keyValue(line.text, k, v) && iequals(k, wantedKey)) {
+            // A value ends at a NUL byte, as a C string handed back by Windows.
+            v = v.substr(0, v.find('\0'));
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
                 v = v.substr(1, v.size() - 2);
             if (utf16)

@@ -16,7 +16,8 @@ public:
 // functions the station was designed around:
 //  - a missing key reads as the caller's default, a present empty key as "";
 //  - section and key names match without regard to ASCII case;
-//  - a value read is cut to 2047 bytes; one pair of enclosing quotes is dropped;
+//  - a value read is cut to 2047 bytes and at a NUL byte; one pair of
+//    enclosing quotes is dropped;
 //  - a line ends at CR LF, LF or a bare CR;
 //  - a file that starts with a UTF-16 byte-order mark (Notepad's "Unicode") is
 //    read and written in UTF-16; names and values cross the interface in the

@@ -8,3 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The C and C++ runtimes linked in: the programs run on a Windows (or under
+# Wine) that has no mingw-w64 DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")

@@ -19,6 +19,9 @@ PKGS=(
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
   # runtime: label printing on Linux (gLabels renders, CUPS prints)
   glabels cups-client
+  # the Windows build's tests under Wine (Debian's wine64 keeps its binary in
+  # /usr/lib/wine; the tests find it there)
+  wine64
   # runtime: CJK captions, sounds for the demo station, JPEG plugin
   fonts-wqy-microhei qt6-image-formats-plugins libqt6multimedia6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "tests/support/TempDir.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vx::test {
+
+struct WineRun {
+    int status = -1; // the program's exit code; -1 when it did not end in time
+    std::string out;
+    std::string err;
+};
+
+// A Wine prefix of its own in a temporary folder, for running the Windows
+// build of the station's code under wine64: no network, no dialogs (the
+// Mono and Gecko installers are switched off), no debug noise. The X display
+// is passed on only when asked for. Every Wine process of the prefix is
+// ended, and the prefix removed, with the object.
+class WinePrefix {
+public:
+    explicit WinePrefix(bool withDisplay = false, std::vector<std::string> env = {});
+    ~WinePrefix();
+    WinePrefix(const WinePrefix&) = delete;
+    WinePrefix& operator=(const WinePrefix&) = delete;
+
+    // Runs a program: a Windows path, a builtin ("regsvr32") or a file of the
+    // Windows build named by windowsProgram().
+    WineRun run(const std::vector<std::string>& argv,
+                std::chrono::seconds timeout = std::chrono::seconds(120),
+                const std::vector<std::string>& env = {});
+
+    // A scratch folder beside the prefix, removed with it.
+    std::string file(const std::string& name) const { return m_dir.file(name); }
+
+    // The Unix path as Windows programs in the prefix see it (drive Z:).
+    static std::string windowsPath(const std::string& unixPath);
+    // A program or library of the Windows build (the mingw-w64 check).
+    static std::string windowsProgram(const std::string& name);
+
+private:
+    std::vector<std::string> environment(const std::vector<std::string>& extra) const;
+
+    TempDir m_dir;
+    std::string m_prefix;
+    bool m_display;
+    std::vector<std::string> m_env;
+};
+
+} // namespace vx::test
