@@ -1,7 +1,6 @@
 #include "tests/support/Wine.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -61,15 +60,53 @@ WineRun spawn(const std::vector<std::string>& argv, const std::vector<std::strin
     return result;
 }
 
+// Starts Xvfb on a display it picks itself; returns its pid and ":N".
+pid_t startXvfb(std::string& display) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 3);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
+                 "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (number.empty()) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        throw std::runtime_error("Xvfb did not start");
+    }
+    display = ":" + number;
+    return pid;
+}
+
 } // namespace
 
-WinePrefix::WinePrefix(bool withDisplay, std::vector<std::string> env)
-    : m_prefix(m_dir.file("prefix")), m_display(withDisplay), m_env(std::move(env)) {
+WinePrefix::WinePrefix(bool withDesktop, std::vector<std::string> env)
+    : m_prefix(m_dir.file("prefix")), m_env(std::move(env)) {
+    if (withDesktop)
+        m_xvfb = startXvfb(m_display);
     // wineboot creates the prefix; done here so that the first program's run
     // is not also the prefix's set-up.
     const WineRun boot = run({"wineboot", "--init"});
-    if (boot.status != 0)
+    if (boot.status != 0) {
+        if (m_xvfb > 0) {
+            ::kill(m_xvfb, SIGTERM);
+            ::waitpid(m_xvfb, nullptr, 0);
+        }
         throw std::runtime_error("wineboot failed: " + boot.err);
+    }
 }
 
 WinePrefix::~WinePrefix() {
@@ -79,6 +116,10 @@ WinePrefix::~WinePrefix() {
           m_dir.file("wineserver.err"), std::chrono::seconds(30));
     spawn({kWineServer, "-w"}, environment({}), m_dir.file("wineserver.out"),
           m_dir.file("wineserver.err"), std::chrono::seconds(30));
+    if (m_xvfb > 0) {
+        ::kill(m_xvfb, SIGTERM);
+        ::waitpid(m_xvfb, nullptr, 0);
+    }
 }
 
 std::vector<std::string> WinePrefix::environment(const std::vector<std::string>& extra) const {
@@ -91,10 +132,8 @@ std::vector<std::string> WinePrefix::environment(const std::vector<std::string>&
         "PATH=/usr/bin:/bin",
         "LANG=C.UTF-8",
     };
-    if (m_display) {
-        if (const char* d = std::getenv("DISPLAY"))
-            env.push_back(std::string("DISPLAY=") + d);
-    }
+    if (!m_display.empty())
+        env.push_back("DISPLAY=" + m_display);
     // A later setting of a name replaces an earlier one.
     for (const auto* more : {&m_env, &extra})
         for (const std::string& e : *more) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vx::test {
@@ -16,12 +17,14 @@ struct WineRun {
 
 // A Wine prefix of its own in a temporary folder, for running the Windows
 // build of the station's code under wine64: no network, no dialogs (the
-// Mono and Gecko installers are switched off), no debug noise. The X display
-// is passed on only when asked for. Every Wine process of the prefix is
-// ended, and the prefix removed, with the object.
+// Mono and Gecko installers are switched off), no debug noise. With a
+// desktop, the prefix gets an Xvfb of its own, so no window of another test
+// on a shared display can take the focus from it; without, Wine sees no X
+// display at all. Every Wine process of the prefix is ended, and the prefix
+// and its Xvfb removed, with the object.
 class WinePrefix {
 public:
-    explicit WinePrefix(bool withDisplay = false, std::vector<std::string> env = {});
+    explicit WinePrefix(bool withDesktop = false, std::vector<std::string> env = {});
     ~WinePrefix();
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
@@ -45,7 +48,8 @@ private:
 
     TempDir m_dir;
     std::string m_prefix;
-    bool m_display;
+    pid_t m_xvfb = -1;
+    std::string m_display; // ":N", or empty without a desktop
     std::vector<std::string> m_env;
 };
 
