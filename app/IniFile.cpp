@@ -1,5 +1,6 @@
 #include "app/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
