@@ -276,9 +276,18 @@ private:
 
 class WineIniFile : public ::testing::Test {
 protected:
+    // One prefix for the suite: setting one up is most of a test's time.
     // Wine's ANSI code page follows the locale's name: Chinese → 936.
-    WinePrefix wine{false, {"LC_ALL=zh_CN.UTF-8"}};
+    static void SetUpTestSuite() { s_wine = new WinePrefix(false, {"LC_ALL=zh_CN.UTF-8"}); }
+    static void TearDownTestSuite() {
+        delete s_wine;
+        s_wine = nullptr;
+    }
+    WinePrefix& wine = *s_wine;
+    static WinePrefix* s_wine;
 };
+
+WinePrefix* WineIniFile::s_wine = nullptr;
 
 TEST_F(WineIniFile, ReadsAgreeWithWindows) {
     const auto cases = readCases();

@@ -166,10 +166,8 @@ int main(int argc, char** argv) {
                 which(reinterpret_cast<HWND>(ws->findTitleContaining("BarTender Enterprise")),
                       station, first, second));
 
-    PostMessageA(first, WM_CLOSE, 0, 0);
-    PostMessageA(second, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 1);
+    TerminateProcess(pi.hProcess, 0); // its windows have served
+    WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     DestroyWindow(station);
