@@ -99,8 +99,8 @@ std::vector<ReadCase> readCases() {
          {{"a", "k"},
           {"a", "m",
            Known{kDefault, "2",
-                 "Wine keeps only the first section of a name; Windows reads keys of a "
-                 "second one (Microsoft's documentation and Wine's own bug report on it)."}}}},
+                 "Wine stops at the first section of a name; Windows also finds a key in a "
+                 "later section of the same name, and so does the station."}}}},
         {"keys before any section", "k=0\r\n[a]\r\nk=1\r\n", {{"a", "k"}}},
         {"equals signs",
          "[a]\r\nk\r\n=v\r\nm==v\r\nn = v = w\r\n",
@@ -126,8 +126,8 @@ std::vector<ReadCase> readCases() {
          {{"p", "k"},
           {"p", "q",
            Known{std::string(2046, 'x'), std::string(2047, 'x'),
-                 "Wine cuts a quoted value to fit the buffer before it drops the quotes, "
-                 "so the closing quote costs one byte of the value; Windows keeps 2047."}}}},
+                 "Wine gives a quoted value of 2047 bytes one byte short (it cuts to the "
+                 "buffer before it drops the quotes); Windows gives all 2047."}}}},
         {"GBK values and names",
          "[a]\r\nk=\xb1\xea\xc7\xa9\r\n\xc3\xdc\xc2\xeb=x\r\nbad=\x81\r\n",
          {{"a", "k"},
@@ -142,8 +142,7 @@ std::vector<ReadCase> readCases() {
          {{"a", "k",
            Known{"1", kDefault,
                  "Wine skips a UTF-8 byte-order mark; Windows takes it as three characters of "
-                 "the first line, so its section is never found (as Notepad's UTF-8 files "
-                 "show on Windows)."}},
+                 "the first line, so that line's section is never found."}},
           {"b", "m"}}},
         {"UTF-16 LE",
          utf16le(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"),
