@@ -57,6 +57,7 @@ protected:
             << "the recorder is not registered as BarTender:\n"
             << query.out << query.err;
     }
+    void SetUp() override { ASSERT_NE(s_wine, nullptr) << "no Wine prefix"; }
     static void TearDownTestSuite() {
         delete s_wine;
         s_wine = nullptr;

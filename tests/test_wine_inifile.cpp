@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
@@ -78,11 +79,50 @@ std::string utf16be(std::u16string_view text) {
 
 const std::string kDefault = "DEF";
 
+// The station's own settings file: every key it reads, with a GBK template
+// path (模板\标签) and a password with the characters that need care.
+const char16_t kStationConfig[] =
+    u"[Database]\r\nservername=127.0.0.1\\SQLEXPRESS\r\n"
+    u"dataname=labels\r\nusername=sa\r\nmm=p@ss;w0rd \"x\"\r\n"
+    u"[com]\r\nnum=COM3\r\n[STR]\r\nstrstart=3\r\nstrnum=8\r\n"
+    u"[print]\r\nlienum=2\r\nlastnum=41\r\nbtfile=D:\\模板\\标签 A.btw\r\n";
+
+std::string stationConfigGbk(const std::string& eol) {
+    std::string out;
+    for (char16_t c : std::u16string_view(kStationConfig)) {
+        if (c == u'\r')
+            continue;
+        if (c == u'\n')
+            out += eol;
+        else if (c == u'模')
+            out += "\xc4\xa3";
+        else if (c == u'板')
+            out += "\xb0\xe5";
+        else if (c == u'标')
+            out += "\xb1\xea";
+        else if (c == u'签')
+            out += "\xc7\xa9";
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+const std::vector<Read> kStationKeys = {
+    {"Database", "servername"}, {"Database", "dataname"}, {"Database", "username"},
+    {"Database", "mm"},         {"com", "num"},           {"STR", "strstart"},
+    {"STR", "strnum"},          {"print", "lienum"},      {"print", "lastnum"},
+    {"print", "btfile"}};
+
 std::vector<ReadCase> readCases() {
     const std::string long2050(2050, 'x'), quoted2047 = '"' + std::string(2047, 'x') + '"';
     std::u16string longGbk = u"[a]\r\nk=";
     longGbk += std::u16string(1100, u'标') + u"\r\n";
     return {
+        {"the station's file, CR LF", stationConfigGbk("\r\n"), kStationKeys},
+        {"the station's file, LF", stationConfigGbk("\n"), kStationKeys},
+        {"the station's file, CR", stationConfigGbk("\r"), kStationKeys},
+        {"the station's file, UTF-16", utf16le(kStationConfig), kStationKeys},
         {"blanks around names and values",
          "[ Database ]\r\n  servername =  srv1 \r\n\tdataname\t=\tdb\t\r\n",
          {{"Database", "servername"}, {"database", "DATANAME"}}},
@@ -162,7 +202,21 @@ std::vector<ReadCase> readCases() {
 }
 
 std::vector<WriteCase> writeCases() {
+    // Every key the station writes, as its settings actions write them.
+    const std::vector<Write> stationWrites = {{"Database", "servername", "srv2"},
+                                              {"Database", "dataname", "\xb1\xea\xc7\xa9"},
+                                              {"Database", "username", "op"},
+                                              {"Database", "mm", " pw ;x"},
+                                              {"com", "num", "COM7"},
+                                              {"STR", "strstart", "1"},
+                                              {"STR", "strnum", "0"},
+                                              {"print", "lienum", "1"},
+                                              {"print", "lastnum", "42"},
+                                              {"print", "btfile", "E:\\\xb1\xea\xc7\xa9.btw"}};
     return {
+        {"the station's writes, 8-bit", stationConfigGbk("\r\n"), stationWrites, kStationKeys},
+        {"the station's writes, UTF-16", utf16le(kStationConfig), stationWrites, kStationKeys},
+        {"the station's writes, new file", std::nullopt, stationWrites, kStationKeys},
         {"new file", std::nullopt, {{"print", "lastnum", "0"}}, {{"print", "lastnum"}}},
         {"replace, add a key, add a section",
          "; c\r\n[Database]\r\n servername = a \r\n\r\n[print]\r\nLastNum=5\r\n",
@@ -282,7 +336,7 @@ protected:
         delete s_wine;
         s_wine = nullptr;
     }
-    WinePrefix& wine = *s_wine;
+    void SetUp() override { ASSERT_NE(s_wine, nullptr) << "no Wine prefix"; }
     static WinePrefix* s_wine;
 };
 
@@ -293,14 +347,14 @@ TEST_F(WineIniFile, ReadsAgreeWithWindows) {
     Probe probe;
     std::vector<std::string> files;
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const std::string path = wine.file("read" + std::to_string(i) + ".ini");
+        const std::string path = s_wine->file("read" + std::to_string(i) + ".ini");
         writeFile(path, cases[i].file);
         for (const char* impl : {"win", "ours"})
             for (const Read& r : cases[i].reads)
                 probe.read(impl, path, r);
         files.push_back(path);
     }
-    probe.run(wine);
+    probe.run(*s_wine);
     if (HasFatalFailure())
         return;
 
@@ -325,6 +379,7 @@ TEST_F(WineIniFile, ReadsAgreeWithWindows) {
             EXPECT_EQ(shown(oursOnWine[j]), shown(expected)) << "Windows build";
         }
     }
+    std::cout << cases.size() << " files, " << reads << " reads compared\n";
     EXPECT_GE(reads, 60);
 }
 
@@ -337,7 +392,7 @@ TEST_F(WineIniFile, WritesReadBackAsWindowsWritesDo) {
     std::vector<Files> files;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const WriteCase& c = cases[i];
-        const std::string base = wine.file("write" + std::to_string(i));
+        const std::string base = s_wine->file("write" + std::to_string(i));
         Files f{base + "-win.ini", base + "-ours-win.ini", base + "-ours.ini"};
         for (const std::string* p : {&f.windows, &f.oursOnWine, &f.ours})
             if (c.file) {
@@ -358,9 +413,16 @@ TEST_F(WineIniFile, WritesReadBackAsWindowsWritesDo) {
             probe.read("ours", f.oursOnWine, r);
         files.push_back(f);
     }
-    probe.run(wine);
+    probe.run(*s_wine);
     if (HasFatalFailure())
         return;
+    std::size_t writes = 0, reads = 0;
+    for (const WriteCase& c : cases) {
+        writes += c.writes.size();
+        reads += c.reads.size();
+    }
+    std::cout << cases.size() << " files, " << writes << " writes, " << reads
+              << " keys read back by both readers\n";
 
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const WriteCase& c = cases[i];
