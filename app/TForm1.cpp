@@ -98,6 +98,9 @@ void TForm1::connectHandlers() {
     click(btn_selN, &TForm1::btn_selNClick);
     click(btn_databaseset, &TForm1::btn_databasesetClick);
     click(btn_txtimport, &TForm1::btn_txtimportClick);
+    click(btn_localdata, &TForm1::btn_localdataClick);
+    click(Btn_sqlexec, &TForm1::Btn_sqlexecClick);
+    click(btn_datato, &TForm1::btn_datatoClick);
     click(btn_zongji, &TForm1::btn_zongjiClick);
     click(btn_piji, &TForm1::btn_pijiClick);
     click(Button2, &TForm1::Button2Click);

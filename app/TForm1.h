@@ -116,6 +116,9 @@ public:
 
     // Data area
     void btn_txtimportClick();
+    void btn_localdataClick();
+    void Btn_sqlexecClick();
+    void btn_datatoClick();
 
     // F1, on the window and in the start box.
     void openHelp();

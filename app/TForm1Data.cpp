@@ -1,10 +1,16 @@
-// The data area's handlers: imports and the record grid.
+// The data area's handlers: the imports, SQL scripts, the export and the
+// record grid.
 
 #include "app/TForm1.h"
+#include "data/NewFile.h"
+#include "data/RecordExport.h"
+#include "data/SqlScript.h"
+#include "data/StagingImport.h"
 #include "data/TextImport.h"
 #include "scan/RecordTable.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QPushButton>
 #include <QTableView>
 
@@ -12,6 +18,8 @@ namespace vx::app {
 namespace {
 
 constexpr int kGridWidths[] = {45, 140, 45, 30};
+constexpr const char* kTextFilter = "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*";
+namespace RT = scan::RecordTable;
 
 // The busy cursor over the window for as long as a long action runs.
 struct BusyCursor {
@@ -43,8 +51,7 @@ void TForm1::showTableInGrid(const std::string& table) {
 }
 
 void TForm1::btn_txtimportClick() {
-    const QString file = m_env.dialogs->openFile(
-        "选择文件", "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*", m_env.folder);
+    const QString file = m_env.dialogs->openFile("选择文件", kTextFilter, m_env.folder);
     if (file.isEmpty())
         return;
     const auto answer =
@@ -62,7 +69,7 @@ void TForm1::btn_txtimportClick() {
     // Statements follow the database the connection reaches; open it first.
     ADO1.open();
     const data::ImportStatements statements =
-        scan::RecordTable::importStatements(ADO1.dialect(), table);
+        RT::importStatements(ADO1.dialect(), table);
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     const data::ImportResult result =
@@ -80,6 +87,72 @@ void TForm1::btn_txtimportClick() {
     if (result.outcome != data::ImportResult::Outcome::Duplicates)
         showTableInGrid(table);
     setCaptionColour(btn_picset, kBlack);
+}
+
+void TForm1::btn_localdataClick() {
+    if (m_env.dialogs->question("", "本地数据库表a14准备好了吗？", Dialogs::Buttons::YesNo,
+                                Dialogs::Answer::No) != Dialogs::Answer::Yes)
+        return;
+    ADO1.open();
+    const data::Dialect d = ADO1.dialect();
+    // One transaction: a14 missing or unreadable leaves a15 as it was, and
+    // the error reaches the general error report.
+    data::rebuildTable(ADO1, ADOQ2, ADOCommand1, RT::createBatch(d, "a15", false),
+                       RT::copyStagingToMain(d));
+    setCaptionColour(btn_picset, kBlack);
+    m_env.dialogs->message("生成成功!");
+    if (data::findDuplicates(ADOQ2, RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d))) {
+        DataSource1.showQuery(ADOQ2);
+        m_env.dialogs->message("数据有重复，见数据表格");
+    } else {
+        showTableInGrid("a15");
+    }
+}
+
+void TForm1::Btn_sqlexecClick() {
+    const QString file = m_env.dialogs->openFile(
+        "选择文件", "sql文件 (*.sql)|*.sql|所有文件 (*.*)|*.*", m_env.folder);
+    if (file.isEmpty())
+        return;
+    ADOCommand1.setText(data::readSqlScript(bytes(file)));
+    ADOCommand1.execute();
+    try {
+        showTableInGrid("a15");
+    } catch (const std::exception&) {
+        // The script may have dropped or broken a15; the grid stays empty.
+        DataSource1.clear();
+    }
+    m_env.dialogs->message("已执行！");
+}
+
+void TForm1::btn_datatoClick() {
+    const QString file = m_env.dialogs->saveFile("选择文件", kTextFilter, ".txt", m_env.folder);
+    if (file.isEmpty())
+        return;
+    const std::string path = bytes(file);
+    if (data::pathExists(path)) {
+        m_env.dialogs->message("文件已经存在，请更改一个新名");
+        return;
+    }
+    if (!ADO1.connected())
+        return;
+    RT::ExportFilter filter = RT::ExportFilter::All;
+    if (rg1Items->checkedId() == 0)
+        filter = RT::ExportFilter::Unscanned;
+    else if (rg1Items->checkedId() == 1)
+        filter = RT::ExportFilter::Scanned;
+    ADOQ2.close();
+    ADOQ2.clear();
+    // The rows are read as they are written, never held all at once.
+    data::RecordExport records(ADO1, RT::exportQuery(ADO1.dialect(), filter));
+    if (records.empty()) {
+        m_env.dialogs->message("没有找到记录");
+        return;
+    }
+    BusyCursor busy;
+    records.writeTo(path);
+    busy.restore();
+    m_env.dialogs->message("已导出");
 }
 
 } // namespace vx::app

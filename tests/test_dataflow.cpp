@@ -1,0 +1,140 @@
+// Label data from file to export through the window, as an operator runs a
+// line: import a file into a15, run a script that fills a14, rebuild a15
+// from a14, scan labels through the port, export the scanned records. Once
+// on the embedded database and once through ODBC (the SQLite ODBC driver).
+
+#include "data/Database.h"
+#include "tests/support/Pty.h"
+#include "tests/support/StationHarness.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace vx;
+using app::Dialogs;
+using app::TForm1;
+using vx::test::Pty;
+using vx::test::StationHarness;
+
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+// The [Database] section for the path under test, and the file it reaches.
+struct Path {
+    const char* name;
+    std::string database(StationHarness& h) const {
+        return h.dir.file(std::string(name) == "embedded" ? "station.db" : "odbc.db");
+    }
+    std::string config(StationHarness& h) const {
+        if (std::string(name) == "embedded")
+            return "[Database]\r\nservername=station.db\r\n";
+        return "[Database]\r\nservername=localhost\r\ndataname=" + database(h) + "\r\n";
+    }
+};
+
+std::vector<std::string> records(const std::string& file) {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(file));
+    data::Query q(db);
+    q.setText("select bh, tt, pic, prned from a15 order by bh");
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next())
+        out.push_back(q.field(0).asText() + "|" + q.field(1).asText() + "|" +
+                      (q.field(2).isNull() ? "NULL" : q.field(2).asText()) + "|" +
+                      q.field(3).asText());
+    return out;
+}
+
+} // namespace
+
+class DataFlow : public ::testing::TestWithParam<Path> {
+protected:
+    void SetUp() override {
+        if (std::string(GetParam().name) == "odbc") {
+            const char* driver = std::getenv("VEXORA_TEST_SQLITE_ODBC_DRIVER");
+            setenv("VEXORA_ODBC_DRIVER", driver ? driver : "SQLite3", 1);
+        }
+    }
+    void TearDown() override { unsetenv("VEXORA_ODBC_DRIVER"); }
+};
+
+TEST_P(DataFlow, ImportScriptRebuildScanAndExportFromTheWindow) {
+    Pty pty;
+    StationHarness h;
+    const Path& path = GetParam();
+    h.config(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
+             "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    ASSERT_TRUE(f.ADO1.connected()) << h.dialogs.messages.join("\n").toStdString();
+    ASSERT_TRUE(f.chk_start->isEnabled());
+    h.dialogs.messages.clear();
+
+    // A text file into a15, second column.
+    test::writeFile(h.dir.file("labels.txt"), "1,L001\r\n2,L002\r\n");
+    h.dialogs.files = {QString::fromStdString(h.dir.file("labels.txt"))};
+    h.dialogs.answers = {Dialogs::Answer::Yes};
+    h.dialogs.inputs = {",2"};
+    f.btn_txtimport->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"数据导入成功!"});
+    EXPECT_EQ(records(path.database(h)),
+              (std::vector<std::string>{"1|L001|NULL|False", "2|L002|NULL|False"}));
+
+    // A script fills a14.
+    test::writeFile(h.dir.file("fill.sql"),
+                    "drop table if exists a14;\n"
+                    "create table a14(bh integer primary key autoincrement, tt varchar(30),\n"
+                    "  pic varchar(90), prned bit default 0);\n"
+                    "insert into a14 (tt) values ('E001'), ('E002'), ('E003'), ('E004');\n");
+    h.dialogs.messages.clear();
+    h.dialogs.files = {QString::fromStdString(h.dir.file("fill.sql"))};
+    f.Btn_sqlexec->click();
+    ASSERT_EQ(h.dialogs.messages, QStringList{"已执行！"})
+        << h.dialogs.errors.join("\n").toStdString();
+
+    // a15 rebuilt from it.
+    h.dialogs.messages.clear();
+    h.dialogs.answers = {Dialogs::Answer::Yes};
+    f.btn_localdata->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"生成成功!"});
+    EXPECT_EQ(records(path.database(h)),
+              (std::vector<std::string>{"1|E001||False", "2|E002||False", "3|E003||False",
+                                        "4|E004||False"}));
+    EXPECT_EQ(f.DataSource1.rowCount(), 4);
+
+    // Two labels scanned through the port.
+    f.chk_start->setChecked(true);
+    pty.write("E002\r\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return f.LB_rec->count() == 1; }));
+    pty.write("E003\r\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return f.LB_rec->count() == 2; }));
+
+    // The scanned records exported.
+    h.dialogs.messages.clear();
+    f.rg1Items->button(1)->setChecked(true);
+    h.dialogs.files = {QString::fromStdString(h.dir.file("scanned.txt"))};
+    f.btn_datato->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"已导出"})
+        << h.dialogs.errors.join("\n").toStdString();
+    EXPECT_EQ(test::readFile(h.dir.file("scanned.txt")), "2,E002,,True,\r\n3,E003,,True,\r\n");
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DataFlow, ::testing::Values(Path{"embedded"}, Path{"odbc"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
