@@ -178,14 +178,11 @@ protected:
     }
 };
 
-TEST_P(Export, EveryColumnIsFollowedByACommaAndEveryLineByCrLf) {
+TEST_P(Export, WritesEveryColumnWithACommaAfterItAndCrLfAfterEveryRecordOfTheFilter) {
     EXPECT_EQ(exportTo(RT::ExportFilter::All), "1,AB12,,False,\r\n"
                                                "2,CD34,,False,\r\n"
                                                "3,E,F\xB2\xE2,p_003.jpg,True,\r\n")
         << "NULL and empty pic give the same line; texts are written as stored";
-}
-
-TEST_P(Export, TheFilterPicksUnscannedOrScannedRecords) {
     EXPECT_EQ(exportTo(RT::ExportFilter::Unscanned, "u.txt"),
               "1,AB12,,False,\r\n2,CD34,,False,\r\n");
     EXPECT_EQ(exportTo(RT::ExportFilter::Scanned, "s.txt"), "3,E,F\xB2\xE2,p_003.jpg,True,\r\n");
