@@ -1,6 +1,7 @@
 // Label data from file to export through the window, as an operator runs a
 // line: import a file into a15, run a script that fills a14, rebuild a15
-// from a14, scan labels through the port, export the scanned records. Once
+// from a14, assign pictures, scan labels through the port, export the
+// scanned records. Once
 // on the embedded database and once through ODBC (the SQLite ODBC driver).
 
 #include "data/Database.h"
@@ -68,7 +69,7 @@ protected:
     void TearDown() override { unsetenv("VEXORA_ODBC_DRIVER"); }
 };
 
-TEST_P(DataFlow, ImportScriptRebuildScanAndExportFromTheWindow) {
+TEST_P(DataFlow, ImportScriptRebuildPicturesScanAndExportFromTheWindow) {
     Pty pty;
     StationHarness h;
     const Path& path = GetParam();
@@ -111,6 +112,14 @@ TEST_P(DataFlow, ImportScriptRebuildScanAndExportFromTheWindow) {
                                         "4|E004||False"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 4);
 
+    // Pictures assigned from one file of the numbered series.
+    h.dialogs.messages.clear();
+    const std::string pictures = h.dir.file("pic_");
+    h.dialogs.files = {QString::fromStdString(pictures + "0001.jpg")};
+    f.btn_picset->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"完成"});
+    EXPECT_TRUE(TForm1::isGreen(f.btn_picset));
+
     // Two labels scanned through the port.
     f.chk_start->setChecked(true);
     pty.write("E002\r\n");
@@ -125,7 +134,8 @@ TEST_P(DataFlow, ImportScriptRebuildScanAndExportFromTheWindow) {
     f.btn_datato->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"已导出"})
         << h.dialogs.errors.join("\n").toStdString();
-    EXPECT_EQ(test::readFile(h.dir.file("scanned.txt")), "2,E002,,True,\r\n3,E003,,True,\r\n");
+    EXPECT_EQ(test::readFile(h.dir.file("scanned.txt")),
+              "2,E002," + pictures + "0002.jpg,True,\r\n3,E003," + pictures + "0003.jpg,True,\r\n");
     EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
 }
 
