@@ -63,6 +63,11 @@ public:
     // produced one, and how many rows it changed. values[i] belongs to the
     // i-th marker of sql.
     virtual BatchResult run(const ParsedSql& sql, const ParamValues& values) = 0;
+    // Runs every statement of the batch to its end, reading past the rows of
+    // any that return them (a script's select), so that the statements after
+    // them run too; an error in any of them raises. Returns how many rows the
+    // batch changed, -1 where the database does not say.
+    virtual long long runAll(const ParsedSql& sql, const ParamValues& values) = 0;
     virtual std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) = 0;
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;

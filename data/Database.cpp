@@ -108,8 +108,7 @@ void Query::setParam(const std::string& name, std::string value) {
     m_params[name] = std::move(value);
 }
 
-BatchResult Query::runBatch() {
-    const ParsedSql parsed = parseParameters(text());
+ParamValues Query::paramValues(const ParsedSql& parsed) const {
     ParamValues values;
     values.reserve(parsed.names.size());
     for (const std::string& name : parsed.names) {
@@ -119,6 +118,12 @@ BatchResult Query::runBatch() {
             throw DbError("Parameter '" + name + "' has no value");
         values.emplace_back(it->second);
     }
+    return values;
+}
+
+BatchResult Query::runBatch() {
+    const ParsedSql parsed = parseParameters(text());
+    const ParamValues values = paramValues(parsed);
     return m_connection.backend().run(parsed, values);
 }
 
@@ -138,8 +143,11 @@ void Query::open() {
 
 long long Query::execute() {
     close();
-    // A result set, if any, is dropped unread, which frees its statement.
-    return runBatch().changed;
+    // Every statement runs to its end: rows a statement returns are read
+    // past, so the statements after it run too and the connection is free.
+    const ParsedSql parsed = parseParameters(text());
+    const ParamValues values = paramValues(parsed);
+    return m_connection.backend().runAll(parsed, values);
 }
 
 void Query::reset(const std::vector<std::string>& lines, const Params& params) {

@@ -77,8 +77,9 @@ public:
 
     // Runs the batch and reads its result set.
     void open();
-    // Runs the batch; rows, if any, are not kept. Returns the rows it
-    // changed, or -1 where the database does not say.
+    // Runs every statement of the batch to its end; rows, if any, are read
+    // past and not kept. Returns the rows it changed, or -1 where the
+    // database does not say.
     long long execute();
     // The sequence every caller used to spell out: close, clear, add each
     // line, bind the parameters, then open or execute.
@@ -98,6 +99,7 @@ public:
 
 private:
     BatchResult runBatch();
+    ParamValues paramValues(const ParsedSql& parsed) const;
     void reset(const std::vector<std::string>& lines, const Params& params);
 
     Connection& m_connection;

@@ -307,6 +307,17 @@ public:
     Dialect dialect() const override { return m_dialect; }
 
     BatchResult run(const ParsedSql& sql, const ParamValues& values) override {
+        return runBatch(sql, values, false);
+    }
+
+    long long runAll(const ParsedSql& sql, const ParamValues& values) override {
+        return runBatch(sql, values, true).changed;
+    }
+
+    // toTheEnd: every result of every statement is read past (which also
+    // raises the errors of later statements) and no result set is kept;
+    // otherwise the first result set is returned unread.
+    BatchResult runBatch(const ParsedSql& sql, const ParamValues& values, bool toTheEnd) {
         // SQL Server takes the whole batch; the SQLite driver one statement
         // per call.
         BatchResult result;
@@ -341,13 +352,14 @@ public:
             for (;;) {
                 SQLSMALLINT cols = 0;
                 st->check(SQLNumResultCols(st->get(), &cols));
-                if (cols > 0) {
+                if (cols > 0 && !toTheEnd) {
                     if (p + 1 != parts.size())
                         throw DbError("a batch may return one result set, from its last statement");
                     result.rows = std::make_unique<OdbcCursor>(std::move(st));
                     return result;
                 }
-                count(st->get());
+                if (cols == 0)
+                    count(st->get());
                 SQLRETURN rc = SQLMoreResults(st->get());
                 if (rc == SQL_NO_DATA)
                     break;

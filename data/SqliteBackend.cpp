@@ -167,9 +167,16 @@ public:
         checkFile();
         const sqlite3_int64 before = sqlite3_total_changes64(m_db);
         BatchResult result;
-        result.rows = runStatements(sql, values);
+        result.rows = runStatements(sql, values, false);
         result.changed = sqlite3_total_changes64(m_db) - before;
         return result;
+    }
+
+    long long runAll(const ParsedSql& sql, const ParamValues& values) override {
+        checkFile();
+        const sqlite3_int64 before = sqlite3_total_changes64(m_db);
+        runStatements(sql, values, true);
+        return sqlite3_total_changes64(m_db) - before;
     }
 
     std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
@@ -208,9 +215,20 @@ private:
                                    "\" was deleted or replaced while it was open");
     }
 
-    std::unique_ptr<Cursor> runStatements(const ParsedSql& sql, const ParamValues& values) {
+    // Steps past the rest of a statement's rows; rc is its first step's.
+    void drain(sqlite3_stmt* st, int rc) {
+        while (rc == SQLITE_ROW)
+            rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+            fail(m_db);
+    }
+
+    // toTheEnd: every statement runs to its end and no result set is kept;
+    // otherwise the last statement's rows are returned unread.
+    std::unique_ptr<Cursor> runStatements(const ParsedSql& sql, const ParamValues& values,
+                                          bool toTheEnd) {
         if (StmtPtr cached = m_cache.take(sql.text))
-            return runCached(sql.text, std::move(cached), values);
+            return runCached(sql.text, std::move(cached), values, toTheEnd);
         const char* tail = sql.text.c_str();
         const char* end = tail + sql.text.size();
         std::size_t used = 0; // markers consumed by earlier statements
@@ -240,7 +258,9 @@ private:
             const bool last = std::strspn(tail, " \t\r\n;") == std::strlen(tail);
             const bool whole = last && first; // the batch is this one statement
             first = false;
-            if (sqlite3_column_count(raw) > 0) {
+            if (toTheEnd)
+                drain(raw, rc);
+            else if (sqlite3_column_count(raw) > 0) {
                 if (!last)
                     throw DbError("a batch may return one result set, from its last statement");
                 return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW,
@@ -253,7 +273,7 @@ private:
     }
 
     std::unique_ptr<Cursor> runCached(const std::string& text, StmtPtr st,
-                                      const ParamValues& values) {
+                                      const ParamValues& values, bool toTheEnd) {
         sqlite3_stmt* raw = st.get();
         const int n = sqlite3_bind_parameter_count(raw);
         for (int i = 1; i <= n; ++i) {
@@ -270,7 +290,9 @@ private:
             sqlite3_reset(raw); // reports the error of the step
             fail(m_db);
         }
-        if (sqlite3_column_count(raw) > 0)
+        if (toTheEnd)
+            drain(raw, rc);
+        else if (sqlite3_column_count(raw) > 0)
             return std::make_unique<SqliteCursor>(m_db, std::move(st), rc == SQLITE_ROW, &m_cache,
                                                   text);
         m_cache.give(text, std::move(st));

@@ -136,6 +136,17 @@ protected:
             q.execute();
         }
     }
+    // Re-creates table with n records "T1" … "Tn" in one statement.
+    void fillNumbered(const std::string& table, int n) {
+        fill(table, {});
+        const std::string count = std::to_string(n);
+        sql(d == Dialect::TSql
+                ? "insert into " + table + " (tt) select top " + count +
+                      " 'T'+cast(row_number() over (order by (select null)) as varchar) "
+                      "from sys.all_objects a cross join sys.all_objects b"
+                : "with recursive n(i) as (select 1 union all select i+1 from n where i<" + count +
+                      ") insert into " + table + " (tt) select 'T'||i from n");
+    }
     void sql(const std::string& text) {
         q.setText(text);
         q.execute();
@@ -155,6 +166,27 @@ protected:
     Dialect d = Dialect::Sqlite;
     Query q{db}, command{db};
 };
+
+// ---- a script's batch -------------------------------------------------------------
+
+class ScriptBatch : public DataOnBackend {};
+
+TEST_P(ScriptBatch, RunsEveryStatementPastTheRowsOfASelectAndRaisesALaterError) {
+    fill("a14", {});
+    const std::string end = d == Dialect::TSql ? "\r\n" : ";\r\n";
+    command.setText(scriptText("select * from a14" + end + "insert into a14 (tt) values ('S1')" +
+                               end + "select tt from a14" + end +
+                               "insert into a14 (tt) values ('S2')" + end));
+    EXPECT_EQ(command.execute(), 2);
+    EXPECT_EQ(rows("a14"), (std::vector<std::string>{"1|S1|NULL|False", "2|S2|NULL|False"}));
+
+    command.setText("select * from a14" + end + "insert into no_such_table (tt) values ('x')");
+    EXPECT_THROW(command.execute(), DbError);
+    sql("delete from a14"); // and the connection is free afterwards
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ScriptBatch, ::testing::ValuesIn(vx::test::backendKinds()),
+                         [](const auto& info) { return info.param; });
 
 // ---- export ----------------------------------------------------------------------
 
@@ -207,10 +239,7 @@ TEST_P(Export, AnExistingFileIsNeverOverwritten) {
 TEST_P(Export, AnErrorMidwayLeavesNoFileUnderTheChosenName) {
     if (d != Dialect::Sqlite)
         GTEST_SKIP() << "the failing row is made with SQLite's integer overflow";
-    std::vector<std::string> texts;
-    for (int i = 0; i < 5000; ++i)
-        texts.push_back("T" + std::to_string(i));
-    fill("a15", texts);
+    fillNumbered("a15", 5000);
     // Row 4000 raises while the rows before it are being written (or, where
     // the driver reads the whole result first, before any is).
     EXPECT_THROW(
@@ -226,8 +255,7 @@ TEST_P(Export, AnErrorMidwayLeavesNoFileUnderTheChosenName) {
 }
 
 TEST_P(Export, AFileThatCannotBeWrittenToTheEndLeavesNothingUnderItsName) {
-    std::vector<std::string> texts(3000, std::string(20, 'z'));
-    fill("a15", texts);
+    fillNumbered("a15", 3000);
     RecordExport e(db, RT::exportQuery(d, RT::ExportFilter::All));
     // Files may grow to 16 KiB, far less than the export needs.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -66,6 +66,10 @@ public:
             r.rows = std::make_unique<PendingRows>(std::move(r.rows), m_busy);
         return r;
     }
+    long long runAll(const data::ParsedSql& sql, const data::ParamValues& values) override {
+        checkIdle(m_busy);
+        return m_inner->runAll(sql, values);
+    }
     std::unique_ptr<data::PreparedStatement> prepare(const data::ParsedSql& sql) override {
         checkIdle(m_busy);
         return std::make_unique<CheckedStatement>(m_inner->prepare(sql), m_busy);
