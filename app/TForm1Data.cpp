@@ -68,8 +68,7 @@ void TForm1::btn_txtimportClick() {
     BusyCursor busy;
     // Statements follow the database the connection reaches; open it first.
     ADO1.open();
-    const data::ImportStatements statements =
-        RT::importStatements(ADO1.dialect(), table);
+    const data::ImportStatements statements = RT::importStatements(ADO1.dialect(), table);
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     const data::ImportResult result =
