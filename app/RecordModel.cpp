@@ -1,6 +1,16 @@
 #include "app/RecordModel.h"
 
+#include <QTimer>
+
 namespace vx::app {
+namespace {
+
+QString display(const data::Value& v) {
+    const std::string t = v.asText();
+    return QString::fromLocal8Bit(t.data(), static_cast<int>(t.size()));
+}
+
+} // namespace
 
 void RecordModel::showTable(data::Table& table) {
     // Read before the reset: a table that cannot be read raises with the
@@ -11,6 +21,16 @@ void RecordModel::showTable(data::Table& table) {
     m_columns = table.columns();
     m_rows = std::move(rows);
     m_more = static_cast<int>(m_rows.size()) == kPageRows;
+    const int key = table.keyColumn();
+    m_lastPagedKey =
+        m_rows.empty() || key < 0 ? 0 : m_rows.back()[static_cast<std::size_t>(key)].asInt();
+    m_appended = 0;
+    m_pending = false;
+    m_types.assign(m_columns.size(), data::Value::Type::Null);
+    for (const auto& row : m_rows)
+        for (std::size_t i = 0; i < row.size() && i < m_types.size(); ++i)
+            if (!row[i].isNull())
+                m_types[i] = row[i].type;
     endResetModel();
 }
 
@@ -28,6 +48,8 @@ void RecordModel::showQuery(data::Query& query) {
         m_rows.push_back(std::move(row));
     }
     m_more = false;
+    m_appended = 0;
+    m_pending = false;
     endResetModel();
 }
 
@@ -37,6 +59,8 @@ void RecordModel::clear() {
     m_columns.clear();
     m_rows.clear();
     m_more = false;
+    m_appended = 0;
+    m_pending = false;
     endResetModel();
 }
 
@@ -49,11 +73,10 @@ int RecordModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant RecordModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid())
         return {};
     const auto& row = m_rows[static_cast<std::size_t>(index.row())];
-    const auto& v = row[static_cast<std::size_t>(index.column())];
-    return QString::fromLocal8Bit(v.asText().c_str());
+    return display(row[static_cast<std::size_t>(index.column())]);
 }
 
 QVariant RecordModel::headerData(int section, Qt::Orientation o, int role) const {
@@ -64,17 +87,135 @@ QVariant RecordModel::headerData(int section, Qt::Orientation o, int role) const
     return {};
 }
 
+Qt::ItemFlags RecordModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    // The key is the database's own (an identity column on SQL Server).
+    if (m_table && index.isValid() && index.column() != m_table->keyColumn() &&
+        m_table->keyColumn() >= 0)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+std::int64_t RecordModel::keyOf(int row) const {
+    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(m_table->keyColumn())]
+        .asInt();
+}
+
+bool RecordModel::isPending(int row) const {
+    return m_pending && row == static_cast<int>(m_rows.size()) - 1;
+}
+
+void RecordModel::report(const std::string& message) {
+    // After the editor has closed and the view is settled: a modal box
+    // opened from inside Qt's commit would take the editor's focus and have
+    // the same value committed again.
+    if (m_report)
+        QTimer::singleShot(0, this, [this, message] { m_report(message); });
+}
+
+void RecordModel::dropRow(int row) {
+    const bool appended = row >= static_cast<int>(m_rows.size()) - m_appended;
+    beginRemoveRows({}, row, row);
+    m_rows.erase(m_rows.begin() + row);
+    if (appended)
+        --m_appended;
+    endRemoveRows();
+}
+
+bool RecordModel::reread(int row) {
+    std::optional<std::vector<data::Value>> stored;
+    stored = m_table->fetchRow(keyOf(row));
+    if (!stored) {
+        dropRow(row);
+        return false;
+    }
+    m_rows[static_cast<std::size_t>(row)] = std::move(*stored);
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    return true;
+}
+
+bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !at.isValid() || !(flags(at) & Qt::ItemIsEditable))
+        return false;
+    const int row = at.row(), column = at.column();
+    const auto& current = m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    const std::string text = value.toString().toLocal8Bit().toStdString();
+    if (!isPending(row) && text == current.asText())
+        return true; // nothing changed
+    std::string error;
+    try {
+        const data::Value v = data::valueFromText(m_types[static_cast<std::size_t>(column)], text);
+        if (isPending(row)) {
+            auto stored = m_table->appendRecord(column, v);
+            m_rows[static_cast<std::size_t>(row)] = std::move(stored);
+            m_pending = false;
+            emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+            return true;
+        }
+        m_table->setField(keyOf(row), column, v);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (isPending(row)) { // nothing was stored
+        report(error);
+        return false;
+    }
+    try {
+        if (!reread(row) && error.empty())
+            error = "The record no longer exists: it was deleted after it was shown.";
+    } catch (const std::exception& e) {
+        if (error.empty())
+            error = e.what();
+    }
+    if (!error.empty())
+        report(error);
+    return error.empty();
+}
+
+int RecordModel::appendPendingRow() {
+    if (m_pending)
+        return static_cast<int>(m_rows.size()) - 1;
+    const int row = static_cast<int>(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.emplace_back(m_columns.size(), data::Value::null());
+    m_pending = true;
+    ++m_appended;
+    endInsertRows();
+    return row;
+}
+
+void RecordModel::leaveRow(int row) {
+    if (!isPending(row))
+        return;
+    beginRemoveRows({}, row, row);
+    m_rows.pop_back();
+    m_pending = false;
+    --m_appended;
+    endRemoveRows();
+}
+
+void RecordModel::deleteRecord(int row) {
+    if (!m_table || row < 0 || row >= static_cast<int>(m_rows.size()))
+        return;
+    if (isPending(row)) {
+        leaveRow(row);
+        return;
+    }
+    const std::int64_t key = keyOf(row);
+    m_table->deleteRecord(key);
+    dropRow(row);
+}
+
 bool RecordModel::canFetchMore(const QModelIndex& parent) const {
     return !parent.isValid() && m_more;
 }
 
 void RecordModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || !m_table || !m_more || m_rows.empty())
+    if (parent.isValid() || !m_table || !m_more)
         return;
     std::vector<std::vector<data::Value>> page;
     try {
-        const std::int64_t last = m_rows.back().front().asInt();
-        page = m_table->fetchAfter(last, kPageRows);
+        page = m_table->fetchAfter(m_lastPagedKey, kPageRows);
     } catch (const std::exception& e) {
         // The grid keeps what it shows and asks for no more, so the error
         // is reported once.
@@ -84,12 +225,25 @@ void RecordModel::fetchMore(const QModelIndex& parent) {
         return;
     }
     m_more = static_cast<int>(page.size()) == kPageRows;
+    // Rows appended in the grid come after every paged one (keys grow);
+    // paging stops where it reaches them.
+    const auto key = static_cast<std::size_t>(m_table->keyColumn());
+    const int first = static_cast<int>(m_rows.size()) - m_appended;
+    if (m_appended - (m_pending ? 1 : 0) > 0) { // the pending row is always the last
+        const std::int64_t stop = m_rows[static_cast<std::size_t>(first)][key].asInt();
+        auto cut = std::find_if(page.begin(), page.end(),
+                                [&](const auto& r) { return r[key].asInt() >= stop; });
+        if (cut != page.end()) {
+            page.erase(cut, page.end());
+            m_more = false;
+        }
+    }
     if (page.empty())
         return;
-    const int first = static_cast<int>(m_rows.size());
+    m_lastPagedKey = page.back()[key].asInt();
     beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
-    for (auto& r : page)
-        m_rows.push_back(std::move(r));
+    m_rows.insert(m_rows.begin() + first, std::make_move_iterator(page.begin()),
+                  std::make_move_iterator(page.end()));
     endInsertRows();
 }
 

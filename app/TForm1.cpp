@@ -124,6 +124,7 @@ void TForm1::connectHandlers() {
     ed_prnlie->installEventFilter(this);
     Edit_willprn->installEventFilter(this);
     Edit_zheng->installEventFilter(this);
+    connectGrid();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
@@ -143,6 +144,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
         if (watched == Edit_zheng && enter) {
             guard([this] { Edit_zhengKeyDown(13); });
             return true;
+        }
+        if (watched == DBGrid_a15show) {
+            bool taken = false;
+            guard([&] { taken = DBGrid_a15showKeyDown(k->key(), k->modifiers()); });
+            if (taken)
+                return true;
         }
     }
     return QWidget::eventFilter(watched, e);

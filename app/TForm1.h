@@ -119,6 +119,10 @@ public:
     void btn_localdataClick();
     void Btn_sqlexecClick();
     void btn_datatoClick();
+    // Keys on the record grid: Ctrl+Delete deletes the current record after
+    // asking, Insert (or Down on the last row) appends a row. True when the
+    // key was taken.
+    bool DBGrid_a15showKeyDown(int key, Qt::KeyboardModifiers modifiers);
 
     // F1, on the window and in the start box.
     void openHelp();
@@ -149,6 +153,7 @@ private:
     void createPrintWorker();
 
     void connectHandlers();
+    void connectGrid();
     void loadPictures();
     // Runs a handler; an error it does not catch gets the general error report.
     void guard(const std::function<void()>& handler);

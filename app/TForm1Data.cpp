@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QItemSelectionModel>
 #include <QPushButton>
 #include <QTableView>
 
@@ -48,6 +49,45 @@ void TForm1::showTableInGrid(const std::string& table) {
     DataSource1.showTable(ADOTable1);
     for (int i = 0; i < 4 && i < DataSource1.columnCount(); ++i)
         DBGrid_a15show->setColumnWidth(i, kGridWidths[i]);
+}
+
+void TForm1::connectGrid() {
+    DBGrid_a15show->installEventFilter(this);
+    // A row appended in the grid and left without a value is not a record.
+    connect(DBGrid_a15show->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& now, const QModelIndex& before) {
+                if (before.isValid() && now.row() != before.row())
+                    DataSource1.leaveRow(before.row());
+            });
+}
+
+bool TForm1::DBGrid_a15showKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (!DataSource1.showsTable())
+        return false;
+    const QModelIndex current = DBGrid_a15show->currentIndex();
+    if (key == Qt::Key_Delete && (modifiers & Qt::ControlModifier)) {
+        if (!current.isValid())
+            return true;
+        if (!DataSource1.isPending(current.row()) &&
+            m_env.dialogs->question(windowTitle(), "Delete record?", Dialogs::Buttons::YesNo,
+                                    Dialogs::Answer::No) != Dialogs::Answer::Yes)
+            return true;
+        // A refusal reaches the general error report with the row still shown.
+        DataSource1.deleteRecord(current.row());
+        return true;
+    }
+    const bool lastRow = !current.isValid() || current.row() == DataSource1.rowCount() - 1;
+    const bool down = key == Qt::Key_Down && modifiers == Qt::NoModifier && lastRow;
+    if (key != Qt::Key_Insert && !down)
+        return false;
+    if (down && DataSource1.canFetchMore({})) {
+        DataSource1.fetchMore({}); // the view then moves down as usual
+        return false;
+    }
+    const int row = DataSource1.appendPendingRow();
+    DBGrid_a15show->setCurrentIndex(
+        DataSource1.index(row, current.isValid() ? current.column() : 1));
+    return true;
 }
 
 void TForm1::btn_txtimportClick() {

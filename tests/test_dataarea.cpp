@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -321,8 +322,13 @@ TEST(ExportAction, AMissingA15IsReportedWithNoFileAndTheNormalCursor) {
 // ---- the record grid -----------------------------------------------------------------
 
 namespace {
+// Stores value in a cell as the grid's editor does; what the edit reports
+// is shown once the editor has gone, so the events run before it returns.
 bool edit(TForm1& f, int row, int column, const QString& value) {
-    return f.DataSource1.setData(f.DataSource1.index(row, column), value, Qt::EditRole);
+    const bool stored =
+        f.DataSource1.setData(f.DataSource1.index(row, column), value, Qt::EditRole);
+    QCoreApplication::processEvents();
+    return stored;
 }
 } // namespace
 
@@ -345,13 +351,15 @@ TEST(RecordGrid, TypingInACellChangesTheRecord) {
     const QModelIndex at = f.DataSource1.index(0, 1);
     grid->setCurrentIndex(at);
     grid->edit(at);
-    QWidget* editor = QApplication::focusWidget();
-    ASSERT_NE(editor, nullptr);
-    ASSERT_NE(editor, grid) << "an editor opened on the cell";
-    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    auto* editor = grid->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr) << "an editor opened on the cell";
+    EXPECT_EQ(editor->text(), "A1");
+    editor->selectAll();
     QTest::keyClicks(editor, "TYPED");
     QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // the editor commits on the next turn
     EXPECT_EQ(records(h), std::vector<std::string>{"1|TYPED|NULL|False"});
+    EXPECT_EQ(cell(f, 0, 1), "TYPED");
 }
 
 TEST(RecordGrid, ARefusedEditIsReportedAndTheGridShowsWhatIsStored) {
@@ -429,6 +437,26 @@ TEST(RecordGrid, AnAppendedRowLeftEmptyIsDropped) {
     QTest::keyClick(grid, Qt::Key_Up);
     EXPECT_EQ(f.DataSource1.rowCount(), 1);
     EXPECT_EQ(records(h).size(), 1u);
+}
+
+TEST(RecordGrid, ARowAppendedBeforeEveryPageIsReadStaysLastAndNoRecordShowsTwice) {
+    StationHarness h;
+    h.seedDatabase({});
+    sql(h, "with recursive n(i) as (select 1 union all select i+1 from n where i<300) "
+           "insert into a15 (tt) select 'T'||i from n");
+    TForm1& f = startStation(h);
+    const int firstPage = f.DataSource1.rowCount();
+    ASSERT_LT(firstPage, 300);
+    // Appended while the view has not scrolled on: the later pages are unread.
+    ASSERT_EQ(f.DataSource1.appendPendingRow(), firstPage);
+    EXPECT_TRUE(edit(f, firstPage, 1, "NEW"));
+    EXPECT_EQ(cell(f, firstPage, 0), "301");
+    while (f.DataSource1.canFetchMore({}))
+        f.DataSource1.fetchMore({});
+    ASSERT_EQ(f.DataSource1.rowCount(), 301);
+    for (int row = 0; row < 301; ++row)
+        ASSERT_EQ(cell(f, row, 0), QString::number(row + 1)) << "row " << row;
+    EXPECT_EQ(cell(f, 300, 1), "NEW");
 }
 
 TEST(RecordGrid, ALargeTableOpensWithOnlyAPageRead) {
