@@ -113,11 +113,18 @@ std::string defaultOdbcDriver() {
 }
 
 BraceRule braceRule(const std::string& driver) {
-    return lowerAscii(driver).find("freetds") != std::string::npos ? BraceRule::FreeTds
-                                                                   : BraceRule::Microsoft;
+    const std::string name = lowerAscii(driver);
+    if (name.find("freetds") != std::string::npos)
+        return BraceRule::FreeTds;
+    return name.find("sqlite") != std::string::npos ? BraceRule::Bare : BraceRule::Microsoft;
 }
 
 std::string odbcQuote(const std::string& value, BraceRule rule) {
+    if (rule == BraceRule::Bare) {
+        if (value.find(';') != std::string::npos)
+            throw DbError("The SQLite ODBC driver cannot be given a value holding \";\"");
+        return value;
+    }
     std::string out = "{";
     if (rule == BraceRule::FreeTds) {
         if (value.find("};") != std::string::npos)

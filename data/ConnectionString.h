@@ -32,13 +32,15 @@ std::string defaultOdbcDriver();
 // How a driver reads a value in braces. FreeTDS takes everything up to the
 // first "};" (or the end of the string) with no escapes; the Microsoft
 // drivers ("SQL Server", "ODBC Driver 17/18 for SQL Server") read "}}" as
-// one '}' and end the value at a single '}'.
-enum class BraceRule { FreeTds, Microsoft };
+// one '}' and end the value at a single '}'. The SQLite ODBC driver (the
+// ODBC path tested without a server) knows no braces at all: a value runs to
+// the next ';' and braces stay part of it.
+enum class BraceRule { FreeTds, Microsoft, Bare };
 BraceRule braceRule(const std::string& driver);
 
 // The value in braces so that the driver reads back exactly value, with no
 // chance to end the string early or add a key. Raises DbError for a value
-// the driver cannot be given (FreeTDS and "};").
+// the driver cannot be given (FreeTDS and "};", the SQLite driver and ';').
 std::string odbcQuote(const std::string& value, BraceRule rule);
 
 // An ODBC connection string for SQL Server through driver. clientCharset is

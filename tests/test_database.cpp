@@ -235,6 +235,12 @@ TEST(ConnectionString, FreeTdsGetsItsProtocolAndTheClientCharsetAndRefusesWhatIt
     EXPECT_NO_THROW(odbcConnectionString({"srv", "", "sa", "a};b"}, "SQL Server", "UTF-8"));
 }
 
+TEST(ConnectionString, TheSqliteDriverGetsBareValuesAndRefusesASemicolon) {
+    EXPECT_EQ(odbcConnectionString({"srv", "/data/odbc.db", "sa", "p{w}"}, "SQLite3", "UTF-8"),
+              "DRIVER=SQLite3;SERVER=srv;DATABASE=/data/odbc.db;UID=sa;PWD=p{w};");
+    EXPECT_THROW(odbcConnectionString({"srv", "a;b.db", "sa", ""}, "SQLite3", "UTF-8"), DbError);
+}
+
 TEST(ConnectionString, SqliteFilesAreRecognisedByExtension) {
     EXPECT_TRUE(namesSqliteFile("station.db"));
     EXPECT_TRUE(namesSqliteFile("C:\\data\\Station.SQLITE3"));
