@@ -28,10 +28,14 @@ void RecordModel::showTable(data::Table& table) {
     m_pending = false;
     m_types.assign(m_columns.size(), data::Value::Type::Null);
     for (const auto& row : m_rows)
-        for (std::size_t i = 0; i < row.size() && i < m_types.size(); ++i)
-            if (!row[i].isNull())
-                m_types[i] = row[i].type;
+        learnTypes(row);
     endResetModel();
+}
+
+void RecordModel::learnTypes(const std::vector<data::Value>& row) {
+    for (std::size_t i = 0; i < row.size() && i < m_types.size(); ++i)
+        if (m_types[i] == data::Value::Type::Null && !row[i].isNull())
+            m_types[i] = row[i].type;
 }
 
 void RecordModel::showQuery(data::Query& query) {
@@ -123,12 +127,12 @@ void RecordModel::dropRow(int row) {
 }
 
 bool RecordModel::reread(int row) {
-    std::optional<std::vector<data::Value>> stored;
-    stored = m_table->fetchRow(keyOf(row));
+    auto stored = m_table->fetchRow(keyOf(row));
     if (!stored) {
         dropRow(row);
         return false;
     }
+    learnTypes(*stored);
     m_rows[static_cast<std::size_t>(row)] = std::move(*stored);
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     return true;
@@ -140,13 +144,15 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
     const int row = at.row(), column = at.column();
     const auto& current = m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
     const std::string text = value.toString().toLocal8Bit().toStdString();
-    if (!isPending(row) && text == current.asText())
-        return true; // nothing changed
+    // Nothing changed; an appended row left empty is no record yet.
+    if (isPending(row) ? text.empty() : text == current.asText())
+        return true;
     std::string error;
     try {
         const data::Value v = data::valueFromText(m_types[static_cast<std::size_t>(column)], text);
         if (isPending(row)) {
             auto stored = m_table->appendRecord(column, v);
+            learnTypes(stored);
             m_rows[static_cast<std::size_t>(row)] = std::move(stored);
             m_pending = false;
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
@@ -241,6 +247,8 @@ void RecordModel::fetchMore(const QModelIndex& parent) {
     if (page.empty())
         return;
     m_lastPagedKey = page.back()[key].asInt();
+    for (const auto& row : page)
+        learnTypes(row);
     beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
     m_rows.insert(m_rows.begin() + first, std::make_move_iterator(page.begin()),
                   std::make_move_iterator(page.end()));

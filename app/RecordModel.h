@@ -62,6 +62,7 @@ private:
     bool reread(int row);
     void dropRow(int row);
     void report(const std::string& message);
+    void learnTypes(const std::vector<data::Value>& row);
 
     data::Table* m_table = nullptr;
     std::vector<std::string> m_columns;
