@@ -2,21 +2,26 @@
 # Sets up a demo station in the folder given (default: demo-station/ in the
 # repository): the station's executable with its help and sounds, its own
 # config.ini naming an embedded SQLite database, the simulated scanner and
-# the example label template (printed through CUPS to the default
-# destination), and a table of sample labels loaded through the station's own
-# text import.
+# the example label templates (the gLabels one chosen, printed through CUPS
+# to the default destination), and a table of sample labels loaded through
+# the station's own text import.
+# VEXORA_DEMO_TEMPLATE picks another template beside the station (such as
+# vexora-label.zpl) and VEXORA_DEMO_PRINTER sets [print] printer (such as
+# tcp://127.0.0.1:9100).
 # The build must exist (scripts/build.sh).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 folder="${1:-$repo/demo-station}"
 bin="$repo/build/bin"
 labels="${VEXORA_DEMO_LABELS:-300}"
+template="${VEXORA_DEMO_TEMPLATE:-vexora-label.glabels}"
+printer="${VEXORA_DEMO_PRINTER:-}"
 
 mkdir -p "$folder"
 folder="$(cd "$folder" && pwd)"
 # The station reads config.ini beside its executable, so the demo gets its
 # own copy of the executable and never touches another installation's file.
-cp -f "$bin/vexora" "$bin/help.txt" "$bin/vexora-label.glabels" "$folder/"
+cp -f "$bin/vexora" "$bin/help.txt" "$bin/vexora-label.glabels" "$bin/vexora-label.zpl" "$folder/"
 cp -f "$bin"/[0-9].wav "$bin/chong_d.wav" "$folder/" 2>/dev/null || true
 
 cat > "$folder/config.ini" <<INI
@@ -33,8 +38,8 @@ strnum=8
 [print]
 lienum=1
 lastnum=0
-btfile=$folder/vexora-label.glabels
-printer=
+btfile=$folder/$template
+printer=$printer
 INI
 chmod 600 "$folder/config.ini"
 

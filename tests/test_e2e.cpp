@@ -1,12 +1,16 @@
 // The whole chain as an operator uses it: the real station binary in its own
 // folder with a real SQLite file, the real scanner simulator, clicks on the
 // window through the X server. Needs an X display (Xvfb in CI) and xdotool;
-// printing needs the private CUPS of scripts/private-cups.sh.
+// printing through gLabels needs the private CUPS of scripts/private-cups.sh;
+// printing to a ZPL printer needs only a listener on the loopback.
 
 #include "data/Database.h"
 #include "tests/support/LiveStation.h"
 #include "tests/support/PrintedPdf.h"
+#include "tests/support/RawListener.h"
+#include "tests/support/ZplReader.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -182,4 +186,61 @@ TEST(EndToEnd, AnOperatorPrintsARangeDirectlyAndScansThePrintedLabelsBack) {
     EXPECT_EQ(st.get("LB_rec"), "1|2|3|4|5");
     EXPECT_EQ(st.get("LB_shao"), "") << "no missing range";
     EXPECT_EQ(st.get("btn_zongji"), "5");
+}
+
+TEST(EndToEnd, AnOperatorPrintsRangesDirectlyToAZplPrinterOnTheLoopback) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // The label printer: its raw port on the loopback, one connection a job.
+    test::RawListener printer;
+    test::LiveStation st(
+        20, {"--suffix", "cr", "--quiet"}, false,
+        {"VEXORA_DEMO_TEMPLATE=vexora-label.zpl", "VEXORA_DEMO_PRINTER=" + printer.destination()});
+    ASSERT_TRUE(st.waitReady(15s)) << st.dump();
+    ASSERT_EQ(st.get("chk_BTprn_enabled"), "1") << st.dump();
+    ASSERT_TRUE(st.clickUntil(test::LiveStation::kBTprnX, test::LiveStation::kBTprnY, [&] {
+        return st.get("chk_BTprn_checked") == "1";
+    })) << st.dump();
+
+    // Two ranges, one after the other, each with Enter in the start box.
+    ASSERT_TRUE(st.clickUntil(test::LiveStation::kStartBoxX, test::LiveStation::kStartBoxY,
+                              [] { return true; }));
+    st.keys("ctrl+a");
+    st.type("1-6");
+    st.keys("Return");
+    ASSERT_TRUE(waitUntil(
+        [&] { return st.get("LB_alprn") == "1-6" && st.get("Edit_willprn") == "7"; }, 10s))
+        << st.dump();
+    st.keys("ctrl+a");
+    st.type("7-9");
+    st.keys("Return");
+    ASSERT_TRUE(waitUntil([&] { return st.get("LB_alprn") == "1-6|7-9"; }, 10s)) << st.dump();
+
+    ASSERT_TRUE(printer.waitJobs(2, 30s))
+        << printer.jobs().size() << " job(s) arrived; the station's error log:\n"
+        << test::readFile(st.folder() + "/error.log");
+    // What the printer makes of the bytes: one format per record, in the
+    // order of the batch list, each with its number and its code.
+    const std::vector<std::string> jobs = printer.jobs();
+    std::vector<std::string> printed;
+    for (const std::string& job : jobs) {
+        std::string problem;
+        const std::vector<test::ZplFormat> formats = test::readZpl(job, problem);
+        EXPECT_EQ(problem, "") << job;
+        for (const test::ZplFormat& f : formats) {
+            ASSERT_EQ(f.fields.size(), 3u) << f.raw;
+            EXPECT_EQ(f.tildeCommands, 0) << f.raw;
+            printed.push_back(f.fields[0] + " " + f.fields[1]);
+        }
+    }
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 9; ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, "VX%06d", i);
+        expected.push_back("No. " + std::to_string(i) + " " + code);
+    }
+    EXPECT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(printed, expected);
+    EXPECT_FALSE(std::filesystem::exists(st.folder() + "/error.log"))
+        << test::readFile(st.folder() + "/error.log");
 }

@@ -286,7 +286,7 @@ TEST(BackendChoice, TheTemplateDialogListsWhatThisPlatformPrints) {
     EXPECT_EQ(templateFilter(platformBackends()), "BT模板 (*.btw)|*.btw|所有文件 (*.*)|*.*");
 #else
     EXPECT_EQ(templateFilter(platformBackends()),
-              "标签模板 (*.glabels)|*.glabels|所有文件 (*.*)|*.*");
+              "标签模板 (*.glabels *.zpl)|*.glabels;*.zpl|所有文件 (*.*)|*.*");
     EXPECT_THROW(platformBackends().make(range("1", "1", "C:\\a.btw")), PrintError);
 #endif
 }

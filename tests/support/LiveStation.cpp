@@ -8,10 +8,14 @@ namespace vx::test {
 
 using namespace std::chrono_literals;
 
-LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet)
+LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet,
+                         const std::vector<std::string>& demoSettings)
     : m_probe(m_dir.file("probe.txt")) {
     int rc = 0;
-    run("VEXORA_DEMO_LABELS=" + std::to_string(labels) +
+    std::string settings;
+    for (const std::string& s : demoSettings)
+        settings += "'" + s + "' ";
+    run("env " + settings + "VEXORA_DEMO_LABELS=" + std::to_string(labels) +
             " bash " VEXORA_SOURCE_DIR "/scripts/demo-station.sh " + folder(),
         &rc);
     if (rc != 0)

@@ -25,8 +25,10 @@ public:
 
     // Sets up the folder with labels VX000001 … and starts the simulator
     // (with simulatorOptions) and the station. quiet: their output is
-    // dropped.
-    LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet = false);
+    // dropped. demoSettings: NAME=value settings for scripts/demo-station.sh
+    // (VEXORA_DEMO_TEMPLATE, VEXORA_DEMO_PRINTER).
+    LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet = false,
+                const std::vector<std::string>& demoSettings = {});
 
     const std::string& folder() const { return m_dir.path(); }
     std::string scannerLink() const { return m_dir.file("scanner"); }
