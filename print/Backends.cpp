@@ -1,5 +1,7 @@
 #include "print/Backends.h"
 
+#include "print/ZplBackend.h"
+
 #ifndef _WIN32
 #include "print/GLabelsBackend.h"
 #endif
@@ -66,6 +68,9 @@ BackendFactory platformBackends() {
         return std::make_unique<GLabelsBackend>(job.printer, "Vexora " + job.rangeText());
     });
 #endif
+    f.add(".zpl", [](const JobParams& job) {
+        return std::make_unique<ZplBackend>(job.printer, "Vexora " + job.rangeText());
+    });
     return f;
 }
 

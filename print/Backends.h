@@ -35,7 +35,7 @@ private:
 std::string templateExtension(const std::string& path);
 
 // The back ends this platform prints with: BarTender (.btw) on Windows,
-// gLabels (.glabels) elsewhere.
+// gLabels (.glabels) elsewhere, and ZPL label printers (.zpl) on both.
 BackendFactory platformBackends();
 
 // The template dialog's filter, "name (*.a)|*.a|所有文件 (*.*)|*.*" style:

@@ -1,0 +1,335 @@
+// Raw print jobs on Linux: a socket to the printer's port, a device written
+// directly, or a CUPS queue through lp -o raw.
+
+#include "print/PrintJob.h"
+#include "print/Process.h"
+#include "print/RawPrinter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <netdb.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
+
+namespace vx::print {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+std::string seconds(milliseconds d) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g s", static_cast<double>(d.count()) / 1000.0);
+    return buf;
+}
+
+// Milliseconds to the deadline for poll, rounded up so a wait does not end
+// before it; at most cap, never negative.
+int pollMs(Clock::time_point deadline, milliseconds cap) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, cap.count()));
+}
+
+int pollRetrying(pollfd& p, int ms) {
+    int ready = 0;
+    while ((ready = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
+    }
+    return ready;
+}
+
+// Bytes written to a socket that its far end has not acknowledged yet.
+std::size_t unacknowledged([[maybe_unused]] int fd) {
+#ifdef SIOCOUTQ
+    int queued = 0;
+    if (::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0)
+        return static_cast<std::size_t>(queued);
+#endif
+    return 0;
+}
+
+int socketError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        return errno;
+    return err;
+}
+
+// Connects to one of the host's addresses within the time allowed; -1 and
+// the reason in why when none answers.
+int connectSocket(const RawDestination& d, milliseconds timeout, std::string& why) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(d.host.c_str(), d.port.c_str(), &hints, &list);
+    if (rc != 0) {
+        why = "cannot find the host \"" + d.host + "\": " + ::gai_strerror(rc);
+        return -1;
+    }
+    const auto deadline = Clock::now() + timeout;
+    why = "no address to connect to";
+    for (addrinfo* a = list; a; a = a->ai_next) {
+        Fd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (fd.get() < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        int err = 0;
+        if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) {
+            err = errno;
+            if (err == EINPROGRESS) {
+                pollfd p{fd.get(), POLLOUT, 0};
+                int ready = 0;
+                while ((ready = pollRetrying(p, pollMs(deadline, timeout))) == 0 &&
+                       Clock::now() < deadline) {
+                }
+                err = ready > 0 ? socketError(fd.get()) : ready < 0 ? errno : ETIMEDOUT;
+            }
+        }
+        if (err == 0) {
+            ::freeaddrinfo(list);
+            return fd.release();
+        }
+        why = err == ETIMEDOUT ? "no answer within " + seconds(timeout) : std::strerror(err);
+        if (Clock::now() >= deadline)
+            break;
+    }
+    ::freeaddrinfo(list);
+    return -1;
+}
+
+// Writes every byte to a non-blocking descriptor; on a socket, also waits
+// until the far end has acknowledged the last of them. Any byte written or
+// acknowledged restarts the stall timer. accepted: on a socket what the far
+// end acknowledged, on a device what was written to it.
+RawSendResult writeAll(int fd, const std::string& bytes, const RawTimeouts& t, bool isSocket,
+                       const std::string& where) {
+    RawSendResult r;
+    std::size_t written = 0;
+    auto accepted = [&] {
+        const std::size_t queued = isSocket ? unacknowledged(fd) : 0;
+        return written > queued ? written - queued : 0;
+    };
+    auto lastProgress = Clock::now();
+    auto fail = [&](const std::string& why) {
+        r.message = where + ": " + why + "; it took " + std::to_string(r.accepted) + " of " +
+                    std::to_string(bytes.size()) + " bytes";
+        return r;
+    };
+    while (written < bytes.size() || (isSocket && r.accepted < bytes.size())) {
+        const std::size_t nowAccepted = accepted();
+        if (nowAccepted > r.accepted) {
+            r.accepted = nowAccepted;
+            lastProgress = Clock::now();
+        }
+        if (written < bytes.size()) {
+            const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1 << 20);
+            const ssize_t n = isSocket ? ::send(fd, bytes.data() + written, chunk, MSG_NOSIGNAL)
+                                       : ::write(fd, bytes.data() + written, chunk);
+            if (n > 0) {
+                written += static_cast<std::size_t>(n);
+                if (!isSocket)
+                    r.accepted = written;
+                lastProgress = Clock::now();
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                return fail(n == 0 ? std::string("it takes no more data") : std::strerror(errno));
+        }
+        if (isSocket && written == bytes.size() && r.accepted == bytes.size())
+            break;
+        const auto deadline = lastProgress + t.stall;
+        if (Clock::now() >= deadline)
+            return fail("it took nothing for " + seconds(t.stall) +
+                        " (the printer stopped reading: paper out, head open, or paused?)");
+        // While writing: until there is room. While waiting for the last
+        // acknowledgement: a short nap, woken early by an error on the line.
+        pollfd p{fd, static_cast<short>(written < bytes.size() ? POLLOUT : 0), 0};
+        const int wait = written < bytes.size() ? 100 : 2;
+        if (pollRetrying(p, pollMs(deadline, milliseconds(wait))) > 0 &&
+            (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            int err = isSocket ? socketError(fd) : 0;
+            if (!isSocket && !(p.revents & POLLNVAL)) {
+                // The device's own word on it: one more write tells why.
+                const ssize_t n = ::write(fd, bytes.data() + written,
+                                          std::min<std::size_t>(bytes.size() - written, 4096));
+                if (n > 0) {
+                    written += static_cast<std::size_t>(n);
+                    r.accepted = written;
+                    lastProgress = Clock::now();
+                    continue;
+                }
+                err = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK ? errno : 0;
+            }
+            if (err != 0 || !isSocket || (p.revents & POLLNVAL) || written < bytes.size() ||
+                accepted() < bytes.size())
+                return fail(err ? std::strerror(err) : std::string("the line was closed"));
+        }
+    }
+    r.ok = true;
+    return r;
+}
+
+RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, const RawTimeouts& t) {
+    std::string why;
+    Fd fd(connectSocket(d, t.connect, why));
+    if (fd.get() < 0) {
+        RawSendResult r;
+        r.message = "cannot connect to " + d.describe() + ": " + why;
+        return r;
+    }
+    RawSendResult r = writeAll(fd.get(), bytes, t, true, d.describe());
+    if (r.ok)
+        ::shutdown(fd.get(), SHUT_WR);
+    return r;
+}
+
+// A pipe whose reader has gone raises SIGPIPE on write, which would end the
+// station: while one of these lives, the signal is held on this thread, and
+// one raised meanwhile is taken off it; the write fails with EPIPE instead.
+class SigpipeHeld {
+public:
+    SigpipeHeld() {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipe, &m_old);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeHeld() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec now{0, 0};
+            while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+private:
+    sigset_t m_old;
+    bool m_wasPending = false;
+};
+
+RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, const RawTimeouts& t) {
+    // Never created: a mistyped device name must not become a file in /dev.
+    // Appended to: a plain file collects the jobs sent to it, as a printer would.
+    Fd fd(::open(d.name.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        RawSendResult r;
+        const int err = errno;
+        r.message = "cannot open " + d.name + ": " + std::strerror(err);
+        if (err == ENXIO)
+            r.message += " (no printer attached, or nothing reading it)";
+        return r;
+    }
+    SigpipeHeld held;
+    return writeAll(fd.get(), bytes, t, false, d.name);
+}
+
+RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const std::string& title,
+                        const RawTimeouts& t) {
+    RawSendResult r;
+    namespace fs = std::filesystem;
+    std::string path = (fs::temp_directory_path() / "vexora-raw-XXXXXX").string();
+    Fd fd(::mkostemp(path.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        r.message = "cannot write the job to " + fs::temp_directory_path().string() + ": " +
+                    std::strerror(errno);
+        return r;
+    }
+    struct Remove {
+        std::string path;
+        ~Remove() { ::unlink(path.c_str()); }
+    } remove{path};
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            r.message = "cannot write the job to " + path + ": " + std::strerror(errno);
+            return r;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    std::vector<std::string> lp{"lp", "-o", "raw", "-t", title};
+    if (!d.name.empty()) {
+        lp.push_back("-d");
+        lp.push_back(d.name);
+    }
+    lp.push_back(path);
+    ProcessResult sent;
+    try {
+        sent = runProcess(lp, t.queue);
+    } catch (const PrintError& e) {
+        r.message = std::string(e.what()) + " (install Debian's cups-client)";
+        return r;
+    }
+    if (!sent.succeeded()) {
+        std::string said = sent.output;
+        while (!said.empty() && (said.back() == '\n' || said.back() == '\r'))
+            said.pop_back();
+        r.message = "lp to " + d.describe() + " failed (" + sent.describe() + "): " + said;
+        return r;
+    }
+    r.ok = true;
+    r.accepted = bytes.size(); // CUPS holds the whole job
+    return r;
+}
+
+} // namespace
+
+RawSendResult sendRaw(const RawDestination& destination, const std::string& bytes,
+                      const std::string& title, const RawTimeouts& timeouts) {
+    switch (destination.kind) {
+    case RawDestination::Kind::Socket:
+        return sendSocket(destination, bytes, timeouts);
+    case RawDestination::Kind::Device:
+        return sendDevice(destination, bytes, timeouts);
+    case RawDestination::Kind::Queue:
+        break;
+    }
+    return sendQueue(destination, bytes, title, timeouts);
+}
+
+} // namespace vx::print
