@@ -1,4 +1,8 @@
 // Label printing on Linux, measured the way the station prints:
+//  - a 10,000-label ZPL job to a label printer's port on the loopback (the
+//    records from a15 on the worker's own connection, the shipped template,
+//    every byte acknowledged), beside sending the same bytes alone, measured
+//    in the same run; and the bytes a label takes;
 //  - a 1,000-label job to PDF through gLabels (the records from a15 on the
 //    worker's own connection, the shipped template, glabels-3-batch), beside
 //    glabels-3-batch alone on the same merge data, measured in the same run;
@@ -14,9 +18,11 @@
 #include "print/GLabelsBackend.h"
 #include "print/PrintRange.h"
 #include "print/PrintWorker.h"
+#include "print/ZplBackend.h"
 #include "scan/RecordTable.h"
 #include "tests/support/PrintedPdf.h"
 #include "tests/support/Processes.h"
+#include "tests/support/RawListener.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
@@ -33,7 +39,9 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kTemplate = VEXORA_SOURCE_DIR "/print/templates/vexora-label.glabels";
+const std::string kZplTemplate = VEXORA_SOURCE_DIR "/print/templates/vexora-label.zpl";
 constexpr int kLabels = 1000;
+constexpr int kZplLabels = 10000;
 
 std::string code(const std::string& tag, int i) {
     char buf[32];
@@ -49,7 +57,7 @@ void makeTable(const std::string& file, const std::string& tag) {
         q.add(l);
     q.execute();
     db.backend().beginTransaction();
-    for (int i = 1; i <= kLabels; ++i) {
+    for (int i = 1; i <= std::max(kLabels, kZplLabels); ++i) {
         q.setText(scan::RecordTable::insertText(db.dialect(), "a15"));
         q.setParam("a", code(tag, i));
         q.execute();
@@ -73,15 +81,61 @@ struct Done : print::JobObserver {
     }
 };
 
+// 10,000 labels through the ZPL back end to a listener on the loopback,
+// from the records to the last byte acknowledged; then the same bytes sent
+// alone. Best of three each, taken in turn, since the machine is shared.
+bool benchZpl(print::JobParams job) {
+    test::RawListener printer;
+    job.lower = "1";
+    job.upper = std::to_string(kZplLabels);
+    job.templatePath = kZplTemplate;
+    const print::RawDestination to = print::parseRawDestination(printer.destination(), false);
+    double jobBest = 0, aloneBest = 0;
+    std::size_t bytes = 0;
+    for (int round = 0; round < 3; ++round) {
+        print::ZplBackend backend(printer.destination(), "bench");
+        print::DatabaseRecords records;
+        const auto t0 = Clock::now();
+        const print::JobOutcome o = print::runPrintJob(backend, records, job);
+        const double s = ms(Clock::now() - t0) / 1000;
+        if (!o.ok || o.sent != kZplLabels) {
+            std::cerr << "bench_print: ZPL job: " << o.sent << " label(s) sent; " << o.message
+                      << "\n";
+            return false;
+        }
+        jobBest = std::max(jobBest, kZplLabels / s);
+        bytes = backend.job().size();
+        const auto t1 = Clock::now();
+        const print::RawSendResult alone = print::sendRaw(to, backend.job(), "bench", {});
+        const double s1 = ms(Clock::now() - t1) / 1000;
+        if (!alone.ok) {
+            std::cerr << "bench_print: raw send: " << alone.message << "\n";
+            return false;
+        }
+        aloneBest = std::max(aloneBest, kZplLabels / s1);
+    }
+    // What was measured arrived: six jobs, each whole.
+    if (!printer.waitJobs(6, std::chrono::seconds(30))) {
+        std::cerr << "bench_print: the listener did not get every job\n";
+        return false;
+    }
+    for (const std::string& got : printer.jobs()) {
+        if (got.size() != bytes) {
+            std::cerr << "bench_print: a job arrived with " << got.size() << " of " << bytes
+                      << " bytes\n";
+            return false;
+        }
+    }
+    figure("zpl_job_10000_labels_to_loopback", jobBest, "labels/s");
+    figure("zpl_send_alone_10000_labels_to_loopback", aloneBest, "labels/s");
+    figure("zpl_bytes_per_label", static_cast<double>(bytes) / kZplLabels, "bytes");
+    return true;
+}
+
 } // namespace
 
 int main() {
     int rc = 0;
-    test::run("command -v glabels-3-batch", &rc);
-    if (rc != 0) {
-        std::cerr << "bench_print: glabels-3-batch missing (scripts/install-deps.sh)\n";
-        return 1;
-    }
     test::TempDir dir;
     const std::string tag = "B" + std::to_string(::getpid()) + "N";
     makeTable(dir.file("station.db"), tag);
@@ -90,6 +144,15 @@ int main() {
     job.templatePath = kTemplate;
     job.database = data::buildConnectionString({"station.db", "", "sa", ""});
     job.baseFolder = dir.folder();
+
+    if (!benchZpl(job))
+        return 1;
+
+    test::run("command -v glabels-3-batch", &rc);
+    if (rc != 0) {
+        std::cerr << "bench_print: glabels-3-batch missing (scripts/install-deps.sh)\n";
+        return 1;
+    }
 
     // 1,000 labels to PDF: the job on the worker's records, lp left out;
     // then glabels-3-batch alone on the merge data the job wrote. Best of
