@@ -1,0 +1,115 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vx::data {
+
+// One event as the journal keeps it: one row of the table events. Fields
+// that do not apply to an event stay empty (NULL in the file). Texts are
+// byte strings as the station holds them; code and raw are kept byte for
+// byte as BLOBs.
+struct JournalEvent {
+    std::int64_t time = 0; // UTC milliseconds since 1970; 0: now, by the journal's clock
+    std::string kind;      // "scan", "print", "port", "database", "settings", "journal"
+    std::string what;      // a scan's verdict; for the others what happened
+    std::optional<std::int64_t> record;
+    std::optional<std::int64_t> low, high; // a range: missing numbers, printed records
+    std::optional<std::int64_t> labels;    // labels sent to the printer
+    std::optional<std::string> code, raw;  // the code field and the scan as received
+    std::string subject;                   // template, port, server, settings keys
+    std::string backend;
+    std::string message;
+};
+
+// The file's layout, for readers.
+inline constexpr const char* kJournalColumns =
+    "id,t,kind,what,record,lo,hi,labels,code,raw,subject,backend,message";
+
+// UTC milliseconds since 1970 from the system clock.
+std::int64_t utcNowMs();
+
+// The station's event journal: an SQLite file of its own, one row appended
+// per event as it happens. An append returns once the row is in the file's
+// write-ahead log, so a crash of the process (even SIGKILL) keeps every row
+// appended before it; a power loss keeps the file consistent and loses at
+// most the rows since the last checkpoint (synchronous=NORMAL: no sync per
+// row, which would cost a disk flush per scan). Checkpoints run on a thread
+// of their own, so no append waits for one.
+//
+// A journal that cannot be written never stops the caller: append returns
+// false, the failure listener hears of it once, and later appends try again
+// (reopening the file at most every kReopenInterval). When writing works
+// again a row "journal"/"resumed" records how many events were lost.
+//
+// Appends may come from any thread.
+class Journal {
+public:
+    using Clock = std::function<std::int64_t()>;
+    // Told once per failure episode, on the thread whose append failed.
+    using FailureListener = std::function<void(const std::string& message)>;
+
+    static constexpr const char* kFileName = "vexora-journal.db";
+    static constexpr std::int64_t kReopenIntervalMs = 10'000;
+    // Write-ahead log frames (pages) that wake the checkpoint thread.
+    static constexpr int kCheckpointFrames = 1000;
+
+    explicit Journal(std::string path, Clock clock = utcNowMs);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    void setFailureListener(FailureListener listener);
+
+    // Appends one row; false when it could not be written. Never throws.
+    bool append(const JournalEvent& event);
+
+    const std::string& path() const { return m_path; }
+    bool writable() const;
+    // Events that could not be written since the journal last worked.
+    std::int64_t lost() const;
+
+    // Folds the write-ahead log into the file now (tests, closing).
+    void checkpoint();
+
+private:
+    bool openLocked();
+    void closeLocked();
+    bool insertLocked(const JournalEvent& event);
+    void failLocked(const std::string& message);
+    void checkpointLoop();
+    static int walHook(void* self, sqlite3* db, const char* name, int frames);
+
+    const std::string m_path;
+    const Clock m_clock;
+    mutable std::mutex m_mutex;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+    bool m_failed = false; // a failure episode is under way
+    std::int64_t m_lost = 0;
+    std::int64_t m_nextOpenAttempt = 0;
+    std::string m_openError, m_lastError;
+    std::string m_pendingReport; // a failure at opening, for the first listener
+    FailureListener m_listener;
+
+    // Checkpoint thread: its own connection, woken by the log's size.
+    std::mutex m_cpMutex;
+    std::condition_variable m_cpWake;
+    bool m_cpWanted = false;
+    bool m_cpStop = false;
+    std::thread m_cpThread;
+};
+
+// Creates the table if the file has none; raises DbError. For readers and
+// tests that build a journal file directly.
+void createJournalSchema(sqlite3* db);
+
+} // namespace vx::data

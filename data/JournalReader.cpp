@@ -1,0 +1,136 @@
+#include "data/JournalReader.h"
+
+#include "data/Value.h"
+
+#include <sqlite3.h>
+
+namespace vx::data {
+namespace {
+
+struct Statement {
+    sqlite3_stmt* st = nullptr;
+    ~Statement() { sqlite3_finalize(st); }
+};
+
+void text(sqlite3_stmt* st, int col, std::string& out) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    out.assign(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+}
+
+void blob(sqlite3_stmt* st, int col, std::optional<std::string>& out) {
+    if (sqlite3_column_type(st, col) == SQLITE_NULL) {
+        out.reset();
+        return;
+    }
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(st, col));
+    const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, col));
+    if (!out)
+        out.emplace();
+    out->assign(p ? p : "", n);
+}
+
+void integer(sqlite3_stmt* st, int col, std::optional<std::int64_t>& out) {
+    if (sqlite3_column_type(st, col) == SQLITE_NULL)
+        out.reset();
+    else
+        out = sqlite3_column_int64(st, col);
+}
+
+} // namespace
+
+JournalReader::JournalReader(const std::string& path) {
+    const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw DbError(path + ": " + msg);
+    }
+    sqlite3_busy_timeout(m_db, 2000);
+    Statement probe;
+    if (sqlite3_prepare_v2(m_db, "SELECT id FROM events LIMIT 1", -1, &probe.st, nullptr) !=
+        SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(m_db);
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw DbError(path + ": not a station journal (" + msg + ")");
+    }
+}
+
+JournalReader::~JournalReader() {
+    sqlite3_close_v2(m_db);
+}
+
+std::int64_t JournalReader::highestId() {
+    Statement s;
+    if (sqlite3_prepare_v2(m_db, "SELECT max(id) FROM events", -1, &s.st, nullptr) != SQLITE_OK ||
+        sqlite3_step(s.st) != SQLITE_ROW)
+        throw DbError(sqlite3_errmsg(m_db));
+    return sqlite3_column_int64(s.st, 0);
+}
+
+void JournalReader::forEach(const JournalFilter& f, Order order,
+                            const std::function<bool(const JournalRow&)>& fn,
+                            const std::function<void(std::int64_t, std::int64_t)>& progress) {
+    // In append order the time test must not pick the time index: a walk of
+    // the index fetches every row by a search of its own.
+    const char* t = order == Order::Appended ? "+t" : "t";
+    std::string sql = std::string("SELECT ") + kJournalColumns + " FROM events WHERE 1";
+    if (f.from)
+        sql += std::string(" AND ") + t + ">=?1";
+    if (f.to)
+        sql += std::string(" AND ") + t + "<=?2";
+    if (!f.kind.empty())
+        sql += " AND kind=?3";
+    if (!f.what.empty())
+        sql += " AND what=?4";
+    if (f.record)
+        sql += " AND record=?5";
+    if (f.code)
+        sql += " AND code=?6";
+    sql += order == Order::Appended ? " ORDER BY id" : " ORDER BY t,id";
+
+    Statement s;
+    if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &s.st, nullptr) != SQLITE_OK)
+        throw DbError(sqlite3_errmsg(m_db));
+    if (f.from)
+        sqlite3_bind_int64(s.st, 1, *f.from);
+    if (f.to)
+        sqlite3_bind_int64(s.st, 2, *f.to);
+    if (!f.kind.empty())
+        sqlite3_bind_text(s.st, 3, f.kind.data(), static_cast<int>(f.kind.size()), SQLITE_STATIC);
+    if (!f.what.empty())
+        sqlite3_bind_text(s.st, 4, f.what.data(), static_cast<int>(f.what.size()), SQLITE_STATIC);
+    if (f.record)
+        sqlite3_bind_int64(s.st, 5, *f.record);
+    if (f.code)
+        sqlite3_bind_blob(s.st, 6, f.code->data(), static_cast<int>(f.code->size()), SQLITE_STATIC);
+
+    const std::int64_t top = progress ? highestId() : 0;
+    std::int64_t seen = 0;
+    JournalRow row;
+    int rc;
+    while ((rc = sqlite3_step(s.st)) == SQLITE_ROW) {
+        row.id = sqlite3_column_int64(s.st, 0);
+        row.time = sqlite3_column_int64(s.st, 1);
+        text(s.st, 2, row.kind);
+        text(s.st, 3, row.what);
+        integer(s.st, 4, row.record);
+        integer(s.st, 5, row.low);
+        integer(s.st, 6, row.high);
+        integer(s.st, 7, row.labels);
+        blob(s.st, 8, row.code);
+        blob(s.st, 9, row.raw);
+        text(s.st, 10, row.subject);
+        text(s.st, 11, row.backend);
+        text(s.st, 12, row.message);
+        if (!fn(row))
+            return;
+        if (progress && ++seen % 1'000'000 == 0)
+            progress(row.id, top);
+    }
+    if (rc != SQLITE_DONE)
+        throw DbError(sqlite3_errmsg(m_db));
+}
+
+} // namespace vx::data
