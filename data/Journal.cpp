@@ -206,8 +206,8 @@ bool Journal::append(const JournalEvent& event) {
             why = m_openError;
         if (m_db && m_failed) {
             JournalEvent resumed;
-            resumed.kind = "journal";
-            resumed.what = "resumed";
+            resumed.kind = JournalWords::Journal;
+            resumed.what = JournalWords::Resumed;
             resumed.labels = m_lost;
             resumed.message = std::to_string(m_lost) + " events not written";
             if (insertLocked(resumed)) {

@@ -30,6 +30,29 @@ struct JournalEvent {
     std::string message;
 };
 
+// The journal's words for its kinds of event and what happened, shared by
+// the writers in each subsystem and the readers.
+namespace JournalWords {
+inline constexpr const char* Scan = "scan";
+inline constexpr const char* Print = "print";
+inline constexpr const char* Port = "port";
+inline constexpr const char* Database = "database";
+inline constexpr const char* Settings = "settings";
+inline constexpr const char* Journal = "journal";
+// print: a range handed on (backend "direct" or "manual"), a job's end
+inline constexpr const char* Dispatched = "dispatched";
+inline constexpr const char* Printed = "printed";
+inline constexpr const char* Failed = "failed";
+// port, database
+inline constexpr const char* Opened = "opened";
+inline constexpr const char* Lost = "lost";
+inline constexpr const char* Reconnected = "reconnected";
+inline constexpr const char* Closed = "closed";
+// settings, journal
+inline constexpr const char* Saved = "saved";
+inline constexpr const char* Resumed = "resumed";
+} // namespace JournalWords
+
 // The file's layout, for readers.
 inline constexpr const char* kJournalColumns =
     "id,t,kind,what,record,lo,hi,labels,code,raw,subject,backend,message";

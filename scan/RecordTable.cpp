@@ -127,6 +127,10 @@ data::ImportStatements importStatements(Dialect d, std::string_view table) {
             duplicateSelect(d), kTextBytes};
 }
 
+std::string allRecords(Dialect) {
+    return "select bh,tt from a15 order by bh";
+}
+
 } // namespace RecordTable
 
 TableState checkRecordTable(data::Query& ADOQ2) {

@@ -53,6 +53,8 @@ std::string duplicateSelect(Dialect d);
 std::vector<std::string> exportQuery(Dialect d, ExportFilter filter);
 // Everything a text import into table runs.
 data::ImportStatements importStatements(Dialect d, std::string_view table);
+// Every record's number and code text, by number (the journal's report).
+std::string allRecords(Dialect d);
 
 } // namespace RecordTable
 

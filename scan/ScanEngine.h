@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vx::scan {
 
@@ -45,6 +46,11 @@ struct ScanOutcome {
     // replaced, the server gone) and has been closed: the window must show
     // it closed and ask the operator to connect again.
     bool databaseLost = false;
+    // For the journal: the record the lookup found, the missing numbers as
+    // numbers, and the database's own message when it failed.
+    std::optional<std::int64_t> record;
+    std::optional<std::pair<std::int64_t, std::int64_t>> missing;
+    std::string error;
 };
 
 // Verdict texts.
