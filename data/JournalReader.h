@@ -20,7 +20,12 @@ struct JournalFilter {
     std::optional<std::int64_t> from, to; // UTC ms, both inclusive
     std::string kind, what;
     std::optional<std::int64_t> record;
-    std::optional<std::string> code; // the code field, byte for byte
+    std::optional<std::string> code;             // the code field, byte for byte
+    std::optional<std::int64_t> firstId, lastId; // a part of the file, both inclusive
+    // Set: rows of this kind come with their id, time, kind, what, record
+    // and range only, the rest left empty (a faster pass for counting);
+    // rows of other kinds come whole.
+    std::string leanKind;
 };
 
 // Reads a journal file, also while a station appends to it: a reader sees
@@ -29,6 +34,7 @@ class JournalReader {
 public:
     // Raises DbError when the file is missing or is not a journal.
     explicit JournalReader(const std::string& path);
+    const std::string& path() const { return m_path; }
     ~JournalReader();
     JournalReader(const JournalReader&) = delete;
     JournalReader& operator=(const JournalReader&) = delete;
@@ -47,6 +53,7 @@ public:
     std::int64_t highestId();
 
 private:
+    std::string m_path;
     sqlite3* m_db = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include "scan/ScanJournal.h"
 
 #include <algorithm>
+#include <thread>
 #include <unordered_map>
 
 namespace vx::scan {
@@ -80,6 +81,112 @@ void A15Records::forEachRecord(const std::function<void(std::int64_t, const std:
         fn(q.field(0).asInt(), q.field(1).asText());
 }
 
+namespace {
+
+// What one pass over a part of the journal gathers; parts are merged in
+// the order of their ids.
+struct Pass {
+    std::function<std::int64_t(std::int64_t)> hourStart;
+    std::int64_t events = 0, scans = 0;
+    // Verdict counts by name; a line's scans are mostly of one verdict.
+    std::vector<std::pair<std::string, std::int64_t>> verdicts;
+    std::size_t lastVerdict = 0;
+    std::optional<std::int64_t> firstScan, lastScan;
+    std::optional<std::pair<std::int64_t, std::int64_t>> longestPause;
+    std::vector<std::pair<std::int64_t, std::int64_t>> goodPerHour;
+    std::int64_t bucket = 0, bucketEnd = 0, bucketCount = 0;
+    std::vector<std::int64_t> found, verified;
+    std::vector<std::pair<std::int64_t, std::int64_t>> printed;
+    std::vector<data::JournalRow> prints, stationEvents;
+
+    void countVerdict(const std::string& what, std::int64_t n = 1) {
+        if (lastVerdict < verdicts.size() && verdicts[lastVerdict].first == what) {
+            verdicts[lastVerdict].second += n;
+            return;
+        }
+        for (lastVerdict = 0; lastVerdict < verdicts.size(); ++lastVerdict)
+            if (verdicts[lastVerdict].first == what) {
+                verdicts[lastVerdict].second += n;
+                return;
+            }
+        verdicts.emplace_back(what, n);
+    }
+
+    void pause(std::int64_t from, std::int64_t to) {
+        if (to > from && (!longestPause || to - from > longestPause->second - longestPause->first))
+            longestPause = std::make_pair(from, to);
+    }
+
+    void take(const data::JournalRow& row) {
+        ++events;
+        if (row.kind == kScanKind) {
+            ++scans;
+            countVerdict(row.what);
+            if (lastScan)
+                pause(*lastScan, row.time);
+            else
+                firstScan = row.time;
+            lastScan = row.time;
+            if (!row.record)
+                return;
+            found.push_back(*row.record);
+            if (!verifiedGood(row.what))
+                return;
+            verified.push_back(*row.record);
+            if (row.time < bucket || row.time >= bucketEnd) {
+                if (bucketCount)
+                    goodPerHour.emplace_back(bucket, bucketCount);
+                bucket = hourStart(row.time);
+                bucketEnd = bucket + kHourMs;
+                bucketCount = 0;
+            }
+            ++bucketCount;
+        } else if (row.kind == data::JournalWords::Print) {
+            prints.push_back(row);
+            if (row.what == data::JournalWords::Dispatched && row.low && row.high &&
+                *row.low <= *row.high)
+                printed.emplace_back(*row.low, *row.high);
+        } else {
+            stationEvents.push_back(row);
+        }
+    }
+
+    void finish() {
+        if (bucketCount)
+            goodPerHour.emplace_back(bucket, bucketCount);
+        bucketCount = 0;
+    }
+
+    // Adds the part that follows this one.
+    void append(Pass&& next) {
+        events += next.events;
+        scans += next.scans;
+        for (const auto& [what, n] : next.verdicts)
+            countVerdict(what, n);
+        if (lastScan && next.firstScan)
+            pause(*lastScan, *next.firstScan);
+        if (next.longestPause)
+            pause(next.longestPause->first, next.longestPause->second);
+        if (!firstScan)
+            firstScan = next.firstScan;
+        if (next.lastScan)
+            lastScan = next.lastScan;
+        auto move = [](auto& to, auto& from) {
+            to.insert(to.end(), std::make_move_iterator(from.begin()),
+                      std::make_move_iterator(from.end()));
+            from = {};
+        };
+        move(goodPerHour, next.goodPerHour);
+        move(found, next.found);
+        move(verified, next.verified);
+        move(printed, next.printed);
+        move(prints, next.prints);
+        move(stationEvents, next.stationEvents);
+    }
+};
+
+} // namespace
+
 ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std::int64_t to,
                             RecordSide* records, const ReportOptions& options) {
     ShiftReport r;
@@ -87,69 +194,79 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     r.to = to;
     const auto hourStart = options.hourStart ? options.hourStart : utcHourStart;
 
-    // One pass over the journal in the order it was written.
-    std::vector<std::int64_t> found, verified;
-    std::vector<std::pair<std::int64_t, std::int64_t>> printed;
-    std::unordered_map<std::int64_t, std::string> scannedCode; // filled for few records only
-    std::int64_t lastScan = 0, bucket = 0, bucketEnd = 0, bucketCount = 0;
-    bool anyScan = false;
     data::JournalFilter filter;
     filter.from = from;
     filter.to = to;
-    auto progress = [&](std::int64_t id, std::int64_t top) {
-        if (options.progress)
-            options.progress("journal", id, top);
+    filter.leanKind = kScanKind;
+
+    // The journal in parts read side by side, each on a connection of its
+    // own; rows appended meanwhile lie beyond the last part and are left out.
+    const std::int64_t top = journal.highestId();
+    const int parts = top > 200'000 ? std::max(1, options.threads) : 1;
+    std::vector<Pass> passes(static_cast<std::size_t>(parts));
+    std::vector<std::string> errors(passes.size());
+    auto run = [&](std::size_t i, data::JournalReader& reader) {
+        Pass& p = passes[i];
+        p.hourStart = hourStart;
+        data::JournalFilter f = filter;
+        f.firstId = top / parts * static_cast<std::int64_t>(i) + 1;
+        f.lastId = i + 1 == passes.size() ? top : top / parts * static_cast<std::int64_t>(i + 1);
+        try {
+            reader.forEach(
+                f, data::JournalReader::Order::Appended,
+                [&](const data::JournalRow& row) {
+                    p.take(row);
+                    return true;
+                },
+                [&](std::int64_t id, std::int64_t) {
+                    if (options.progress && i + 1 == passes.size())
+                        options.progress("journal", id, top);
+                });
+        } catch (const std::exception& e) {
+            errors[i] = e.what();
+        }
+        p.finish();
     };
-    journal.forEach(
-        filter, data::JournalReader::Order::Appended,
-        [&](const data::JournalRow& row) {
-            ++r.events;
-            if (row.kind == kScanKind) {
-                ++r.scans;
-                ++r.scansByVerdict[row.what];
-                if (anyScan && row.time - lastScan > 0 &&
-                    (!r.longestPause ||
-                     row.time - lastScan > r.longestPause->second - r.longestPause->first))
-                    r.longestPause = std::make_pair(lastScan, row.time);
-                lastScan = row.time;
-                anyScan = true;
-                if (row.record) {
-                    found.push_back(*row.record);
-                    if (verifiedGood(row.what)) {
-                        verified.push_back(*row.record);
-                        if (row.time < bucket || row.time >= bucketEnd) {
-                            if (bucketCount)
-                                r.goodPerHour.emplace_back(bucket, bucketCount);
-                            bucket = hourStart(row.time);
-                            bucketEnd = bucket + kHourMs;
-                            bucketCount = 0;
-                        }
-                        ++bucketCount;
-                    }
+    {
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i + 1 < passes.size(); ++i)
+            threads.emplace_back([&, i] {
+                try {
+                    data::JournalReader own(journal.path());
+                    run(i, own);
+                } catch (const std::exception& e) {
+                    errors[i] = e.what();
                 }
-            } else if (row.kind == data::JournalWords::Print) {
-                r.prints.push_back(row);
-                if (row.what == data::JournalWords::Dispatched && row.low && row.high &&
-                    *row.low <= *row.high)
-                    printed.emplace_back(*row.low, *row.high);
-            } else {
-                r.stationEvents.push_back(row);
-            }
-            return true;
-        },
-        progress);
-    if (bucketCount)
-        r.goodPerHour.emplace_back(bucket, bucketCount);
-    // Hours met twice (rows out of time order) are added up.
-    std::sort(r.goodPerHour.begin(), r.goodPerHour.end());
-    std::vector<std::pair<std::int64_t, std::int64_t>> perHour;
-    for (const auto& h : r.goodPerHour) {
-        if (!perHour.empty() && perHour.back().first == h.first)
-            perHour.back().second += h.second;
-        else
-            perHour.push_back(h);
+            });
+        run(passes.size() - 1, journal);
+        for (auto& t : threads)
+            t.join();
     }
-    r.goodPerHour = std::move(perHour);
+    for (const std::string& e : errors)
+        if (!e.empty())
+            throw data::DbError(e);
+    for (std::size_t i = 1; i < passes.size(); ++i)
+        passes[0].append(std::move(passes[i]));
+    Pass& all = passes[0];
+
+    r.events = all.events;
+    r.scans = all.scans;
+    for (const auto& [what, n] : all.verdicts)
+        r.scansByVerdict[what] = n;
+    r.longestPause = all.longestPause;
+    r.prints = std::move(all.prints);
+    r.stationEvents = std::move(all.stationEvents);
+    // Hours met twice (parts, rows out of time order) are added up.
+    std::sort(all.goodPerHour.begin(), all.goodPerHour.end());
+    for (const auto& h : all.goodPerHour) {
+        if (!r.goodPerHour.empty() && r.goodPerHour.back().first == h.first)
+            r.goodPerHour.back().second += h.second;
+        else
+            r.goodPerHour.push_back(h);
+    }
+    auto& found = all.found;
+    auto& verified = all.verified;
+    auto& printed = all.printed;
 
     const auto ranges = merge(std::move(printed));
     const auto scannedTimes = tally(found);
@@ -204,6 +321,7 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     if (!wanted.empty()) {
         data::JournalFilter scans = filter;
         scans.kind = kScanKind;
+        scans.leanKind.clear();
         journal.forEach(scans, data::JournalReader::Order::Appended,
                         [&](const data::JournalRow& row) {
                             if (row.record && row.code)

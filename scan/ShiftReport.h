@@ -72,6 +72,8 @@ struct ReportOptions {
     // Start of the hour that t falls in (UTC ms); the report counts good
     // scans per such hour. The default counts by UTC hours.
     std::function<std::int64_t(std::int64_t)> hourStart;
+    // Threads that read the journal side by side, each a part of it.
+    int threads = 2;
     // Told of long work: what is going on, done so far and the total.
     std::function<void(const std::string&, std::int64_t, std::int64_t)> progress;
 };

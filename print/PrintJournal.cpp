@@ -1,0 +1,50 @@
+#include "print/PrintJournal.h"
+
+#include "data/Value.h"
+
+namespace vx::print {
+namespace {
+
+void setRange(data::JournalEvent& e, const std::string& lower, const std::string& upper) {
+    e.low = data::parseInteger(lower);
+    e.high = data::parseInteger(upper);
+}
+
+} // namespace
+
+data::JournalEvent PrintJournal::dispatchEvent(const std::string& lower, const std::string& upper,
+                                               const std::string& templatePath, bool direct) {
+    data::JournalEvent e;
+    e.kind = data::JournalWords::Print;
+    e.what = data::JournalWords::Dispatched;
+    setRange(e, lower, upper);
+    e.subject = templatePath;
+    e.backend = direct ? "direct" : "manual";
+    return e;
+}
+
+data::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
+    data::JournalEvent e;
+    e.kind = data::JournalWords::Print;
+    e.what = outcome.ok ? data::JournalWords::Printed : data::JournalWords::Failed;
+    setRange(e, job.lower, job.upper);
+    e.labels = outcome.sent;
+    e.subject = job.templatePath;
+    e.backend = outcome.backend;
+    e.message = outcome.message;
+    if (outcome.labels != outcome.sent)
+        e.message += (e.message.empty() ? "" : "; ") + std::to_string(outcome.labels) +
+                     " label(s) printed by the back end, " + std::to_string(outcome.sent) +
+                     " sent to the printer";
+    return e;
+}
+
+void PrintJournal::dispatched(const JobParams& job) {
+    m_journal.append(dispatchEvent(job.lower, job.upper, job.templatePath, true));
+}
+
+void PrintJournal::finished(const JobParams& job, const JobOutcome& outcome) {
+    m_journal.append(outcomeEvent(job, outcome));
+}
+
+} // namespace vx::print

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "data/Journal.h"
+#include "print/PrintWorker.h"
+
+namespace vx::print {
+
+// Puts every print job on the station's journal: a row when the range is
+// handed to the worker, and a row when the job has ended, with the labels
+// sent to the printer, the back end and its message.
+class PrintJournal : public JobObserver {
+public:
+    explicit PrintJournal(data::Journal& journal) : m_journal(journal) {}
+
+    void dispatched(const JobParams& job) override;
+    void finished(const JobParams& job, const JobOutcome& outcome) override;
+
+    // The row of a range handed on: "direct" to the worker, "manual" to the
+    // operator at the label program.
+    static data::JournalEvent dispatchEvent(const std::string& lower, const std::string& upper,
+                                            const std::string& templatePath, bool direct);
+    static data::JournalEvent outcomeEvent(const JobParams& job, const JobOutcome& outcome);
+
+private:
+    data::Journal& m_journal;
+};
+
+} // namespace vx::print
