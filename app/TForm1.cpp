@@ -25,7 +25,8 @@ namespace vx::app {
 TForm1::TForm1(StationEnvironment env, QWidget* parent)
     : QWidget(parent),
       station(ADO1, ADOQuery1, *env.sound, *this, env.folder.toLocal8Bit().toStdString()),
-      m_env(std::move(env)) {
+      m_env(std::move(env)),
+      m_journal(std::make_shared<data::Journal>(bytes(m_env.folder) + data::Journal::kFileName)) {
     setObjectName("Form1");
     setWindowTitle("Vexora");
     setFixedSize(1034, 814);
@@ -57,12 +58,21 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
         com31RxChar(sender, count);
     };
     com31.OnDeviceLost = [this](serial::TCustomComPort&) { onDeviceLost(); };
+    // A journal that cannot be written is shown once; the station goes on.
+    // The listener may be called on the print worker's thread.
+    m_journal->setFailureListener([this](const std::string& why) {
+        QMetaObject::invokeMethod(
+            this, [this, why = QString::fromLocal8Bit(why)] { showJournalFailure(why); },
+            Qt::QueuedConnection);
+    });
+    station.setJournal(m_journal.get());
     createPrintWorker();
     connectHandlers();
     m_probe = UiProbe::fromEnvironment(*this);
 }
 
 TForm1::~TForm1() {
+    m_journal->setFailureListener({});
     // The port outlives the widgets (it is the first member); a batch still
     // in flight when it closes must not reach them.
     com31.OnRxChar = nullptr;
@@ -201,6 +211,50 @@ void TForm1::setCaptionColour(QPushButton* b, const QColor& c) {
     QPalette p = b->palette();
     p.setColor(QPalette::ButtonText, c);
     b->setPalette(p);
+}
+
+void TForm1::showJournalFailure(const QString& why) {
+    m_env.dialogs->message(
+        "工作站日志无法写入，扫描照常进行；日志恢复可写之前的扫描和打印不会记入日志。\n" + why);
+}
+
+void TForm1::journal(const char* kind, const char* what, const std::string& subject,
+                     const std::string& message) {
+    data::JournalEvent e;
+    e.kind = kind;
+    e.what = what;
+    e.subject = subject;
+    e.message = message;
+    m_journal->append(e);
+}
+
+void TForm1::journalPort(bool opened, const std::string& message) {
+    using namespace data::JournalWords;
+    journal(Port, opened ? (m_portLost ? Reconnected : Opened) : Failed, m_portName, message);
+    if (opened)
+        m_portLost = false;
+}
+
+void TForm1::journalDatabase(bool opened, const std::string& message) {
+    using namespace data::JournalWords;
+    // Where the labels are, never who logs in with what.
+    const std::string where = bytes(Edit_servername->text()) +
+                              (Edit_dataname->text().isEmpty() ? "" : "/") +
+                              bytes(Edit_dataname->text());
+    journal(Database, opened ? (m_databaseLost ? Reconnected : Opened) : Failed, where, message);
+    if (opened)
+        m_databaseLost = false;
+}
+
+void TForm1::journalSettings(
+    const char* section, std::initializer_list<std::pair<const char*, const std::string*>> keys) {
+    std::string names = std::string("[") + section + "]", values;
+    for (const auto& [key, value] : keys) {
+        names += std::string(names.back() == ']' ? " " : ", ") + key;
+        if (value)
+            values += (values.empty() ? "" : " ") + std::string(key) + "=" + *value;
+    }
+    journal(data::JournalWords::Settings, data::JournalWords::Saved, names, values);
 }
 
 void TForm1::openHelp() {

@@ -7,6 +7,7 @@
 #include "app/WindowSystem.h"
 #include "data/ConnectionString.h"
 #include "data/Database.h"
+#include "data/Journal.h"
 #include "data/Table.h"
 #include "print/Backends.h"
 #include "print/PrintRange.h"
@@ -71,6 +72,8 @@ public:
     const std::string& templatePath() const { return printState.templatePath; }
     // The one print worker; jobs run there in the order they were dispatched.
     print::PrintWorker& printWorker() { return *m_printWorker; }
+    // The station's journal beside the executable (vexora-journal.db).
+    data::Journal& journal() { return *m_journal; }
     const std::string& portName() const { return m_portName; }
 
     // Handlers, named control + event; each area's handlers have a file of
@@ -180,7 +183,21 @@ private:
     void setDataButtonsEnabled(bool on);
     void showTableInGrid(const std::string& table);
 
+    // One journal row for a port, database or settings event.
+    void journal(const char* kind, const char* what, const std::string& subject,
+                 const std::string& message = {});
+    void journalPort(bool opened, const std::string& message = {});
+    void journalDatabase(bool opened, const std::string& message = {});
+    // Keys saved in one section, with their values; a key given without a
+    // value (the password) is named only.
+    void journalSettings(const char* section,
+                         std::initializer_list<std::pair<const char*, const std::string*>> keys);
+    void showJournalFailure(const QString& why);
+
     StationEnvironment m_env;
+    // Shared with the print worker's observer, which may outlive the window.
+    std::shared_ptr<data::Journal> m_journal;
+    bool m_portLost = false, m_databaseLost = false;
     bool m_shown = false;
     NativeWindow m_barTender = 0;
     std::string m_portName;

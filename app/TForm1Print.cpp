@@ -7,6 +7,7 @@
 #include "print/DatabaseRecords.h"
 #include "print/ErrorLog.h"
 #include "print/PictureAssignment.h"
+#include "print/PrintJournal.h"
 #include "scan/RecordTable.h"
 
 #include <QApplication>
@@ -54,6 +55,7 @@ void TForm1::createPrintWorker() {
         m_env.printBackends, [] { return std::make_unique<print::DatabaseRecords>(); });
     m_printWorker->addObserver(
         std::make_shared<print::ErrorLog>(bytes(m_env.folder + print::ErrorLog::kFileName)));
+    m_printWorker->addObserver(std::make_shared<print::PrintJournal>(m_journal));
 }
 
 std::string TForm1::readLastnum() {
@@ -118,10 +120,16 @@ void TForm1::dispatch(const print::JobBounds& bounds) {
         job.printer = settings().readString("print", "printer", "");
         job.database = ADO1.connectionString();
         job.baseFolder = bytes(m_env.folder);
-        if (!m_printWorker->start(job))
+        if (!m_printWorker->start(job)) {
+            print::JobOutcome none;
+            none.message = "线程创建失败";
+            m_journal->append(print::PrintJournal::outcomeEvent(job, none));
             m_env.dialogs->message("线程创建失败");
+        }
         return;
     }
+    m_journal->append(print::PrintJournal::dispatchEvent(bounds.lower, bounds.upper,
+                                                         printState.templatePath, false));
     // Manual printing: BarTender to the front, the station back later.
     if (m_barTender && m_env.windows)
         m_env.windows->bringToFront(m_barTender);
@@ -182,6 +190,7 @@ void TForm1::btn_reprnClick() {
     ADOQ2.setText(scan::RecordTable::clearAllScanned(ADO1.dialect()));
     ADOQ2.execute();
     writeLastnum("0");
+    journal(data::JournalWords::Print, data::JournalWords::Reset, {});
     try {
         showTableInGrid("a15");
     } catch (const std::exception&) {
@@ -203,6 +212,7 @@ void TForm1::btn_btprnClick() {
         return;
     settings().writeString("print", "btfile", bytes(path));
     printState.templatePath = bytes(path);
+    journalSettings("print", {{"btfile", &printState.templatePath}});
 #ifdef _WIN32
     const bool printable = m_barTender != 0;
 #else

@@ -108,13 +108,16 @@ void TForm1::openScannerPort(const IniFile& ini) {
     try {
         configureScannerPort();
         com31.OpenPort();
-        if (com31.Connected())
+        if (com31.Connected()) {
             setCaptionColour(btn_comset, kGreen);
+            journalPort(true);
+        }
     } catch (const std::exception& ex) {
         try {
             com31.ClosePort();
         } catch (const std::exception&) {
         }
+        journalPort(false, ex.what());
         m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
     }
     Edit_comnum->setText(text(ini.readString("com", "num", "")));
@@ -126,6 +129,7 @@ void TForm1::openDatabase() {
         ADO1.open();
         if (!ADO1.connected())
             return;
+        journalDatabase(true);
         setCaptionColour(btn_databaseset, kGreen);
         setDataButtonsEnabled(true);
         if (com31.Connected())
@@ -135,6 +139,7 @@ void TForm1::openDatabase() {
         m_env.dialogs->message("表a15异常");
         return;
     } catch (const std::exception& ex) {
+        journalDatabase(false, ex.what());
         m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
         ADO1.close();
         showWhatIsOpen();
@@ -166,6 +171,8 @@ void TForm1::showWhatIsOpen() {
 }
 
 void TForm1::onDeviceLost() {
+    journal(data::JournalWords::Port, data::JournalWords::Lost, m_portName);
+    m_portLost = true;
     setCaptionColour(btn_comset, kBlack);
     chk_start->setEnabled(false);
 }
@@ -173,26 +180,33 @@ void TForm1::onDeviceLost() {
 void TForm1::btn_comsetClick() {
     m_portName = serial::portNameFromOperator(bytes(Edit_comnum->text()));
     const IniFile ini = settings();
+    bool stored = false;
     try {
         chk_start->setEnabled(false);
         if (com31.Connected())
             com31.ClosePort();
         configureScannerPort();
         ini.writeString("com", "num", m_portName);
+        stored = true;
+        journalSettings("com", {{"num", &m_portName}});
         com31.OpenPort();
         if (com31.Connected()) {
+            journalPort(true);
             setCaptionColour(btn_comset, kGreen);
             if (isGreen(btn_databaseset))
                 chk_start->setEnabled(true);
             m_env.dialogs->message("com口可用！");
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        journalPort(false, failure.what());
         // The name is stored even when the port fails, so that the next
         // start-up tries it again. When config.ini cannot be written either,
         // the operator is told after the port's own message.
         QString notStored;
         try {
             ini.writeString("com", "num", m_portName);
+            if (!stored)
+                journalSettings("com", {{"num", &m_portName}});
         } catch (const std::exception& ex) {
             notStored = QString::fromLocal8Bit(ex.what());
         }
@@ -210,6 +224,8 @@ void TForm1::btn_selNClick() {
     ini.writeString("STR", "strnum", bytes(ed_strnum->text()));
     station.engine.strstart = bytes(ed_strstart->text());
     station.engine.strnum = bytes(ed_strnum->text());
+    journalSettings("STR",
+                    {{"strstart", &station.engine.strstart}, {"strnum", &station.engine.strnum}});
     m_env.dialogs->message("已保存");
 }
 
@@ -234,6 +250,7 @@ void TForm1::ed_prnlieKeyDown(int key) {
         throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
     station.engine.columnCount = *columns;
     settings().writeString("print", "lienum", typed);
+    journalSettings("print", {{"lienum", &typed}});
     m_env.dialogs->message("已保存");
 }
 
@@ -246,6 +263,10 @@ void TForm1::btn_databasesetClick() {
     ini.writeString("Database", "dataname", s.database);
     ini.writeString("Database", "username", s.user);
     ini.writeString("Database", "mm", s.password);
+    journalSettings("Database", {{"servername", &s.server},
+                                 {"dataname", &s.database},
+                                 {"username", &s.user},
+                                 {"mm", nullptr}});
     ADO1.setConnectionString(data::buildConnectionString(s));
     ADO1.setClientCharset(ini.readString("Database", "charset", ""));
     try {
@@ -261,8 +282,10 @@ void TForm1::btn_databasesetClick() {
             DataSource1.clear(); // no a15 yet: the grid stays empty
         }
         setCaptionColour(btn_databaseset, kGreen);
+        journalDatabase(true);
         m_env.dialogs->message("数据库连接成功！");
     } catch (const std::exception& ex) {
+        journalDatabase(false, ex.what());
         setDataButtonsEnabled(false);
         ADO1.close();
         chk_start->setEnabled(false);

@@ -99,16 +99,13 @@ Journal::~Journal() {
 }
 
 void Journal::setFailureListener(FailureListener listener) {
-    std::string pending;
-    {
-        std::lock_guard lock(m_mutex);
-        m_listener = std::move(listener);
-        // A journal that could not be opened is reported as soon as someone
-        // listens.
-        pending.swap(m_pendingReport);
-    }
-    if (!pending.empty() && m_listener)
-        m_listener(pending);
+    std::lock_guard lock(m_mutex);
+    m_listener = std::move(listener);
+    // A journal that could not be opened is reported as soon as someone
+    // listens.
+    if (!m_pendingReport.empty() && m_listener)
+        m_listener(m_pendingReport);
+    m_pendingReport.clear();
 }
 
 bool Journal::openLocked() {
@@ -194,8 +191,6 @@ bool Journal::insertLocked(const JournalEvent& e) {
 }
 
 bool Journal::append(const JournalEvent& event) {
-    std::string notify;
-    FailureListener listener;
     bool written = false;
     {
         std::lock_guard lock(m_mutex);
@@ -226,13 +221,13 @@ bool Journal::append(const JournalEvent& event) {
             ++m_lost;
             if (!m_failed) {
                 m_failed = true;
-                notify = why;
-                listener = m_listener;
+                // Under the lock: once setFailureListener has replaced a
+                // listener, the old one is never called again.
+                if (m_listener)
+                    m_listener(why);
             }
         }
     }
-    if (!notify.empty() && listener)
-        listener(notify);
     return written;
 }
 

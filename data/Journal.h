@@ -41,6 +41,7 @@ inline constexpr const char* Settings = "settings";
 inline constexpr const char* Journal = "journal";
 // print: a range handed on (backend "direct" or "manual"), a job's end
 inline constexpr const char* Dispatched = "dispatched";
+inline constexpr const char* Reset = "reset"; // every record unscanned, printing from 1 again
 inline constexpr const char* Printed = "printed";
 inline constexpr const char* Failed = "failed";
 // port, database
@@ -77,7 +78,8 @@ std::int64_t utcNowMs();
 class Journal {
 public:
     using Clock = std::function<std::int64_t()>;
-    // Told once per failure episode, on the thread whose append failed.
+    // Told once per failure episode, on the thread whose append failed,
+    // while the journal is locked: it must not call the journal back.
     using FailureListener = std::function<void(const std::string& message)>;
 
     static constexpr const char* kFileName = "vexora-journal.db";

@@ -34,17 +34,16 @@ data::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOut
     e.message = outcome.message;
     if (outcome.labels != outcome.sent)
         e.message += (e.message.empty() ? "" : "; ") + std::to_string(outcome.labels) +
-                     " label(s) printed by the back end, " + std::to_string(outcome.sent) +
-                     " sent to the printer";
+                     " label(s) laid out, " + std::to_string(outcome.sent) + " sent to the printer";
     return e;
 }
 
 void PrintJournal::dispatched(const JobParams& job) {
-    m_journal.append(dispatchEvent(job.lower, job.upper, job.templatePath, true));
+    m_journal->append(dispatchEvent(job.lower, job.upper, job.templatePath, true));
 }
 
 void PrintJournal::finished(const JobParams& job, const JobOutcome& outcome) {
-    m_journal.append(outcomeEvent(job, outcome));
+    m_journal->append(outcomeEvent(job, outcome));
 }
 
 } // namespace vx::print

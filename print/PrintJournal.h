@@ -3,6 +3,8 @@
 #include "data/Journal.h"
 #include "print/PrintWorker.h"
 
+#include <memory>
+
 namespace vx::print {
 
 // Puts every print job on the station's journal: a row when the range is
@@ -10,7 +12,8 @@ namespace vx::print {
 // sent to the printer, the back end and its message.
 class PrintJournal : public JobObserver {
 public:
-    explicit PrintJournal(data::Journal& journal) : m_journal(journal) {}
+    // Shared: a job still running when the station closes may end after it.
+    explicit PrintJournal(std::shared_ptr<data::Journal> journal) : m_journal(std::move(journal)) {}
 
     void dispatched(const JobParams& job) override;
     void finished(const JobParams& job, const JobOutcome& outcome) override;
@@ -22,7 +25,7 @@ public:
     static data::JournalEvent outcomeEvent(const JobParams& job, const JobOutcome& outcome);
 
 private:
-    data::Journal& m_journal;
+    std::shared_ptr<data::Journal> m_journal;
 };
 
 } // namespace vx::print

@@ -1,5 +1,7 @@
 #include "scan/Alerts.h"
 
+#include "scan/ScanJournal.h"
+
 #include <cctype>
 
 namespace vx::scan {
@@ -67,6 +69,8 @@ ScanStation::ScanStation(data::Connection& ADO1, data::Query& ADOQuery1, SoundPl
 ScanOutcome ScanStation::com31RxChar(std::string_view scanText, const ScanSwitches& switches) {
     m_window.captureForeground();
     ScanOutcome out = engine.com31RxChar(scanText, switches);
+    if (m_journal)
+        m_journal->append(scanEvent(out));
     edit_rec = out.edit_rec;
     edit_recstr = out.edit_recstr;
     Label14 = out.Label14;

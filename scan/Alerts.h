@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Journal.h"
 #include "scan/ScanEngine.h"
 
 #include <array>
@@ -109,8 +110,12 @@ public:
     AlarmState alarm;
     std::string Label14, edit_rec, edit_recstr;
 
-    // One scan from the port: run the engine and carry out its outcome.
+    // One scan from the port: run the engine, put the verdict on the
+    // journal, then carry out its outcome (nothing is shown or heard before
+    // the journal has the row).
     ScanOutcome com31RxChar(std::string_view scanText, const ScanSwitches& switches);
+    // The station's journal, or none; not owned.
+    void setJournal(data::Journal* journal) { m_journal = journal; }
     void Timer_shanTimer() { flash.tick(); }
     void play_timerTimer();
     void btn_zongjiClick() { counters.total = 0; }
@@ -127,6 +132,7 @@ private:
     SoundPlayer& m_sound;
     WindowActivator& m_window;
     std::string m_folder;
+    data::Journal* m_journal = nullptr;
 };
 
 } // namespace vx::scan
