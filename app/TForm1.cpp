@@ -228,22 +228,24 @@ void TForm1::journal(const char* kind, const char* what, const std::string& subj
     m_journal->append(e);
 }
 
-void TForm1::journalPort(bool opened, const std::string& message) {
+void TForm1::journalPort(const char* what, const std::string& message) {
     using namespace data::JournalWords;
-    journal(Port, opened ? (m_portLost ? Reconnected : Opened) : Failed, m_portName, message);
-    if (opened)
-        m_portLost = false;
+    const bool opened = std::string_view(what) == Opened;
+    journal(Port, opened && m_portLost ? Reconnected : what, m_portName, message);
+    if (opened || std::string_view(what) == Lost)
+        m_portLost = !opened;
 }
 
-void TForm1::journalDatabase(bool opened, const std::string& message) {
+void TForm1::journalDatabase(const char* what, const std::string& message) {
     using namespace data::JournalWords;
     // Where the labels are, never who logs in with what.
     const std::string where = bytes(Edit_servername->text()) +
                               (Edit_dataname->text().isEmpty() ? "" : "/") +
                               bytes(Edit_dataname->text());
-    journal(Database, opened ? (m_databaseLost ? Reconnected : Opened) : Failed, where, message);
-    if (opened)
-        m_databaseLost = false;
+    const bool opened = std::string_view(what) == Opened;
+    journal(Database, opened && m_databaseLost ? Reconnected : what, where, message);
+    if (opened || std::string_view(what) == Lost)
+        m_databaseLost = !opened;
 }
 
 void TForm1::journalSettings(

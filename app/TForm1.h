@@ -186,8 +186,9 @@ private:
     // One journal row for a port, database or settings event.
     void journal(const char* kind, const char* what, const std::string& subject,
                  const std::string& message = {});
-    void journalPort(bool opened, const std::string& message = {});
-    void journalDatabase(bool opened, const std::string& message = {});
+    // what: opened (noted as reconnected after a loss), failed or lost.
+    void journalPort(const char* what, const std::string& message = {});
+    void journalDatabase(const char* what, const std::string& message = {});
     // Keys saved in one section, with their values; a key given without a
     // value (the password) is named only.
     void journalSettings(const char* section,

@@ -22,8 +22,10 @@ void TForm1::com31RxChar(serial::TCustomComPort& Sender, int Count) {
     sw.CheckBox3 = CheckBox3->isChecked();
     sw.chk_quejing = chk_quejing->isChecked();
     // A connection the engine found unusable is closed: show it so.
-    if (station.com31RxChar(scanText, sw).databaseLost)
+    if (const auto out = station.com31RxChar(scanText, sw); out.databaseLost) {
+        journalDatabase(data::JournalWords::Lost, out.error);
         showWhatIsOpen();
+    }
     renderScan();
 }
 

@@ -110,14 +110,14 @@ void TForm1::openScannerPort(const IniFile& ini) {
         com31.OpenPort();
         if (com31.Connected()) {
             setCaptionColour(btn_comset, kGreen);
-            journalPort(true);
+            journalPort(data::JournalWords::Opened);
         }
     } catch (const std::exception& ex) {
         try {
             com31.ClosePort();
         } catch (const std::exception&) {
         }
-        journalPort(false, ex.what());
+        journalPort(data::JournalWords::Failed, ex.what());
         m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
     }
     Edit_comnum->setText(text(ini.readString("com", "num", "")));
@@ -129,7 +129,7 @@ void TForm1::openDatabase() {
         ADO1.open();
         if (!ADO1.connected())
             return;
-        journalDatabase(true);
+        journalDatabase(data::JournalWords::Opened);
         setCaptionColour(btn_databaseset, kGreen);
         setDataButtonsEnabled(true);
         if (com31.Connected())
@@ -139,7 +139,7 @@ void TForm1::openDatabase() {
         m_env.dialogs->message("表a15异常");
         return;
     } catch (const std::exception& ex) {
-        journalDatabase(false, ex.what());
+        journalDatabase(data::JournalWords::Failed, ex.what());
         m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
         ADO1.close();
         showWhatIsOpen();
@@ -171,8 +171,7 @@ void TForm1::showWhatIsOpen() {
 }
 
 void TForm1::onDeviceLost() {
-    journal(data::JournalWords::Port, data::JournalWords::Lost, m_portName);
-    m_portLost = true;
+    journalPort(data::JournalWords::Lost);
     setCaptionColour(btn_comset, kBlack);
     chk_start->setEnabled(false);
 }
@@ -191,14 +190,14 @@ void TForm1::btn_comsetClick() {
         journalSettings("com", {{"num", &m_portName}});
         com31.OpenPort();
         if (com31.Connected()) {
-            journalPort(true);
+            journalPort(data::JournalWords::Opened);
             setCaptionColour(btn_comset, kGreen);
             if (isGreen(btn_databaseset))
                 chk_start->setEnabled(true);
             m_env.dialogs->message("com口可用！");
         }
     } catch (const std::exception& failure) {
-        journalPort(false, failure.what());
+        journalPort(data::JournalWords::Failed, failure.what());
         // The name is stored even when the port fails, so that the next
         // start-up tries it again. When config.ini cannot be written either,
         // the operator is told after the port's own message.
@@ -282,10 +281,10 @@ void TForm1::btn_databasesetClick() {
             DataSource1.clear(); // no a15 yet: the grid stays empty
         }
         setCaptionColour(btn_databaseset, kGreen);
-        journalDatabase(true);
+        journalDatabase(data::JournalWords::Opened);
         m_env.dialogs->message("数据库连接成功！");
     } catch (const std::exception& ex) {
-        journalDatabase(false, ex.what());
+        journalDatabase(data::JournalWords::Failed, ex.what());
         setDataButtonsEnabled(false);
         ADO1.close();
         chk_start->setEnabled(false);

@@ -63,22 +63,27 @@ ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitche
         return out;
     }
 
-    auto failed = [&](const char* text) {
+    // The journal keeps the record the lookup had found and the database's
+    // own words.
+    auto failed = [&](const char* text, const std::exception& e) {
         m_query.close();
+        const auto record = out.record;
         out = ScanOutcome{};
         out.edit_rec = std::string(scanText);
         out.edit_recstr = field;
+        out.record = record;
+        out.error = e.what();
         wrongCode(Verdict::DatabaseFailure, text, out.edit_rec);
     };
     try {
         lookUp(out, field, sw);
-    } catch (const data::DbConnectionLost&) {
-        failed(kDatabaseLostText);
+    } catch (const data::DbConnectionLost& e) {
+        failed(kDatabaseLostText, e);
         // Nothing more may go through it; the operator reconnects.
         m_db.close();
         out.databaseLost = true;
-    } catch (const std::exception&) {
-        failed(kDatabaseFailureText);
+    } catch (const std::exception& e) {
+        failed(kDatabaseFailureText, e);
     }
     return out;
 }
@@ -102,6 +107,7 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
     const std::int64_t last = data::parseInteger(lastScanned).value_or(0);
 
     out.Label14 = record;
+    out.record = bh;
     if (sw.CheckBox3)
         out.announceDigit = record.back();
 
@@ -121,6 +127,7 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
         if (bh != expected) {
             out.verdict = Verdict::MissingRange;
             out.LB_shao = std::to_string(expected) + "-" + std::to_string(bh - columnCount);
+            out.missing = std::make_pair(expected, bh - columnCount);
             out.flashTarget = "label11";
             out.alarm = true;
             out.bringToFront = true;
@@ -130,6 +137,7 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
     // the mark changes nothing and this scan is a duplicate after all.
     if (m_query.execute({RecordTable::markScanned(d, record)}) == 0) {
         out.LB_shao.reset();
+        out.missing.reset();
         duplicate(out, record);
         out.LB_rec = record;
         return;

@@ -1,0 +1,132 @@
+// The station window and its journal, offscreen: what the handlers put on
+// the journal, and a journal that cannot be written.
+
+#include "data/JournalReader.h"
+#include "tests/support/Pty.h"
+#include "tests/support/StationHarness.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace vx;
+using app::TForm1;
+using test::Pty;
+using test::StationHarness;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<data::JournalRow> journalRows(StationHarness& h, const std::string& kind = {}) {
+    data::JournalReader r(h.dir.file(data::Journal::kFileName));
+    data::JournalFilter f;
+    f.kind = kind;
+    std::vector<data::JournalRow> out;
+    r.forEach(f, data::JournalReader::Order::Appended, [&](const data::JournalRow& row) {
+        out.push_back(row);
+        return true;
+    });
+    return out;
+}
+
+// "kind what subject | message" for each row.
+std::vector<std::string> lines(const std::vector<data::JournalRow>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows)
+        out.push_back(r.kind + " " + r.what + " " + r.subject +
+                      (r.message.empty() ? "" : " | " + r.message));
+    return out;
+}
+
+bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 3000ms) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+void scanText(TForm1& f, const std::string& text) {
+    scan::ScanSwitches sw;
+    sw.chk_start = true;
+    f.station.com31RxChar(text, sw);
+    f.renderScan();
+}
+
+} // namespace
+
+TEST(StationJournal, PortDatabaseAndSettingsEventsGoOnTheJournalAndThePasswordNever) {
+    auto pty = std::make_unique<Pty>();
+    StationHarness h;
+    h.seedDatabase({"VX000001", "VX000002"});
+    h.config("[Database]\r\nservername=station.db\r\nmm=s3cret\r\n[com]\r\nnum=" +
+             pty->slavePath() + "\r\n");
+    TForm1& f = h.start();
+    const std::string port = pty->slavePath();
+    EXPECT_EQ(lines(journalRows(h)),
+              (std::vector<std::string>{"port opened " + port, "database opened station.db"}));
+
+    f.ed_strstart->setText("1");
+    f.ed_strnum->setText("8");
+    f.btn_selN->click();
+    f.Edit_mm->setText("topsecret");
+    f.btn_databaseset->click();
+    pty->closeMaster(); // unplugged
+    ASSERT_TRUE(waitFor([&] { return !f.com31.Connected(); }));
+    Pty replugged;
+    f.Edit_comnum->setText(QString::fromStdString(replugged.slavePath()));
+    f.btn_comset->click();
+
+    EXPECT_EQ(lines(journalRows(h)),
+              (std::vector<std::string>{
+                  "port opened " + port,
+                  "database opened station.db",
+                  "settings saved [STR] strstart, strnum | strstart=1 strnum=8",
+                  "settings saved [Database] servername, dataname, username, mm | "
+                  "servername=station.db dataname= username=sa",
+                  "database opened station.db",
+                  "port lost " + port,
+                  "settings saved [com] num | num=" + replugged.slavePath(),
+                  "port reconnected " + replugged.slavePath(),
+              }));
+    const std::string file = test::readFile(h.dir.file(data::Journal::kFileName)) +
+                             test::readFile(h.dir.file(data::Journal::kFileName) + "-wal");
+    EXPECT_EQ(file.find("topsecret"), std::string::npos);
+    EXPECT_EQ(file.find("s3cret"), std::string::npos);
+}
+
+TEST(StationJournal, AJournalThatCannotBeWrittenIsShownOnceAndScanningGoesOn) {
+    StationHarness h;
+    h.seedDatabase({"VX000001", "VX000002", "VX000003"});
+    h.config("[Database]\r\nservername=station.db\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n");
+    // A folder where the journal file would be: no journal can be opened,
+    // whoever runs the test.
+    ASSERT_EQ(::mkdir(h.dir.file(data::Journal::kFileName).c_str(), 0700), 0);
+    TForm1& f = h.start();
+    for (const char* code : {"VX000001", "VX000002", "VX000003", "VX000001"})
+        scanText(f, code);
+    EXPECT_EQ(f.Label14->text(), "1重复") << "the verdicts come as ever";
+    EXPECT_EQ(f.station.counters.total, 4);
+    waitFor([] { return false; }, 200ms); // let queued reports arrive
+    const QStringList reports = h.dialogs.messages.filter("工作站日志无法写入");
+    ASSERT_EQ(reports.size(), 1) << h.dialogs.messages.join("\n").toStdString();
+    EXPECT_TRUE(reports[0].contains(QString::fromStdString(h.dir.file(data::Journal::kFileName))));
+    EXPECT_GE(f.journal().lost(), 4);
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
