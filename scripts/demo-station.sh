@@ -21,7 +21,7 @@ mkdir -p "$folder"
 folder="$(cd "$folder" && pwd)"
 # The station reads config.ini beside its executable, so the demo gets its
 # own copy of the executable and never touches another installation's file.
-cp -f "$bin/vexora" "$bin/help.txt" "$bin/vexora-label.glabels" "$bin/vexora-label.zpl" "$folder/"
+cp -f "$bin/vexora" "$bin/vexora-journal" "$bin/help.txt" "$bin/vexora-label.glabels" "$bin/vexora-label.zpl" "$folder/"
 cp -f "$bin"/[0-9].wav "$bin/chong_d.wav" "$folder/" 2>/dev/null || true
 
 cat > "$folder/config.ini" <<INI

@@ -33,6 +33,7 @@ public:
     const std::string& folder() const { return m_dir.path(); }
     std::string scannerLink() const { return m_dir.file("scanner"); }
     Child& scanner() { return *m_simulator; }
+    Child& station() { return *m_station; }
 
     // What the window shows: one value of the probe ("<missing>" if none),
     // its change counter, and the whole probe for failure messages.
