@@ -1,10 +1,17 @@
 // The whole scan engine (cut, lookup, verdict, mark) for 100,000 scans against
 // a 1,000,000-record a15, in a mix of verdicts, beside the raw prepared
-// lookup-and-update of the same number of codes on the same file.
+// lookup-and-update of the same number of codes on the same file. The same
+// scans also go to a second station on a copy of the file that writes its
+// journal, the two taking turns scan by scan, so the journal's cost is
+// measured beside its absence in the same run; and the journal's append
+// itself is timed on the rows those scans make.
 
 #include "bench/BenchTable.h"
+#include "data/Journal.h"
 #include "scan/Alerts.h"
+#include "scan/ScanJournal.h"
 
+#include <filesystem>
 #include <random>
 
 using namespace vx;
@@ -26,6 +33,15 @@ int main(int argc, char** argv) {
     data::Connection db;
     db.openWith(data::openSqliteBackend(path));
     bench::fillA15(db, records);
+    // The journalling station's own copy of the same table.
+    db.close();
+    const std::string copy = path + ".journalled", journalPath = path + ".journal";
+    bench::removeDatabase(copy);
+    bench::removeDatabase(journalPath);
+    std::filesystem::copy_file(path, copy);
+    db.openWith(data::openSqliteBackend(path));
+    data::Connection dbJ;
+    dbJ.openWith(data::openSqliteBackend(copy));
 
     // Mostly good scans in order, with duplicates, skips, wrong lengths and
     // unknown codes mixed in, as a line sees them.
@@ -56,15 +72,52 @@ int main(int argc, char** argv) {
     scan::ScanSwitches sw;
     sw.chk_start = true;
 
-    std::vector<double> engine;
+    data::Query ADOQuery1J(dbJ);
+    data::Journal journal(journalPath);
+    scan::ScanStation journalled(dbJ, ADOQuery1J, sound, window, "./");
+    journalled.setJournal(&journal);
+    journalled.engine.strstart = "1";
+    journalled.engine.strnum = "12";
+
+    std::vector<double> engine, withJournal;
     engine.reserve(texts.size());
+    withJournal.reserve(texts.size());
+    std::vector<scan::ScanOutcome> outcomes;
+    outcomes.reserve(texts.size());
     int verdicts[9] = {};
-    for (const std::string& t : texts) {
-        auto t0 = bench::Clock::now();
-        const auto out = station.com31RxChar(t, sw);
-        engine.push_back(bench::ms(bench::Clock::now() - t0));
-        ++verdicts[static_cast<int>(out.verdict)];
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string& t = texts[i];
+        // Turn about, so neither always meets the caches the other warmed.
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool j = (turn == 0) == (i % 2 == 0);
+            auto t0 = bench::Clock::now();
+            const auto out = (j ? journalled : station).com31RxChar(t, sw);
+            (j ? withJournal : engine).push_back(bench::ms(bench::Clock::now() - t0));
+            if (!j) {
+                ++verdicts[static_cast<int>(out.verdict)];
+                outcomes.push_back(out);
+            }
+        }
     }
+    dbJ.close();
+    journal.checkpoint(); // everything in the file itself, the log emptied
+    const double journalBytes = static_cast<double>(std::filesystem::file_size(journalPath));
+
+    // The append alone, on a journal of its own, for the rows the scans made.
+    const std::string appendPath = path + ".appends";
+    bench::removeDatabase(appendPath);
+    std::vector<double> appends;
+    appends.reserve(outcomes.size());
+    {
+        data::Journal alone(appendPath);
+        for (const auto& out : outcomes) {
+            const data::JournalEvent e = scan::scanEvent(out);
+            auto t0 = bench::Clock::now();
+            alone.append(e);
+            appends.push_back(bench::ms(bench::Clock::now() - t0));
+        }
+    }
+    bench::removeDatabase(appendPath);
     // Unmark everything (the clear-all of a new print run), so the baseline's
     // updates change rows and commit as the engine's did: SQLite skips the
     // write of an update that leaves a row as it was.
@@ -81,12 +134,23 @@ int main(int argc, char** argv) {
     std::vector<double> raw = bench::rawLookupMark(path, rawCodes);
 
     const double p50 = bench::percentile(engine, 50), p99 = bench::percentile(engine, 99);
+    const double j50 = bench::percentile(withJournal, 50), j99 = bench::percentile(withJournal, 99);
     const double r50 = bench::percentile(raw, 50), r99 = bench::percentile(raw, 99);
     bench::figure("engine_scan_median", p50, "ms");
     bench::figure("engine_scan_p99", p99, "ms");
     bench::figure("raw_lookup_mark_median", r50, "ms");
     bench::figure("raw_lookup_mark_p99", r99, "ms");
     bench::figure("ratio_p99_vs_raw", p99 / r99, "x");
+    bench::figure("engine_scan_median_with_journal", j50, "ms");
+    bench::figure("engine_scan_p99_with_journal", j99, "ms");
+    bench::figure("journal_overhead_median", j50 - p50, "ms");
+    bench::figure("journal_overhead_p99", j99 - p99, "ms");
+    bench::figure("journal_append_median", bench::percentile(appends, 50), "ms");
+    bench::figure("journal_append_p99", bench::percentile(appends, 99), "ms");
+    bench::figure("journal_append_p999", bench::percentile(appends, 99.9), "ms");
+    bench::figure("journal_append_max", bench::percentile(appends, 100), "ms");
+    bench::figure("journal_bytes_per_scan", journalBytes / static_cast<double>(texts.size()),
+                  "bytes");
     bench::figure("good_scans", verdicts[static_cast<int>(scan::Verdict::Good)], "scans");
     bench::figure("duplicate_scans", verdicts[static_cast<int>(scan::Verdict::Duplicate)], "scans");
     bench::figure("missing_range_scans", verdicts[static_cast<int>(scan::Verdict::MissingRange)],
@@ -95,5 +159,7 @@ int main(int argc, char** argv) {
                   "scans");
     bench::figure("not_found_scans", verdicts[static_cast<int>(scan::Verdict::NotFound)], "scans");
     bench::removeDatabase(path);
+    bench::removeDatabase(copy);
+    bench::removeDatabase(journalPath);
     return 0;
 }

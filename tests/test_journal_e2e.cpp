@@ -17,8 +17,7 @@ using test::waitUntil;
 
 namespace {
 
-std::vector<data::JournalRow> journalRows(const std::string& folder,
-                                          const std::string& kind = {}) {
+std::vector<data::JournalRow> journalRows(const std::string& folder, const std::string& kind = {}) {
     data::JournalReader r(folder + "/" + data::Journal::kFileName);
     data::JournalFilter f;
     f.kind = kind;
