@@ -93,10 +93,17 @@ bool PrintWorker::start(JobParams job) {
             }
         }
         job.serial = ++s.serial;
+        // Told before the worker can take the job, so that no observer
+        // hears of a job's end before its dispatch.
+        for (const auto& o : s.observers) {
+            try {
+                o->dispatched(job);
+            } catch (const std::exception&) {
+                // an observer that fails must not stop the printing
+            }
+        }
         s.queue.push_back(job);
     }
-    for (const auto& o : s.observers)
-        o->dispatched(job);
     s.changed.notify_all();
     return true;
 }

@@ -13,7 +13,8 @@ namespace vx::print {
 class JobObserver {
 public:
     virtual ~JobObserver() = default;
-    // On the dispatching thread, as the job is queued.
+    // On the dispatching thread, as the job is queued: always before its
+    // finished. The worker waits for it, so it must be quick.
     virtual void dispatched(const JobParams&) {}
     // On the worker thread (or the closing thread, for a job that never
     // started), once the job has ended.

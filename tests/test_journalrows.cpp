@@ -11,7 +11,9 @@
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"
 
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 using namespace vx;
@@ -230,4 +232,37 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         EXPECT_EQ(got[i].message.rfind(want[i].message, 0), 0u) << got[i].message;
         EXPECT_EQ(got[i].subject, want[i].backend == std::string("manual") ? "" : "/labels/a.rec");
     }
+}
+
+// An observer slow to hear of a dispatch still hears of it before the job's
+// end: a journal never shows a job ending before it was sent.
+TEST(PrintRows, AJobsEndIsNeverToldBeforeItsDispatch) {
+    struct Slow : print::JobObserver {
+        std::mutex m;
+        std::condition_variable cv;
+        std::vector<std::string> order;
+        void dispatched(const print::JobParams&) override {
+            std::unique_lock lock(m);
+            // Gives a worker that already took the job time to end it.
+            cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return !order.empty(); });
+            order.push_back("dispatched");
+            cv.notify_all();
+        }
+        void finished(const print::JobParams&, const print::JobOutcome&) override {
+            std::lock_guard lock(m);
+            order.push_back("finished");
+            cv.notify_all();
+        }
+    };
+    auto log = std::make_shared<test::CallLog>();
+    print::BackendFactory f;
+    f.add(".rec",
+          [&](const print::JobParams&) { return std::make_unique<test::RecordingBackend>(log); });
+    print::PrintWorker worker(f, [] { return std::make_unique<print::ListRecords>(twenty()); });
+    auto slow = std::make_shared<Slow>();
+    worker.addObserver(slow);
+    ASSERT_TRUE(worker.start(job("1", "2")));
+    ASSERT_TRUE(worker.waitIdle(std::chrono::seconds(10)));
+    std::lock_guard lock(slow->m);
+    EXPECT_EQ(slow->order, (std::vector<std::string>{"dispatched", "finished"}));
 }
