@@ -82,11 +82,10 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
     // the time index it would fetch every row by a search of its own.
     const bool appended = order == Order::Appended;
     // Lean rows: each selected column costs its decoding whether read or
-    // not, so only the first seven are selected and the rest of a row that
+    // not, so only the first five are selected and the rest of a row that
     // is not of the lean kind is fetched by its id.
     const bool lean = !f.leanKind.empty();
-    std::string sql = std::string("SELECT ") +
-                      (lean ? "id,t,kind,what,record,lo,hi" : kJournalColumns) +
+    std::string sql = std::string("SELECT ") + (lean ? "id,t,kind,what,record" : kJournalColumns) +
                       " FROM events WHERE 1";
     if (f.from && !appended)
         sql += " AND t>=?1";
@@ -130,8 +129,8 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
 
     Statement rest;
     if (lean && sqlite3_prepare_v2(m_db,
-                                   "SELECT labels,code,raw,subject,backend,message FROM events "
-                                   "WHERE id=?1",
+                                   "SELECT lo,hi,labels,code,raw,subject,backend,message "
+                                   "FROM events WHERE id=?1",
                                    -1, &rest.st, nullptr) != SQLITE_OK)
         throw DbError(sqlite3_errmsg(m_db));
 
@@ -147,11 +146,11 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
         text(s.st, 2, row.kind);
         text(s.st, 3, row.what);
         integer(s.st, 4, row.record);
-        integer(s.st, 5, row.low);
-        integer(s.st, 6, row.high);
         sqlite3_stmt* tail = s.st;
-        int col = 7;
+        int col = 5;
         if (lean) {
+            row.low.reset();
+            row.high.reset();
             row.labels.reset();
             row.code.reset();
             row.raw.reset();
@@ -168,12 +167,14 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
             }
         }
         if (tail) {
-            integer(tail, col, row.labels);
-            blob(tail, col + 1, row.code);
-            blob(tail, col + 2, row.raw);
-            text(tail, col + 3, row.subject);
-            text(tail, col + 4, row.backend);
-            text(tail, col + 5, row.message);
+            integer(tail, col, row.low);
+            integer(tail, col + 1, row.high);
+            integer(tail, col + 2, row.labels);
+            blob(tail, col + 3, row.code);
+            blob(tail, col + 4, row.raw);
+            text(tail, col + 5, row.subject);
+            text(tail, col + 6, row.backend);
+            text(tail, col + 7, row.message);
         }
         if (!fn(row))
             return;

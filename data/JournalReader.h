@@ -22,8 +22,8 @@ struct JournalFilter {
     std::optional<std::int64_t> record;
     std::optional<std::string> code;             // the code field, byte for byte
     std::optional<std::int64_t> firstId, lastId; // a part of the file, both inclusive
-    // Set: rows of this kind come with their id, time, kind, what, record
-    // and range only, the rest left empty (a faster pass for counting);
+    // Set: rows of this kind come with their id, time, kind, what and
+    // record only, the rest left empty (a faster pass for counting);
     // rows of other kinds come whole.
     std::string leanKind;
 };
