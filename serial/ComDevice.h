@@ -59,7 +59,7 @@ enum class WaitOutcome {
     Woken,    // wake() was called (a hand-over has finished)
     Stopped,  // the stop signal was set
     NoReport, // the device could not report events this time; nothing lost
-    Failed,   // the wait itself failed; the event thread ends
+    Failed,   // the wait itself failed; reported as the device lost
     Lost,     // the device is gone (unplugged, hung up)
 };
 

@@ -90,11 +90,16 @@ void TComThread::Execute() {
         }
         std::uint32_t reported = 0;
         WaitOutcome outcome = m_device.waitEvents(reported, timeoutMs);
-        if (outcome == WaitOutcome::Lost) {
+        // A wait that fails outright cannot be retried into anything useful:
+        // no more events will come, so the port is as good as gone and is
+        // reported so, rather than looking open with nobody listening. (A
+        // device that merely cannot report events says NoReport and is
+        // polled below.)
+        if (outcome == WaitOutcome::Lost || outcome == WaitOutcome::Failed) {
             lost = true;
             break;
         }
-        if (outcome == WaitOutcome::Stopped || outcome == WaitOutcome::Failed)
+        if (outcome == WaitOutcome::Stopped)
             break;
         if (outcome == WaitOutcome::NoReport ||
             (outcome == WaitOutcome::Events && maskToEvents(reported) == 0)) {

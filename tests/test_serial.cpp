@@ -403,6 +403,7 @@ public:
         std::uint32_t mask = 0;
         std::deque<std::uint32_t> script; // event masks to report
         bool lostAfterScript = false;     // then report the device gone
+        bool failAfterScript = false;     // then the wait itself fails
         bool noReport = false;            // every wait fails at once, as on Wine
         int waits = 0;
         std::string bytes; // received, for read()
@@ -459,7 +460,8 @@ public:
         if (m_log->noReport && !m_log->stop)
             return WaitOutcome::NoReport;
         auto ready = [&] {
-            return m_log->stop || m_log->woken || !m_log->script.empty() || m_log->lostAfterScript;
+            return m_log->stop || m_log->woken || !m_log->script.empty() ||
+                   m_log->lostAfterScript || m_log->failAfterScript;
         };
         if (timeoutMs < 0)
             m_log->cv.wait(lock, ready);
@@ -472,7 +474,7 @@ public:
             return WaitOutcome::Woken;
         }
         if (m_log->script.empty())
-            return WaitOutcome::Lost;
+            return m_log->lostAfterScript ? WaitOutcome::Lost : WaitOutcome::Failed;
         reported = m_log->script.front();
         m_log->script.pop_front();
         return WaitOutcome::Events;
@@ -674,6 +676,30 @@ TEST_F(ComSettings, WhatCameBeforeTheDeviceWasLostIsStillDelivered) {
     ASSERT_TRUE(pumpUntil([&] { return lost; }));
     EXPECT_EQ(got, (std::vector<std::string>{"VX000001\r\nVX0000"}));
     EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(ComSettings, AWaitThatFailsIsReportedAsALostDeviceNotLeftOpen) {
+    std::vector<std::string> got;
+    int lost = 0;
+    port.OnRxChar = [&](TCustomComPort& p, int n) {
+        std::string t;
+        p.ReadText(t, n);
+        got.push_back(t);
+    };
+    port.OnDeviceLost = [&](TCustomComPort&) { ++lost; };
+    port.OpenPort();
+    {
+        std::lock_guard lock(log->m);
+        log->bytes = "VX000001\r\n";
+        log->script.push_back(EventMask::RxChar);
+        log->failAfterScript = true;
+        log->cv.notify_all();
+    }
+    ASSERT_TRUE(pumpUntil([&] { return lost > 0; })) << "the event thread ended without a word";
+    EXPECT_EQ(got, std::vector<std::string>{"VX000001\r\n"});
+    EXPECT_FALSE(port.Connected());
+    pumpFor(50ms);
+    EXPECT_EQ(lost, 1);
 }
 
 TEST_F(ComSettings, ADeviceThatCannotReportEventsIsReadWithoutSpinning) {
