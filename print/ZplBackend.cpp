@@ -47,6 +47,7 @@ public:
         std::string literal;
         int value = -1;
         char indicator = '_';
+        bool code128 = false;
     };
     std::vector<Piece> pieces;
 
@@ -80,7 +81,30 @@ private:
     // The ^FH of the field being read, if it has one: its indicator.
     bool m_fieldHex = false;
     char m_indicator = '_';
+    // The field is a Code 128 bar code whose data reads '>' as the start of
+    // an invocation code.
+    bool m_code128 = false;
 };
+
+// ^BCo,h,f,g,e,m: without a mode (N) and in UCC/EAN mode (D) the printer
+// reads '>' and the byte after it as an invocation (start code, code change,
+// FNC1); in automatic mode (A) and UCC case mode (U) the data is taken as
+// it is. A mode the printer does not know falls back to N.
+bool code128Invokes(const std::string& parameters) {
+    std::size_t field = 0, start = 0;
+    for (std::size_t p = 0; p <= parameters.size(); ++p) {
+        if (p < parameters.size() && parameters[p] != ',')
+            continue;
+        if (field == 5) {
+            std::string mode = parameters.substr(start, p - start);
+            mode.erase(std::remove_if(mode.begin(), mode.end(), isBlank), mode.end());
+            return !(mode.size() == 1 && (upper(mode[0]) == 'A' || upper(mode[0]) == 'U'));
+        }
+        ++field;
+        start = p + 1;
+    }
+    return true;
+}
 
 bool Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
                            std::string& name) const {
@@ -154,11 +178,17 @@ void Parser::fieldData(std::size_t command, std::size_t from, std::size_t to) {
         indicator = '_';
         literal("^FH_");
     }
+    // Such a field's '>' must be written "><", which '>' as the indicator
+    // would read as an escape.
+    if (m_code128 && indicator == '>')
+        fail(command, "a Code 128 field with placeholders cannot take '>' as its ^FH "
+                      "indicator; '>' starts an invocation code there");
     literal(commandText);
     for (const Part& p : parts) {
         literal(own(p.literal));
         pieces.back().value = p.value;
         pieces.back().indicator = indicator;
+        pieces.back().code128 = m_code128;
     }
     literal(own(rest));
 }
@@ -224,6 +254,10 @@ void Parser::run() {
                 m_indicator = isPrefix(given) || isBlank(given) ? '_' : given;
             } else if (code == "FS") {
                 m_fieldHex = false;
+                m_code128 = false;
+            } else if (prefix == '^' && code[0] == 'B' && code != "BY") {
+                // The field's bar code; ^BY only sets the module widths.
+                m_code128 = code == "BC" && code128Invokes(m_text.substr(i, nextCommand(i) - i));
             }
         }
     }
@@ -248,7 +282,7 @@ void Parser::run() {
 
 } // namespace
 
-std::string zplFieldEscape(const std::string& value, char indicator) {
+std::string zplFieldEscape(const std::string& value, char indicator, bool code128) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(value.size());
@@ -258,6 +292,10 @@ std::string zplFieldEscape(const std::string& value, char indicator) {
             out += indicator;
             out += kHex[c >> 4];
             out += kHex[c & 15];
+        } else if (ch == '>' && code128) {
+            // Undone by ^FH, '>' would still start an invocation: "><" is
+            // Code 128's own way to encode the sign.
+            out += "><";
         } else {
             out += ch;
         }
@@ -270,7 +308,7 @@ ZplTemplate ZplTemplate::parse(const std::string& text, const std::string& sourc
     p.run();
     ZplTemplate t;
     for (const Parser::Piece& piece : p.pieces)
-        t.m_pieces.push_back({piece.literal, piece.value, piece.indicator});
+        t.m_pieces.push_back({piece.literal, piece.value, piece.indicator, piece.code128});
     return t;
 }
 
@@ -287,7 +325,8 @@ void ZplTemplate::render(const std::array<std::string, 3>& values, std::string& 
     for (const Piece& p : m_pieces) {
         out += p.literal;
         if (p.value >= 0)
-            out += zplFieldEscape(values[static_cast<std::size_t>(p.value)], p.indicator);
+            out +=
+                zplFieldEscape(values[static_cast<std::size_t>(p.value)], p.indicator, p.code128);
     }
 }
 

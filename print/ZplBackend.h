@@ -17,8 +17,9 @@ inline const std::array<std::string, 3> kZplValueNames{"sjy-bh", "sjy-tt", "sjy-
 // itself, a backslash, control bytes and every byte beyond ASCII — are
 // written as the indicator and two upper-case hex digits. Inside a field
 // with ^FH (indicator) the printer turns them back into those bytes, as
-// data.
-std::string zplFieldEscape(const std::string& value, char indicator = '_');
+// data. In a Code 128 field whose mode reads '>' as an invocation code
+// (code128), a '>' is written "><", the bar code's encoding of the sign.
+std::string zplFieldEscape(const std::string& value, char indicator = '_', bool code128 = false);
 
 // A label format in ZPL with placeholders for the named values. Checked
 // once: exactly one ^XA … ^XZ format with nothing but blanks around it, no
@@ -41,6 +42,7 @@ private:
         std::string literal; // sent as it is
         int value = -1;      // then this value, escaped, if >= 0
         char indicator = '_';
+        bool code128 = false; // the value's '>' escaped for Code 128
     };
     std::vector<Piece> m_pieces;
 };

@@ -240,6 +240,35 @@ TEST_F(ZplLabels, TheTemplatesOwnFieldTextKeepsItsMeaningBesideTheValues) {
               (std::vector<std::string>{"Lot_A a_b\\c", "~a_b\\c", "7a_b\\c", "Lot_B"}));
 }
 
+TEST_F(ZplLabels, AGreaterThanSignInACode128FieldIsEncodedNotReadAsAnInvocation) {
+    // In Code 128 without a mode and in UCC/EAN mode, '>' and the byte after
+    // it name a start code, a code change or FNC1; "><" is the sign itself.
+    // Automatic mode and UCC case mode take the data as it is, and so do text
+    // fields. The template's own invocations (">;" here) are kept.
+    writeFile(dir.file("bc.zpl"), "^XA\n^FO0,0^BCN,60^FD{sjy-tt}^FS\n"
+                                  "^FO0,80^BC^FD>;12{sjy-bh}^FS\n"
+                                  "^FO0,160^BCN,60,Y,N,N,A^FD{sjy-tt}^FS\n"
+                                  "^FO0,240^BCN,60,Y,N,N,D^FD{sjy-tt}^FS\n"
+                                  "^FO0,320^BCN,60,Y,N,N,U^FD{sjy-tt}^FS\n"
+                                  "^FO0,400^A0N,20,20^FD{sjy-tt}^FS\n"
+                                  "^FO0,440^FH\\^BCN,60^FD{sjy-tt}^FS\n"
+                                  "^FO0,520^BY2^FD{sjy-tt}^FS\n^XZ\n");
+    const JobOutcome o = print({{"7", "A>B>:C_~", ""}}, range(7, 7, dir.file("bc.zpl")));
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(readFile(out), "^XA\n^FO0,0^BCN,60^FH_^FDA><B><:C_5F_7E^FS\n"
+                             "^FO0,80^BC^FH_^FD>;127^FS\n"
+                             "^FO0,160^BCN,60,Y,N,N,A^FH_^FDA>B>:C_5F_7E^FS\n"
+                             "^FO0,240^BCN,60,Y,N,N,D^FH_^FDA><B><:C_5F_7E^FS\n"
+                             "^FO0,320^BCN,60,Y,N,N,U^FH_^FDA>B>:C_5F_7E^FS\n"
+                             "^FO0,400^A0N,20,20^FH_^FDA>B>:C_5F_7E^FS\n"
+                             "^FO0,440^FH\\^BCN,60^FDA><B><:C_\\7E^FS\n"
+                             "^FO0,520^BY2^FH_^FDA>B>:C_5F_7E^FS\n^XZ\n");
+
+    // A field whose hex indicator is '>' could not tell the two apart.
+    writeFile(dir.file("gt.zpl"), "^XA^FO0,0^FH>^BCN,60^FD{sjy-tt}^FS^XZ\n");
+    EXPECT_THROW(ZplTemplate::read(dir.file("gt.zpl")), PrintError);
+}
+
 TEST_F(ZplLabels, AReversedRangeSendsNothing) {
     const JobOutcome o = print(numbered(5), range(4, 2));
     EXPECT_TRUE(o.ok) << o.message;
@@ -477,4 +506,16 @@ TEST_F(ZplCups, ARawQueueHandsTheJobUnchangedToThePrintersPort) {
     vx::test::run("lpadmin -x " + queue);
     ASSERT_EQ(printer.jobs().size(), 1u);
     EXPECT_TRUE(printer.jobs()[0] == backend.job()) << printer.jobs()[0];
+}
+
+// ---- the print tool's own description --------------------------------------
+
+TEST(ZplTool, TheHelpNamesEveryTemplateTypeThisStationPrintsAndWhereEachGoes) {
+    int status = -1;
+    const std::string help = vx::test::run(VEXORA_BIN_DIR "/vexora-btprint --help", &status);
+    EXPECT_EQ(status, 0);
+    for (const std::string& ext : platformBackends().extensions())
+        EXPECT_TRUE(contains(help, ext)) << ext << " missing from\n" << help;
+    EXPECT_TRUE(contains(help, "tcp://")) << "a ZPL printer's address";
+    EXPECT_FALSE(contains(help, "gLabels only")) << help;
 }

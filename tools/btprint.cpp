@@ -2,7 +2,8 @@
 // does (on the print worker's thread, the back end chosen by the template's
 // extension, failures into the error log), on records given on the command
 // line or in a file instead of the database. On Windows it drives BarTender
-// (or whatever is registered as BarTender.Application.10); elsewhere gLabels.
+// (or whatever is registered as BarTender.Application.10); elsewhere gLabels;
+// on both, ZPL label printers.
 
 #include "print/ErrorLog.h"
 #include "print/ListRecords.h"
@@ -23,7 +24,8 @@ const char* kUsage = R"usage(Usage: vexora-btprint [options] TEMPLATE [RECORD...
 
 Runs one print job of the station on the records given, on the print worker
 thread, with the back end the template's extension picks (.btw: BarTender
-through COM automation on Windows; .glabels: gLabels and CUPS elsewhere).
+through COM automation on Windows; .glabels: gLabels and CUPS elsewhere;
+.zpl: a ZPL label printer, on both, sent raw).
 
   RECORD            bh|tt|pic  one record of a15: number, code text, picture
                     path; "bh|tt" when there is no picture. The picture is
@@ -38,8 +40,11 @@ through COM automation on Windows; .glabels: gLabels and CUPS elsewhere).
                     are not printed, as the database query would not select
                     them; LOWER above UPPER is the reversed range that prints
                     nothing.
-  --printer NAME    the destination queue, as [print] printer= in config.ini
-                    (gLabels only; default: the default destination).
+  --printer NAME    where the labels go, as [print] printer= in config.ini:
+                    a print queue (default: the default destination); for
+                    .zpl also tcp://HOST:9100 (a label printer's raw port) or
+                    a device (/dev/usb/lp0; LPT1, COM3 or \\host\share on
+                    Windows). BarTender prints where its template says.
   --log FILE        the error log a failed job is written to (default:
                     error.log in the current folder).
   -h, --help        this text.
@@ -54,7 +59,7 @@ skipped.
 Output: one line on standard output, "printed N label(s)" or
 "failed; S of N label(s) sent to the printer: MESSAGE" (N: the printout calls
 that returned; S: the labels the back end handed on, each at its printout for
-BarTender, all at Close for gLabels).
+BarTender, all at Close for gLabels and ZPL).
 Exit status: 0 the job ended without a failure, 1 it failed, 2 usage error.
 )usage";
 
