@@ -108,12 +108,15 @@ RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string
         std::int64_t{toInteger(countText)} + std::int64_t{toInteger(start)} - 1;
     const std::string end = std::to_string(endValue);
     const std::string listText = start + "-" + end;
+    // lastnum first: a batch the file does not record is neither listed nor
+    // held, so the batch list never shows a range as printed that a restart
+    // would offer again.
+    host.writeLastnum(end);
+    heldLastPrinted = end;
     LB_alprn.push_back(listText);
     out.clipboard = listText;
     out.startBox = plusOne(endValue);
     out.focusStartBox = true;
-    heldLastPrinted = end;
-    host.writeLastnum(end);
     out.dispatch = JobBounds{start, end};
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <optional>
+#include <stdexcept>
 
 using namespace vx::print;
 using Message = RangeOutcome::Message;
@@ -13,9 +14,14 @@ namespace {
 struct FakeHost : PrintHost {
     std::optional<std::string> lastnum; // missing key: read as "0"
     bool answerYes = false;
+    bool writeFails = false; // config.ini cannot be written (read-only, disk full)
     int questions = 0, counterResets = 0;
     std::string readLastnum() override { return lastnum.value_or("0"); }
-    void writeLastnum(const std::string& v) override { lastnum = v; }
+    void writeLastnum(const std::string& v) override {
+        if (writeFails)
+            throw std::runtime_error("config.ini: permission denied");
+        lastnum = v;
+    }
     bool confirmNotNext() override {
         ++questions;
         return answerYes;
@@ -206,6 +212,29 @@ TEST(CountEntry, ACountThatIsNotANumberStopsAfterTheCounterReset) {
     EXPECT_EQ(host.counterResets, 2);
     EXPECT_TRUE(state.LB_alprn.empty());
     EXPECT_EQ(host.lastnum, "5");
+}
+
+TEST(CountEntry, ABatchIsListedOnlyOnceLastnumHoldsItsEnd) {
+    FakeHost host;
+    host.lastnum = "20";
+    PrintState state;
+    state.heldLastPrinted = "20";
+    host.writeFails = true;
+    EXPECT_THROW(state.Edit_zhengEnter("21", "10", host), std::runtime_error);
+    EXPECT_TRUE(state.LB_alprn.empty()) << "the batch list must not show 21-30 as printed";
+    EXPECT_EQ(state.heldLastPrinted, "20");
+    EXPECT_EQ(host.lastnum, "20");
+
+    // The same through the start box: nothing listed, nothing held.
+    host.answerYes = true;
+    EXPECT_THROW(state.Edit_willprnEnter("21-30", host), std::runtime_error);
+    EXPECT_TRUE(state.LB_alprn.empty());
+    EXPECT_EQ(state.heldLastPrinted, "20");
+
+    host.writeFails = false;
+    state.Edit_zhengEnter("21", "10", host);
+    EXPECT_EQ(state.LB_alprn, std::vector<std::string>{"21-30"});
+    EXPECT_EQ(host.lastnum, "30");
 }
 
 TEST(CountEntry, AnEndPastThe32BitLimitIsNotWrapped) {
