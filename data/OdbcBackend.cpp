@@ -295,6 +295,8 @@ public:
         SQLSMALLINT len = 0;
         SQLGetInfo(m_dbc, SQL_DBMS_NAME, name, sizeof name, &len);
         m_dialect = std::strstr(name, "SQLite") ? Dialect::Sqlite : Dialect::TSql;
+        if (m_dialect == Dialect::TSql)
+            countRows();
     }
 
     ~OdbcBackend() override {
@@ -382,6 +384,22 @@ public:
     void rollback() override { endTransaction(SQL_ROLLBACK); }
 
 private:
+    // A server or login set up with NOCOUNT on reports no statement's row
+    // count, and the mark of a scan is judged by it: ask for counts.
+    void countRows() {
+        static const char kText[] = "SET NOCOUNT OFF";
+        try {
+            Stmt st(m_dbc);
+            st.check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(kText)),
+                                   SQL_NTS));
+        } catch (const DbError&) {
+            SQLDisconnect(m_dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+            throw;
+        }
+    }
+
     void endTransaction(SQLSMALLINT how) {
         SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, how);
         SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,

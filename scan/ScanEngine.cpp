@@ -134,8 +134,14 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
         }
     }
     // Another station may have marked the record since the lookup: then
-    // the mark changes nothing and this scan is a duplicate after all.
-    if (m_query.execute({RecordTable::markScanned(d, record)}) == 0) {
+    // the mark changes nothing and this scan is a duplicate after all. A
+    // mark whose count the database does not tell (-1) cannot be known to
+    // have been recorded.
+    const long long marked = m_query.execute({RecordTable::markScanned(d, record)});
+    if (marked < 0)
+        throw data::DbError("The database did not say whether record " + record +
+                            " was marked as scanned");
+    if (marked == 0) {
         out.LB_shao.reset();
         out.missing.reset();
         duplicate(out, record);
