@@ -120,6 +120,7 @@ void TForm1::dispatch(const print::JobBounds& bounds) {
         job.printer = settings().readString("print", "printer", "");
         job.database = ADO1.connectionString();
         job.baseFolder = bytes(m_env.folder);
+        job.charset = ADO1.clientCharset();
         if (!m_printWorker->start(job)) {
             print::JobOutcome none;
             none.message = "线程创建失败";
@@ -150,13 +151,8 @@ void TForm1::Edit_willprnKeyDown(int key) {
 void TForm1::Edit_zhengKeyDown(int key) {
     if (key != 13)
         return;
-    try {
-        renderPrint(printState.Edit_zhengEnter(bytes(Edit_willprn->text()),
-                                               bytes(Edit_zheng->text()), *this));
-    } catch (const std::exception&) {
-        renderBatchList(); // the range is listed before lastnum is written
-        throw;
-    }
+    renderPrint(
+        printState.Edit_zhengEnter(bytes(Edit_willprn->text()), bytes(Edit_zheng->text()), *this));
 }
 
 void TForm1::LB_alprnDblClick() {
@@ -213,13 +209,7 @@ void TForm1::btn_btprnClick() {
     settings().writeString("print", "btfile", bytes(path));
     printState.templatePath = bytes(path);
     journalSettings("print", {{"btfile", &printState.templatePath}});
-#ifdef _WIN32
-    const bool printable = m_barTender != 0;
-#else
-    // No BarTender window can exist here; the gLabels back end needs none.
-    const bool printable = true;
-#endif
-    if (!printState.templatePath.empty() && printable)
+    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath, m_barTender != 0))
         chk_BTprn->setEnabled(true);
     m_env.dialogs->message("设置为" + path);
 }

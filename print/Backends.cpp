@@ -59,6 +59,17 @@ std::vector<std::string> BackendFactory::extensions() const {
     return out;
 }
 
+bool needsBarTender(const std::string& templatePath) {
+    return templateExtension(templatePath) == ".btw";
+}
+
+bool directPrintAvailable(const BackendFactory& backends, const std::string& templatePath,
+                          bool barTenderWindow) {
+    if (templatePath.empty() || !backends.accepts(templatePath))
+        return false;
+    return barTenderWindow || !needsBarTender(templatePath);
+}
+
 BackendFactory platformBackends() {
     BackendFactory f;
 #ifdef _WIN32

@@ -34,6 +34,16 @@ private:
 // lower case; empty when the name has none.
 std::string templateExtension(const std::string& path);
 
+// True for the templates only BarTender prints (.btw): printing them needs
+// BarTender's window, found at start-up.
+bool needsBarTender(const std::string& templatePath);
+
+// Whether choosing this template enables the direct-print switch: one of the
+// station's back ends prints it, and for a BarTender template BarTender's
+// window was found. A label printer's template (.zpl) needs no window.
+bool directPrintAvailable(const BackendFactory& backends, const std::string& templatePath,
+                          bool barTenderWindow);
+
 // The back ends this platform prints with: BarTender (.btw) on Windows,
 // gLabels (.glabels) elsewhere, and ZPL label printers (.zpl) on both.
 BackendFactory platformBackends();

@@ -15,6 +15,7 @@ struct JobParams {
     std::string printer;      // [print] printer: the destination queue, "" = default
     std::string database;     // the connection string of the window's connection
     std::string baseFolder;   // folder that relative database paths are taken from
+    std::string charset;      // the character set label texts are in ([Database] charset)
     std::uint64_t serial = 0; // dispatch number, counted from 1 by the worker
 
     // "3-7", the range as the error log and the journal show it.

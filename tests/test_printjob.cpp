@@ -8,6 +8,8 @@
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -291,6 +293,31 @@ TEST(BackendChoice, TheTemplateDialogListsWhatThisPlatformPrints) {
 #endif
 }
 
+TEST(BackendChoice, TheSwitchIsOfferedForTemplatesThisStationPrintsBarTendersOnlyWithItsWindow) {
+    // The Windows station's back ends; the rule is the same on every platform.
+    BackendFactory windows;
+    auto log = std::make_shared<CallLog>();
+    auto recording = [&](const JobParams&) { return std::make_unique<RecordingBackend>(log); };
+    windows.add(".btw", recording);
+    windows.add(".zpl", recording);
+    EXPECT_TRUE(needsBarTender("C:\\labels\\a.BTW"));
+    EXPECT_FALSE(needsBarTender("C:\\labels\\a.zpl"));
+    for (bool window : {false, true}) {
+        EXPECT_EQ(directPrintAvailable(windows, "C:\\labels\\a.btw", window), window);
+        EXPECT_TRUE(directPrintAvailable(windows, "C:\\labels\\a.zpl", window))
+            << "a label printer needs no BarTender";
+        EXPECT_FALSE(directPrintAvailable(windows, "C:\\labels\\a.glabels", window))
+            << "no back end prints it here";
+        EXPECT_FALSE(directPrintAvailable(windows, "", window));
+    }
+    BackendFactory linuxStation;
+    linuxStation.add(".glabels", recording);
+    linuxStation.add(".zpl", recording);
+    EXPECT_TRUE(directPrintAvailable(linuxStation, "/labels/a.glabels", false));
+    EXPECT_FALSE(directPrintAvailable(linuxStation, "/labels/a.btw", true))
+        << "no BarTender back end";
+}
+
 TEST(RecordArguments, NumberCodeAndPictureAreSplitAtTheOuterBars) {
     LabelRecord r;
     ASSERT_TRUE(parseRecord("5|VX5|C:\\p\\a_5.png", r));
@@ -309,20 +336,40 @@ TEST(RecordArguments, NumberCodeAndPictureAreSplitAtTheOuterBars) {
 
 // ---- the station's records: a15 on the worker's own connection -------------
 
+namespace {
+
+// A label database file holding a15 with n records, their texts prefix1 …
+void makeRecordFile(const std::string& path, const std::string& prefix, int n) {
+    vx::data::Connection db;
+    db.openWith(vx::data::openSqliteBackend(path));
+    vx::data::Query q(db);
+    for (const auto& l : vx::scan::RecordTable::createBatch(db.dialect(), "a15", true))
+        q.add(l);
+    q.execute();
+    for (int i = 1; i <= n; ++i) {
+        q.setText(vx::scan::RecordTable::insertText(db.dialect(), "a15"));
+        q.setParam("a", prefix + std::to_string(i));
+        q.execute();
+    }
+}
+
+std::vector<std::string> codes(DatabaseRecords& records) {
+    std::vector<std::string> got;
+    LabelRecord r;
+    while (records.next(r))
+        got.push_back(r.tt);
+    return got;
+}
+
+} // namespace
+
 TEST(DatabaseRecordsTest, SelectsTheRangeOnAConnectionOfItsOwn) {
     vx::test::TempDir dir;
+    makeRecordFile(dir.file("station.db"), "VX", 5);
     {
         vx::data::Connection db;
         db.openWith(vx::data::openSqliteBackend(dir.file("station.db")));
         vx::data::Query q(db);
-        for (const auto& l : vx::scan::RecordTable::createBatch(db.dialect(), "a15", true))
-            q.add(l);
-        q.execute();
-        for (int i = 1; i <= 5; ++i) {
-            q.setText(vx::scan::RecordTable::insertText(db.dialect(), "a15"));
-            q.setParam("a", "VX" + std::to_string(i));
-            q.execute();
-        }
         q.setText("update a15 set pic='/p/a_3.png' where bh=3");
         q.execute();
         q.setText("update a15 set pic=NULL where bh=4");
@@ -351,4 +398,37 @@ TEST(DatabaseRecordsTest, SelectsTheRangeOnAConnectionOfItsOwn) {
     job.database = vx::data::buildConnectionString({"station.db", "", "sa", ""});
     records.select(job);
     EXPECT_TRUE(records.next(r)) << "after a failure the next job starts afresh";
+}
+
+TEST(DatabaseRecordsTest, AFileReplacedWhileTheStationRunsIsReopenedOnceAndReadFromTheNewOne) {
+    vx::test::TempDir dir;
+    makeRecordFile(dir.file("station.db"), "OLD", 3);
+    JobParams job = range("1", "3");
+    job.database = vx::data::buildConnectionString({"station.db", "", "sa", ""});
+    job.baseFolder = dir.folder();
+    DatabaseRecords records;
+    records.select(job);
+    EXPECT_EQ(codes(records), (std::vector<std::string>{"OLD1", "OLD2", "OLD3"}));
+
+    // A new copy put in its place (a restore, a file copied over): the old
+    // connection still holds the file that was there.
+    makeRecordFile(dir.file("new.db"), "NEW", 3);
+    ASSERT_EQ(std::rename(dir.file("new.db").c_str(), dir.file("station.db").c_str()), 0);
+    ASSERT_NO_THROW(records.select(job));
+    EXPECT_EQ(codes(records), (std::vector<std::string>{"NEW1", "NEW2", "NEW3"}));
+
+    // Deleted: no second chance succeeds, and the job is told why.
+    ASSERT_EQ(std::remove(dir.file("station.db").c_str()), 0);
+    try {
+        records.select(job);
+        FAIL() << "a deleted database gave records";
+    } catch (const vx::data::DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("station.db"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("station.db")))
+        << "the print worker does not make an empty database where the station's was";
+
+    makeRecordFile(dir.file("station.db"), "BACK", 2);
+    records.select(job);
+    EXPECT_EQ(codes(records), (std::vector<std::string>{"BACK1", "BACK2"}));
 }

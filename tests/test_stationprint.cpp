@@ -254,6 +254,39 @@ TEST_F(PrintArea, ChoosingATemplateStoresItAndEnablesTheSwitchHere) {
     EXPECT_FALSE(f.chk_BTprn->isChecked()) << "choosing does not switch direct printing on";
 }
 
+TEST_F(PrintArea, ChoosingATemplateNoBackEndHerePrintsLeavesTheSwitchOff) {
+    TForm1& f = start();
+    // No BarTender window was found, and no back end here prints .btw.
+    const QString btw = QString::fromStdString(h.dir.file("label.btw"));
+    h.dialogs.files = {btw};
+    f.btn_btprn->click();
+    EXPECT_EQ(h.dialogs.messages, QStringList{"设置为" + btw});
+    EXPECT_EQ(f.templatePath(), btw.toStdString());
+    EXPECT_FALSE(f.chk_BTprn->isEnabled());
+
+    h.dialogs.files = {QString::fromStdString(h.dir.file("label.zpl"))};
+    f.btn_btprn->click();
+    EXPECT_TRUE(f.chk_BTprn->isEnabled()) << "a ZPL printer needs no BarTender window";
+}
+
+TEST_F(PrintArea, TheJobCarriesTheCharsetOfTheWindowsConnection) {
+    std::string charset = "(no job)";
+    h.printBackends = print::BackendFactory{};
+    h.printBackends.add(".rec", [this, &charset](const print::JobParams& job) {
+        charset = job.charset;
+        return std::make_unique<RecordingBackend>(calls);
+    });
+    h.config("[Database]\r\nservername=station.db\r\ncharset=GBK\r\n[print]\r\nlastnum=0\r\n"
+             "btfile=" +
+             h.dir.file("label.rec") + "\r\n");
+    TForm1& f = h.start();
+    f.chk_BTprn->click();
+    enter(f.Edit_willprn, "1");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(charset, "GBK");
+    EXPECT_EQ(printed(), std::vector<std::string>{"VX1"});
+}
+
 TEST_F(PrintArea, TheBatchListLosesADoubleClickedEntry) {
     TForm1& f = start();
     enter(f.Edit_willprn, "5");

@@ -6,6 +6,7 @@
 #include "data/Database.h"
 #include "data/Table.h"
 #include "data/TextImport.h"
+#include "print/DatabaseRecords.h"
 #include "scan/RecordTable.h"
 #include "scan/ScanEngine.h"
 #include "tests/support/TdsResponder.h"
@@ -142,6 +143,49 @@ TEST_F(Wire, LabelTextsAreConvertedOnceFromTheStationsCharsetToTheServers) {
                   .outcome,
               data::ImportResult::Outcome::Imported);
     EXPECT_EQ(r.find({"insert into a15", R"("hex": "d6d032")"}).size(), 1u);
+}
+
+TEST_F(Wire, TheConnectionAsksTheServerForRowCountsWhateverItsDefaults) {
+    // A server or login set up with SET NOCOUNT ON tells no statement's
+    // row count; the station's mark depends on it.
+    TdsResponder r(dir.path(), "[]");
+    connect(r);
+    EXPECT_EQ(r.find({"SET NOCOUNT OFF"}).size(), 1u);
+}
+
+TEST_F(Wire, AMarkThatTellsNoRowCountIsADatabaseErrorNotAGoodScan) {
+    // No "rowcount": the done carries no count, as under SET NOCOUNT ON.
+    TdsResponder r(dir.path(), "[" + lookupRule("C001", 1, 0) + R"(, {"sql": "update a15"}])");
+    connect(r);
+    scan::ScanEngine engine(conn, ADOQuery1);
+    engine.strnum = "4";
+    const scan::ScanOutcome o = engine.com31RxChar("C001", on);
+    EXPECT_EQ(o.verdict, scan::Verdict::DatabaseFailure) << o.Label14;
+    EXPECT_EQ(o.Label14, scan::kDatabaseFailureText);
+    EXPECT_FALSE(o.counted);
+    EXPECT_EQ(engine.lastScanned, "0") << "nothing was recorded";
+}
+
+TEST_F(Wire, ThePrintWorkersConnectionReadsLabelTextsInTheStationsCharset) {
+    // The server's code page 936 bytes of 中1, as the print range selects them.
+    TdsResponder r(dir.path(), R"([{"sql": "select bh,tt,pic from a15",
+        "columns": [["bh", "int"], ["tt", "varchar"], ["pic", "varchar"]],
+        "rows": [[1, "\u00d6\u00d01", null]]}])");
+    print::JobParams job;
+    job.lower = job.upper = "1";
+    job.database = data::buildConnectionString({r.server(), "", "sa", "x"});
+    job.charset = "GBK";
+    print::DatabaseRecords records;
+    print::LabelRecord label;
+    records.select(job);
+    ASSERT_TRUE(records.next(label));
+    EXPECT_EQ(hex(label.tt), "d6d031") << "config.ini's charset=GBK";
+
+    // Another charset in the next job's settings reopens the connection.
+    job.charset = "UTF-8";
+    records.select(job);
+    ASSERT_TRUE(records.next(label));
+    EXPECT_EQ(hex(label.tt), "e4b8ad31");
 }
 
 TEST_F(Wire, UserPasswordAndDatabaseArriveAsTyped) {
