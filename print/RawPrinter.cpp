@@ -4,6 +4,7 @@
 #include "print/RawPrinter.h"
 
 #include "print/PrintJob.h"
+#include "print/RawSend.h"
 
 namespace vx::print {
 namespace {
@@ -131,6 +132,19 @@ RawDestination parseRawDestination(const std::string& raw, bool windows) {
         d.kind = RawDestination::Kind::Device;
     }
     return d;
+}
+
+RawSendResult sendRaw(const RawDestination& destination, const std::string& bytes,
+                      const std::string& title, const RawTimeouts& timeouts) {
+    switch (destination.kind) {
+    case RawDestination::Kind::Socket:
+        return raw::sendSocket(destination, bytes, timeouts);
+    case RawDestination::Kind::Device:
+        return raw::sendDevice(destination, bytes, timeouts);
+    case RawDestination::Kind::Queue:
+        break;
+    }
+    return raw::sendQueue(destination, bytes, title, timeouts);
 }
 
 } // namespace vx::print

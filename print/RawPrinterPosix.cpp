@@ -3,7 +3,7 @@
 
 #include "print/PrintJob.h"
 #include "print/Process.h"
-#include "print/RawPrinter.h"
+#include "print/RawSend.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -202,6 +202,10 @@ RawSendResult writeAll(int fd, const std::string& bytes, const RawTimeouts& t, b
     return r;
 }
 
+} // namespace
+
+namespace raw {
+
 RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, const RawTimeouts& t) {
     std::string why;
     Fd fd(connectSocket(d, t.connect, why));
@@ -215,6 +219,10 @@ RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, cons
         ::shutdown(fd.get(), SHUT_WR);
     return r;
 }
+
+} // namespace raw
+
+namespace {
 
 // A pipe whose reader has gone raises SIGPIPE on write, which would end the
 // station: while one of these lives, the signal is held on this thread, and
@@ -250,6 +258,10 @@ private:
     sigset_t m_old;
     bool m_wasPending = false;
 };
+
+} // namespace
+
+namespace raw {
 
 RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, const RawTimeouts& t) {
     // Never created: a mistyped device name must not become a file in /dev.
@@ -317,19 +329,6 @@ RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const
     return r;
 }
 
-} // namespace
-
-RawSendResult sendRaw(const RawDestination& destination, const std::string& bytes,
-                      const std::string& title, const RawTimeouts& timeouts) {
-    switch (destination.kind) {
-    case RawDestination::Kind::Socket:
-        return sendSocket(destination, bytes, timeouts);
-    case RawDestination::Kind::Device:
-        return sendDevice(destination, bytes, timeouts);
-    case RawDestination::Kind::Queue:
-        break;
-    }
-    return sendQueue(destination, bytes, title, timeouts);
-}
+} // namespace raw
 
 } // namespace vx::print

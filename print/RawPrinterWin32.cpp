@@ -3,7 +3,7 @@
 // the RAW data type.
 
 #include "print/PrintJob.h"
-#include "print/RawPrinter.h"
+#include "print/RawSend.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -120,6 +120,10 @@ int socketError(SOCKET s) {
     return err;
 }
 
+} // namespace
+
+namespace raw {
+
 RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, const RawTimeouts& t) {
     RawSendResult r;
     const std::string where = d.describe();
@@ -209,6 +213,10 @@ RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, cons
     return r;
 }
 
+} // namespace raw
+
+namespace {
+
 class Handle {
 public:
     explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
@@ -224,6 +232,10 @@ public:
 private:
     HANDLE m_h;
 };
+
+} // namespace
+
+namespace raw {
 
 // A port, a shared printer or a file, written with overlapped writes so a
 // printer that stops taking data cannot hold the job past the stall time.
@@ -287,8 +299,8 @@ RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, cons
 
 // An installed printer: the job goes to its spooler as one RAW document,
 // which the spooler drops again if any part of it failed.
-RawSendResult sendQueue(const RawDestination& d, const std::string& bytes,
-                        const std::string& title) {
+RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const std::string& title,
+                        const RawTimeouts&) {
     RawSendResult r;
     std::string name = d.name;
     if (name.empty()) {
@@ -342,19 +354,6 @@ RawSendResult sendQueue(const RawDestination& d, const std::string& bytes,
     return r;
 }
 
-} // namespace
-
-RawSendResult sendRaw(const RawDestination& destination, const std::string& bytes,
-                      const std::string& title, const RawTimeouts& timeouts) {
-    switch (destination.kind) {
-    case RawDestination::Kind::Socket:
-        return sendSocket(destination, bytes, timeouts);
-    case RawDestination::Kind::Device:
-        return sendDevice(destination, bytes, timeouts);
-    case RawDestination::Kind::Queue:
-        break;
-    }
-    return sendQueue(destination, bytes, title);
-}
+} // namespace raw
 
 } // namespace vx::print
