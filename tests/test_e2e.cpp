@@ -145,17 +145,8 @@ TEST(EndToEnd, AnOperatorPrintsARangeDirectlyAndScansThePrintedLabelsBack) {
     test::Child& sim = st.scanner();
     ASSERT_TRUE(st.waitReady(15s)) << st.dump();
     // The demo's config.ini names the example template: the switch is there.
-    ASSERT_EQ(st.get("chk_BTprn_enabled"), "1") << st.dump();
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kBTprnX, test::LiveStation::kBTprnY, [&] {
-        return st.get("chk_BTprn_checked") == "1";
-    })) << st.dump();
-
-    // Type the range into the start box and press Enter.
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kStartBoxX, test::LiveStation::kStartBoxY,
-                              [] { return true; }));
-    st.keys("ctrl+a");
-    st.type("1-5");
-    st.keys("Return");
+    ASSERT_TRUE(st.switchDirectPrintOn()) << st.dump();
+    ASSERT_TRUE(st.enterPrintRange("1-5"));
     ASSERT_TRUE(waitUntil(
         [&] { return st.get("LB_alprn") == "1-5" && st.get("Edit_willprn") == "6"; }, 10s))
         << st.dump();
@@ -197,23 +188,14 @@ TEST(EndToEnd, AnOperatorPrintsRangesDirectlyToAZplPrinterOnTheLoopback) {
         20, {"--suffix", "cr", "--quiet"}, false,
         {"VEXORA_DEMO_TEMPLATE=vexora-label.zpl", "VEXORA_DEMO_PRINTER=" + printer.destination()});
     ASSERT_TRUE(st.waitReady(15s)) << st.dump();
-    ASSERT_EQ(st.get("chk_BTprn_enabled"), "1") << st.dump();
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kBTprnX, test::LiveStation::kBTprnY, [&] {
-        return st.get("chk_BTprn_checked") == "1";
-    })) << st.dump();
+    ASSERT_TRUE(st.switchDirectPrintOn()) << st.dump();
 
     // Two ranges, one after the other, each with Enter in the start box.
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kStartBoxX, test::LiveStation::kStartBoxY,
-                              [] { return true; }));
-    st.keys("ctrl+a");
-    st.type("1-6");
-    st.keys("Return");
+    ASSERT_TRUE(st.enterPrintRange("1-6"));
     ASSERT_TRUE(waitUntil(
         [&] { return st.get("LB_alprn") == "1-6" && st.get("Edit_willprn") == "7"; }, 10s))
         << st.dump();
-    st.keys("ctrl+a");
-    st.type("7-9");
-    st.keys("Return");
+    ASSERT_TRUE(st.enterPrintRange("7-9"));
     ASSERT_TRUE(waitUntil([&] { return st.get("LB_alprn") == "1-6|7-9"; }, 10s)) << st.dump();
 
     ASSERT_TRUE(printer.waitJobs(2, 30s))

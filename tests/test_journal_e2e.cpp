@@ -72,15 +72,8 @@ TEST(JournalEndToEnd, AShortShiftIsReportedWithTheSkippedLabelAndTheLabelScanned
     // Print 1-5 directly (through gLabels to CUPS where the test run has
     // one; without a printer the job fails, and the range was sent all the
     // same).
-    ASSERT_EQ(st.get("chk_BTprn_enabled"), "1") << st.dump();
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kBTprnX, test::LiveStation::kBTprnY, [&] {
-        return st.get("chk_BTprn_checked") == "1";
-    })) << st.dump();
-    ASSERT_TRUE(st.clickUntil(test::LiveStation::kStartBoxX, test::LiveStation::kStartBoxY,
-                              [] { return true; }));
-    st.keys("ctrl+a");
-    st.type("1-5");
-    st.keys("Return");
+    ASSERT_TRUE(st.switchDirectPrintOn()) << st.dump();
+    ASSERT_TRUE(st.enterPrintRange("1-5"));
     ASSERT_TRUE(waitUntil([&] { return st.get("LB_alprn") == "1-5"; }, 10s)) << st.dump();
     ASSERT_TRUE(waitUntil([&] { return journalRows(st.folder(), "print").size() >= 2; }, 120s))
         << "the print job never ended";

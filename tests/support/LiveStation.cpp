@@ -79,4 +79,18 @@ bool LiveStation::switchComparisonOn() {
     return clickUntil(kChkStartX, kChkStartY, [&] { return get("chk_start_checked") == "1"; });
 }
 
+bool LiveStation::switchDirectPrintOn() {
+    return get("chk_BTprn_enabled") == "1" &&
+           clickUntil(kBTprnX, kBTprnY, [&] { return get("chk_BTprn_checked") == "1"; });
+}
+
+bool LiveStation::enterPrintRange(const std::string& text) {
+    if (!clickUntil(kStartBoxX, kStartBoxY, [] { return true; }))
+        return false;
+    keys("ctrl+a");
+    type(text);
+    keys("Return");
+    return true;
+}
+
 } // namespace vx::test

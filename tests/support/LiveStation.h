@@ -50,6 +50,11 @@ public:
     bool clickUntil(int x, int y, const std::function<bool()>& done);
     // Ticks "开启对比".
     bool switchComparisonOn();
+    // Ticks "直接BT打印"; false when it is disabled or the tick never shows.
+    bool switchDirectPrintOn();
+    // Types text into the start box in place of what it held and presses
+    // Enter; false when the box could not be clicked.
+    bool enterPrintRange(const std::string& text);
     // Types keys into the window (xdotool key names: "ctrl+a", "Return").
     void keys(const std::string& xdotoolKeys);
     void type(const std::string& text);
