@@ -40,6 +40,15 @@ struct StationEnvironment {
 inline const QColor kGreen{0, 128, 0};
 inline const QColor kBlack{0, 0, 0};
 
+// A script that ended inside a transaction (a BEGIN without its COMMIT, or a
+// failure half-way through one) had it rolled back: the station's later
+// changes would otherwise never be committed.
+inline constexpr const char* kScriptTransactionRolledBack =
+    "脚本结束时事务仍未提交，已回滚：该事务中的修改均未保存。";
+// Any action other than a scan that found the connection gone; the
+// operator has to connect again.
+inline constexpr const char* kDatabaseLostText = "数据库连接已失效！请重新连接数据库。";
+
 // The station's one window: every control, the components it owns, and the
 // handlers that read the controls, call the subsystems and show the outcome.
 class TForm1 : public QWidget,

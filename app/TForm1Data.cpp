@@ -4,6 +4,7 @@
 #include "app/TForm1.h"
 #include "data/NewFile.h"
 #include "data/RecordExport.h"
+#include "data/ScriptRun.h"
 #include "data/SqlScript.h"
 #include "data/StagingImport.h"
 #include "data/TextImport.h"
@@ -153,15 +154,26 @@ void TForm1::Btn_sqlexecClick() {
         "选择文件", "sql文件 (*.sql)|*.sql|所有文件 (*.*)|*.*", m_env.folder);
     if (file.isEmpty())
         return;
-    ADOCommand1.setText(data::readSqlScript(bytes(file)));
-    ADOCommand1.execute();
+    const data::ScriptRun run = data::runScript(ADOCommand1, data::readSqlScript(bytes(file)));
+    const QString rolledBack =
+        run.rolledBack ? QString::fromUtf8(kScriptTransactionRolledBack) : "";
+    if (run.failure) {
+        // One report: what the database said, then what became of the
+        // script's transaction.
+        m_env.dialogs->error(text(*run.failure) + (run.rolledBack ? "\n" + rolledBack : ""));
+        return;
+    }
     try {
         showTableInGrid("a15");
     } catch (const std::exception&) {
         // The script may have dropped or broken a15; the grid stays empty.
         DataSource1.clear();
     }
-    m_env.dialogs->message("已执行！");
+    // Its changes inside the transaction are gone: not "executed" as written.
+    if (run.rolledBack)
+        m_env.dialogs->error(rolledBack);
+    else
+        m_env.dialogs->message("已执行！");
 }
 
 void TForm1::btn_datatoClick() {

@@ -71,7 +71,12 @@ public:
     virtual std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) = 0;
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
+    // Ends the transaction the connection is in, whoever began it (this
+    // station or a script's own BEGIN), discarding its changes; nothing
+    // happens outside one.
     virtual void rollback() = 0;
+    // True while the connection is inside a transaction, whoever began it.
+    virtual bool inTransaction() = 0;
 };
 
 std::unique_ptr<Backend> openSqliteBackend(const std::string& path);

@@ -379,9 +379,52 @@ public:
         odbcCheck(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
                                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
                   SQL_HANDLE_DBC, m_dbc);
+        m_ownTransaction = true;
     }
     void commit() override { endTransaction(SQL_COMMIT); }
-    void rollback() override { endTransaction(SQL_ROLLBACK); }
+    void rollback() override {
+        if (m_ownTransaction) {
+            endTransaction(SQL_ROLLBACK);
+            return;
+        }
+        // One a statement began itself, with the driver in autocommit mode:
+        // the driver does not know of it, the database does.
+        if (inTransaction())
+            direct(m_dialect == Dialect::TSql ? "IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"
+                                              : "ROLLBACK");
+    }
+
+    bool inTransaction() override {
+        if (m_ownTransaction)
+            return true;
+        if (m_dialect == Dialect::TSql) {
+            Stmt st(m_dbc);
+            const char* sql = "SELECT @@TRANCOUNT";
+            st.check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)),
+                                   SQL_NTS));
+            SQLBIGINT count = 0;
+            SQLLEN ind = 0;
+            st.check(SQLFetch(st.get()));
+            st.check(SQLGetData(st.get(), 1, SQL_C_SBIGINT, &count, sizeof count, &ind));
+            return ind != SQL_NULL_DATA && count > 0;
+        }
+        // SQLite says nothing of it in SQL: a BEGIN is refused inside a
+        // transaction, and one that is taken is ended again at once (a
+        // deferred BEGIN takes no lock).
+        Stmt st(m_dbc);
+        const char* begin = "BEGIN";
+        const SQLRETURN rc =
+            SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(begin)), SQL_NTS);
+        if (!SQL_SUCCEEDED(rc)) {
+            std::string state;
+            const std::string text = diagnostics(SQL_HANDLE_STMT, st.get(), &state);
+            if (state.rfind("08", 0) == 0)
+                throw DbConnectionLost(text);
+            return true;
+        }
+        direct("ROLLBACK");
+        return false;
+    }
 
 private:
     // A server or login set up with NOCOUNT on reports no statement's row
@@ -404,12 +447,22 @@ private:
         SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, how);
         SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+        m_ownTransaction = false;
         odbcCheck(rc, SQL_HANDLE_DBC, m_dbc);
+    }
+
+    // One statement without parameters or rows.
+    void direct(const char* sql) {
+        Stmt st(m_dbc);
+        st.check(
+            SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS));
     }
 
     SQLHENV m_env = SQL_NULL_HENV;
     SQLHDBC m_dbc = SQL_NULL_HDBC;
     bool m_connected = false;
+    // Autocommit is off for a transaction of the station's own.
+    bool m_ownTransaction = false;
     Dialect m_dialect = Dialect::TSql;
 };
 

@@ -198,9 +198,10 @@ public:
         exec("COMMIT");
     }
     void rollback() override {
-        if (!sqlite3_get_autocommit(m_db))
+        if (inTransaction())
             exec("ROLLBACK");
     }
+    bool inTransaction() override { return sqlite3_get_autocommit(m_db) == 0; }
 
 private:
     // The file this connection has open may no longer be the one at its path:

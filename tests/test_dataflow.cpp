@@ -139,6 +139,59 @@ TEST_P(DataFlow, ImportScriptRebuildPicturesScanAndExportFromTheWindow) {
     EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
 }
 
+// A script that begins a transaction and does not end it, or fails inside
+// one, must not keep the station's connection in it: every later scan's mark
+// would stay uncommitted and vanish when the station closes.
+TEST_P(DataFlow, AScriptLeavingATransactionOpenIsRolledBackAndLaterScansAreStored) {
+    Pty pty;
+    StationHarness h;
+    const Path& path = GetParam();
+    h.seedDatabase({"E001", "E002", "E003"},
+                   path.name == std::string("embedded") ? "station.db" : "odbc.db");
+    h.config(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
+             "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
+    TForm1& f = h.start();
+    ASSERT_TRUE(f.ADO1.connected()) << h.dialogs.messages.join("\n").toStdString();
+    f.chk_start->setChecked(true);
+    const QString rolledBack = QString::fromUtf8(app::kScriptTransactionRolledBack);
+
+    auto runScript = [&](const std::string& text) {
+        h.dialogs.messages.clear();
+        h.dialogs.errors.clear();
+        test::writeFile(h.dir.file("open.sql"), text);
+        h.dialogs.files = {QString::fromStdString(h.dir.file("open.sql"))};
+        f.Btn_sqlexec->click();
+    };
+    // Succeeds, with its transaction left open.
+    runScript("BEGIN TRANSACTION;\nupdate a15 set pic='S1' where bh=1;\n");
+    EXPECT_EQ(h.dialogs.errors.size(), 1);
+    EXPECT_TRUE(h.dialogs.errors.join("\n").contains(rolledBack));
+    EXPECT_TRUE(h.dialogs.messages.isEmpty()) << "its changes were not kept: no 已执行！";
+    pty.write("E001\r\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return f.LB_rec->count() == 1; }));
+
+    // Fails half-way through its transaction.
+    runScript(
+        "BEGIN;\nupdate a15 set pic='S2' where bh=2;\ninsert into no_such_table values (1);\n");
+    EXPECT_EQ(h.dialogs.errors.size(), 1) << "one report: the failure and the rollback";
+    EXPECT_TRUE(h.dialogs.errors.join("\n").contains("no_such_table")) << "the database's words";
+    EXPECT_TRUE(h.dialogs.errors.join("\n").contains(rolledBack));
+    pty.write("E002\r\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return f.LB_rec->count() == 2; }));
+
+    // A script that commits what it began is left alone.
+    runScript("BEGIN;\nupdate a15 set pic='S3' where bh=3;\nCOMMIT;\n");
+    EXPECT_EQ(h.dialogs.messages, QStringList{"已执行！"});
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
+
+    // Seen through another connection while the station still runs: the
+    // scans' marks are stored, the rolled-back updates are not.
+    EXPECT_EQ(
+        records(path.database(h)),
+        (std::vector<std::string>{"1|E001|NULL|True", "2|E002|NULL|True", "3|E003|S3|False"}));
+    EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, DataFlow, ::testing::Values(Path{"embedded"}, Path{"odbc"}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -3,6 +3,7 @@
 
 #include "data/NewFile.h"
 #include "data/RecordExport.h"
+#include "data/ScriptRun.h"
 #include "data/SqlScript.h"
 #include "data/StagingImport.h"
 #include "scan/RecordTable.h"
@@ -183,6 +184,36 @@ TEST_P(ScriptBatch, RunsEveryStatementPastTheRowsOfASelectAndRaisesALaterError) 
     command.setText("select * from a14" + end + "insert into no_such_table (tt) values ('x')");
     EXPECT_THROW(command.execute(), DbError);
     sql("delete from a14"); // and the connection is free afterwards
+}
+
+TEST_P(ScriptBatch, ATransactionTheScriptLeavesOpenIsRolledBackAndOnlyThat) {
+    fill("a14", {"KEEP"});
+    Backend& backend = db.backend();
+    EXPECT_FALSE(backend.inTransaction());
+    backend.beginTransaction();
+    EXPECT_TRUE(backend.inTransaction()) << "the station's own";
+    backend.rollback();
+    EXPECT_FALSE(backend.inTransaction());
+
+    const std::string begin = d == Dialect::TSql ? "BEGIN TRANSACTION\r\n" : "BEGIN;\r\n";
+    const std::string end = d == Dialect::TSql ? "\r\n" : ";\r\n";
+    ScriptRun run = runScript(command, begin + "update a14 set tt='GONE'" + end);
+    EXPECT_FALSE(run.failure);
+    EXPECT_TRUE(run.rolledBack);
+    EXPECT_FALSE(backend.inTransaction());
+
+    run = runScript(command, begin + "update a14 set tt='GONE'" + end +
+                                 "insert into no_such_table (tt) values ('x')" + end);
+    ASSERT_TRUE(run.failure);
+    EXPECT_NE(run.failure->find("no_such_table"), std::string::npos) << *run.failure;
+    EXPECT_TRUE(run.rolledBack);
+    EXPECT_FALSE(backend.inTransaction());
+    EXPECT_EQ(rows("a14"), std::vector<std::string>{"1|KEEP|NULL|False"});
+
+    run = runScript(command, begin + "update a14 set tt='KEPT'" + end + "COMMIT" + end);
+    EXPECT_FALSE(run.failure);
+    EXPECT_FALSE(run.rolledBack);
+    EXPECT_EQ(rows("a14"), std::vector<std::string>{"1|KEPT|NULL|False"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ScriptBatch, ::testing::ValuesIn(vx::test::backendKinds()),

@@ -83,6 +83,10 @@ public:
         m_inner->commit();
     }
     void rollback() override { m_inner->rollback(); }
+    bool inTransaction() override {
+        checkIdle(m_busy);
+        return m_inner->inTransaction();
+    }
 
 private:
     std::unique_ptr<data::Backend> m_inner;
