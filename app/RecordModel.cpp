@@ -109,12 +109,13 @@ bool RecordModel::isPending(int row) const {
     return m_pending && row == static_cast<int>(m_rows.size()) - 1;
 }
 
-void RecordModel::report(const std::string& message) {
+void RecordModel::report(std::exception_ptr error) {
     // After the editor has closed and the view is settled: a modal box
     // opened from inside Qt's commit would take the editor's focus and have
-    // the same value committed again.
+    // the same value committed again, and one opened from a paint would
+    // paint again under it.
     if (m_report)
-        QTimer::singleShot(0, this, [this, message] { m_report(message); });
+        QTimer::singleShot(0, this, [this, error] { m_report(error); });
 }
 
 void RecordModel::dropRow(int row) {
@@ -147,7 +148,7 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
     // Nothing changed; an appended row left empty is no record yet.
     if (isPending(row) ? text.empty() : text == current.asText())
         return true;
-    std::string error;
+    std::exception_ptr error;
     try {
         const data::Value v = data::valueFromText(m_types[static_cast<std::size_t>(column)], text);
         if (isPending(row)) {
@@ -159,23 +160,24 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
             return true;
         }
         m_table->setField(keyOf(row), column, v);
-    } catch (const std::exception& e) {
-        error = e.what();
+    } catch (const std::exception&) {
+        error = std::current_exception();
     }
     if (isPending(row)) { // nothing was stored
         report(error);
         return false;
     }
     try {
-        if (!reread(row) && error.empty())
-            error = "The record no longer exists: it was deleted after it was shown.";
-    } catch (const std::exception& e) {
-        if (error.empty())
-            error = e.what();
+        if (!reread(row) && !error)
+            error = std::make_exception_ptr(
+                data::DbError("The record no longer exists: it was deleted after it was shown."));
+    } catch (const std::exception&) {
+        if (!error)
+            error = std::current_exception();
     }
-    if (!error.empty())
+    if (error)
         report(error);
-    return error.empty();
+    return !error;
 }
 
 int RecordModel::appendPendingRow() {
@@ -222,12 +224,11 @@ void RecordModel::fetchMore(const QModelIndex& parent) {
     std::vector<std::vector<data::Value>> page;
     try {
         page = m_table->fetchAfter(m_lastPagedKey, kPageRows);
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
         // The grid keeps what it shows and asks for no more, so the error
         // is reported once.
         m_more = false;
-        if (m_report)
-            m_report(e.what());
+        report(std::current_exception());
         return;
     }
     m_more = static_cast<int>(page.size()) == kPageRows;

@@ -3,6 +3,7 @@
 #include "data/Table.h"
 
 #include <QAbstractTableModel>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,10 +25,12 @@ public:
     explicit RecordModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     // Where an error met while the view pages through the table or stores
-    // an edit goes (the general error report). The view calls in from Qt's
-    // own paths, where an exception must never arrive; an edit's error is
-    // reported once the editor has closed.
-    void setErrorReport(std::function<void(const std::string&)> report) {
+    // an edit goes (the general error report, which also tells a lost
+    // connection from other errors). The view calls in from Qt's own paths
+    // (layout, paint, the editor's commit), where an exception must never
+    // arrive and no modal box may open: the error is handed on once they
+    // have returned.
+    void setErrorReport(std::function<void(std::exception_ptr)> report) {
         m_report = std::move(report);
     }
 
@@ -61,7 +64,7 @@ private:
     // False when it is gone.
     bool reread(int row);
     void dropRow(int row);
-    void report(const std::string& message);
+    void report(std::exception_ptr error);
     void learnTypes(const std::vector<data::Value>& row);
 
     data::Table* m_table = nullptr;
@@ -76,7 +79,7 @@ private:
     std::int64_t m_lastPagedKey = 0;
     int m_appended = 0;
     bool m_pending = false;
-    std::function<void(const std::string&)> m_report;
+    std::function<void(std::exception_ptr)> m_report;
 };
 
 } // namespace vx::app

@@ -39,7 +39,8 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     static_cast<StationControls&>(*this) = buildStationForm(this);
     loadPictures();
     DBGrid_a15show->setModel(&DataSource1);
-    DataSource1.setErrorReport([this](const std::string& m) { m_env.dialogs->error(text(m)); });
+    DataSource1.setErrorReport(
+        [this](std::exception_ptr error) { guard([&] { std::rethrow_exception(error); }); });
     ADO1.setBaseFolder(m_env.folder.toLocal8Bit().toStdString());
 
     Timer_shan.setInterval(scan::FlashState::kIntervalMs);
@@ -184,12 +185,22 @@ void TForm1::showEvent(QShowEvent* e) {
 void TForm1::guard(const std::function<void()>& handler) {
     try {
         handler();
+    } catch (const data::DbConnectionLost& lost) {
+        showDatabaseLost(lost.what());
     } catch (const std::exception& ex) {
         // Whatever the handler had closed when it failed, the settings area
         // shows it before the report does.
         showWhatIsOpen();
         m_env.dialogs->error(QString::fromLocal8Bit(ex.what()));
     }
+}
+
+void TForm1::showDatabaseLost(const std::string& why) {
+    // Nothing more may go through it; the operator connects again.
+    ADO1.close();
+    journalDatabase(data::JournalWords::Lost, why);
+    showWhatIsOpen();
+    m_env.dialogs->error(QString::fromUtf8(kDatabaseLostText) + "\n" + text(why));
 }
 
 QString TForm1::text(const std::string& b) {

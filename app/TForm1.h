@@ -167,7 +167,8 @@ private:
     void connectHandlers();
     void connectGrid();
     void loadPictures();
-    // Runs a handler; an error it does not catch gets the general error report.
+    // Runs a handler; an error it does not catch gets the general error report,
+    // a lost connection the handling of showDatabaseLost.
     void guard(const std::function<void()>& handler);
     IniFile settings() const;
     static QString text(const std::string& bytes);
@@ -185,6 +186,9 @@ private:
     // After a failure: no green caption over a closed port or database, no
     // data buttons without the database, no comparison without both.
     void showWhatIsOpen();
+    // A connection found gone outside a scan: closed, journalled, shown
+    // closed, and the operator told to connect again.
+    void showDatabaseLost(const std::string& why);
 
     void renderList(QListWidget* w, const scan::ResultList& list);
     void renderFlash();

@@ -2,6 +2,7 @@
 // database error, and a database file pulled away while scanning.
 
 #include "data/Database.h"
+#include "data/JournalReader.h"
 #include "scan/ScanEngine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
@@ -59,6 +60,34 @@ bool waitFor(const std::function<bool()>& pred) {
     return true;
 }
 
+void removeDatabaseFile(StationHarness& h) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(h.dir.file(std::string("station.db") + suffix));
+}
+
+// "what message" of the journal's database rows.
+std::vector<std::string> databaseJournal(StationHarness& h) {
+    data::JournalReader r(h.dir.file(data::Journal::kFileName));
+    data::JournalFilter filter;
+    filter.kind = data::JournalWords::Database;
+    std::vector<std::string> out;
+    r.forEach(filter, data::JournalReader::Order::Appended, [&](const data::JournalRow& row) {
+        out.push_back(row.what + (row.message.empty() ? "" : " " + row.message));
+        return true;
+    });
+    return out;
+}
+
+// Every caption and enabled state says the database is closed.
+void expectDatabaseShownClosed(TForm1& f) {
+    EXPECT_FALSE(f.ADO1.connected());
+    EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kBlack);
+    EXPECT_FALSE(f.chk_start->isEnabled());
+    for (QPushButton* b :
+         {f.btn_txtimport, f.btn_localdata, f.Btn_sqlexec, f.btn_picset, f.btn_datato, f.btn_reprn})
+        EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+}
+
 } // namespace
 
 TEST(RecordGrid, AnErrorWhilePagingIsReportedOnceAndScanningGoesOn) {
@@ -113,6 +142,63 @@ TEST(LostDatabase, ADeletedDatabaseFileClosesTheConnectionOnTheWindow) {
     f.btn_databaseset->click();
     EXPECT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kGreen);
     EXPECT_TRUE(f.chk_start->isEnabled());
+}
+
+TEST(LostDatabase, AnActionOutsideAScanThatFindsTheFileGoneShowsTheConnectionClosed) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase(labels(5));
+    h.config(config(pty.slavePath()));
+    TForm1& f = h.start();
+    ASSERT_TRUE(f.chk_start->isEnabled());
+    removeDatabaseFile(h);
+
+    h.dialogs.files = {QString::fromStdString(h.dir.file("out.txt"))};
+    f.btn_datato->click();
+    ASSERT_EQ(h.dialogs.errors.size(), 1);
+    EXPECT_TRUE(h.dialogs.errors[0].startsWith(QString::fromUtf8(app::kDatabaseLostText)))
+        << h.dialogs.errors[0].toStdString();
+    EXPECT_FALSE(std::filesystem::exists(h.dir.file("out.txt")));
+    expectDatabaseShownClosed(f);
+    const auto rows = databaseJournal(h);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].rfind("lost The database file", 0), 0u) << rows[1];
+
+    // Reconnecting brings everything back.
+    h.seedDatabase(labels(5));
+    f.btn_databaseset->click();
+    EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
+    EXPECT_TRUE(f.chk_start->isEnabled());
+    EXPECT_TRUE(f.btn_datato->isEnabled());
+}
+
+TEST(LostDatabase, PagingTheGridIntoAGoneFileReportsItAfterThePagingAndShowsTheConnectionClosed) {
+    Pty pty;
+    StationHarness h;
+    h.seedDatabase(labels(1000));
+    h.config(config(pty.slavePath()));
+    TForm1& f = h.start();
+    const int shown = f.DataSource1.rowCount();
+    ASSERT_TRUE(f.DataSource1.canFetchMore({}));
+    removeDatabaseFile(h);
+
+    // Qt calls fetchMore from the view's own layout and paint paths: no box
+    // may open inside it.
+    f.DataSource1.fetchMore({});
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << "not from inside the fetch";
+    ASSERT_TRUE(waitFor([&] { return h.dialogs.errors.size() == 1; }));
+    EXPECT_TRUE(h.dialogs.errors[0].startsWith(QString::fromUtf8(app::kDatabaseLostText)))
+        << h.dialogs.errors[0].toStdString();
+    EXPECT_EQ(f.DataSource1.rowCount(), shown) << "the grid keeps what it shows";
+    expectDatabaseShownClosed(f);
+    EXPECT_EQ(databaseJournal(h).back().rfind("lost ", 0), 0u);
+
+    // An edit on what is still shown is refused, reported once, and changes
+    // no state.
+    h.dialogs.errors.clear();
+    EXPECT_FALSE(f.DataSource1.setData(f.DataSource1.index(0, 1), "EDIT", Qt::EditRole));
+    ASSERT_TRUE(waitFor([&] { return h.dialogs.errors.size() == 1; }));
+    expectDatabaseShownClosed(f);
 }
 
 int main(int argc, char** argv) {
