@@ -363,7 +363,10 @@ void writeAtomically(const std::string& path, const std::string& data) {
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
         throw IniWriteError(path);
-    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // A temporary file left by a crash goes first; the new one is then made
+    // afresh, never opened through whatever else may have taken its name.
+    DeleteFileA(tmp.c_str());
+    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw IniWriteError(path);
@@ -398,7 +401,12 @@ void writeAtomically(const std::string& path, const std::string& data) {
         if ((mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
             throw IniWriteError(path);
     }
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A temporary file left by a crash goes first; the new one is then made
+    // afresh: a link planted under its name is never followed, and anything
+    // that takes the name in between makes the write fail.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
+        throw IniWriteError(path);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         throw IniWriteError(path);
     ::fchmod(fd, mode); // the umask must not widen or narrow what we chose
@@ -427,8 +435,8 @@ void writeAtomically(const std::string& path, const std::string& data) {
 
 } // namespace
 
-IniWriteError::IniWriteError(const std::string& path)
-    : std::runtime_error("Unable to write to " + path) {}
+IniWriteError::IniWriteError(const std::string& path, const std::string& why)
+    : std::runtime_error("Unable to write to " + path + (why.empty() ? "" : ": " + why)) {}
 
 IniFile::IniFile(std::string path, unsigned codePage)
     : m_path(std::move(path)), m_codePage(codePage) {}
@@ -466,6 +474,11 @@ std::string IniFile::readString(const std::string& section, const std::string& k
 
 void IniFile::writeString(const std::string& section, const std::string& key,
                           const std::string& value) const {
+    // Written as they are, a line break would start a line of its own (a key
+    // or a section nobody meant to set) and a NUL would cut the value.
+    for (const std::string* s : {&section, &key, &value})
+        if (s->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw IniWriteError(m_path, "a name or value holds a line break or a NUL byte");
     Contents contents;
     loadContents(m_path, contents);
     const bool utf16 = contents.encoding != Encoding::Bytes;

@@ -6,10 +6,11 @@
 namespace vx::app {
 
 // Raised when a value cannot be written; the text names the file, as the
-// station's message box shows it: "Unable to write to <path>".
+// station's message box shows it: "Unable to write to <path>", followed by
+// the reason where the file itself is not at fault.
 class IniWriteError : public std::runtime_error {
 public:
-    explicit IniWriteError(const std::string& path);
+    explicit IniWriteError(const std::string& path, const std::string& why = {});
 };
 
 // The settings file, with the behaviour of the Windows private-profile
@@ -26,9 +27,9 @@ public:
 //  - nothing is cached: every read opens the file, every write rewrites it, so
 //    several objects on one path always see the same contents.
 // Unlike those functions, a write never leaves a half-written file: the new
-// contents go to a temporary file in the same folder ("<path>.tmp") that then
-// replaces the old one, and every line the write does not change is kept
-// byte for byte, line end included. A new file is created readable by its
+// contents go to a temporary file in the same folder ("<path>.tmp", made
+// afresh, never opened through a link) that then replaces the old one, and every line the write
+// does not change is kept byte for byte, line end included. A new file is created readable by its
 // owner only (it holds the database password); an existing file keeps its
 // permissions.
 class IniFile {
@@ -46,6 +47,8 @@ public:
 
     std::string readString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
+    // A section, key or value holding CR, LF or NUL is refused (IniWriteError)
+    // and nothing is written: it would add lines of its own to the file.
     void writeString(const std::string& section, const std::string& key,
                      const std::string& value) const;
 

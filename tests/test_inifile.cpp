@@ -126,6 +126,44 @@ TEST(IniFileWrite, AReadOnlyFileIsAFailedWriteAlsoForRoot) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
+TEST(IniFileWrite, ALineBreakOrNulInANameOrValueIsRefusedAndNothingIsInjected) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini");
+    const std::string before = "[Database]\r\nservername=station.db\r\n";
+    writeFile(path, before);
+    const std::string nul("a\0[x]", 5);
+    for (const std::string& bad :
+         {std::string("a\r\n[evil]\r\nk=v"), std::string("a\nk=v"), std::string("a\rk=v"), nul}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(IniFile(path).writeString("Database", "mm", bad), IniWriteError);
+        EXPECT_THROW(IniFile(path).writeString("Database", bad, "x"), IniWriteError);
+        EXPECT_THROW(IniFile(path).writeString(bad, "mm", "x"), IniWriteError);
+        EXPECT_EQ(readFile(path), before);
+    }
+    EXPECT_EQ(IniFile(path).readString("evil", "k", "none"), "none");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(IniFileWrite, APlantedTemporaryNameIsNeverFollowedAndAStaleOneIsReplaced) {
+    TempDir dir;
+    const std::string path = dir.file("config.ini"), victim = dir.file("victim");
+    writeFile(path, "[print]\r\nlastnum=7\r\n");
+    writeFile(victim, "keep me");
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    IniFile(path).writeString("print", "lastnum", "8");
+    EXPECT_EQ(readFile(victim), "keep me") << "the link was followed";
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "config.ini must be a file of its own";
+    EXPECT_EQ(readFile(path), "[print]\r\nlastnum=8\r\n");
+
+    // A temporary file a crash left behind is not in the way either.
+    writeFile(path + ".tmp", "[print]\r\nlastnum=999\r\nstale");
+    IniFile(path).writeString("print", "lastnum", "9");
+    EXPECT_EQ(readFile(path), "[print]\r\nlastnum=9\r\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
 TEST(IniFileWrite, MissingFolderRaisesUnableToWrite) {
     // Works as root too: the folder does not exist at all.
     TempDir dir;

@@ -258,6 +258,16 @@ std::vector<WriteCase> writeCases() {
                  "so does the station."}}},
          true,
          Known{"ok", "error", "as above"}},
+        {"a line break in a value",
+         "[a]\r\nk=1\r\n",
+         {{"a", "k", "2\r\n[evil]\r\nx=3"}},
+         {{"a", "k", Known{"2", "1", "Windows writes the line break as it is"}},
+          {"evil", "x",
+           Known{"3", kDefault,
+                 "so its value becomes a section and a key of their own; the station "
+                 "refuses the write instead"}}},
+         false,
+         Known{"ok", "error", "as above"}},
     };
 }
 
