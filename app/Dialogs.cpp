@@ -21,8 +21,9 @@ void QtDialogs::error(const QString& text) {
 }
 
 Dialogs::Answer QtDialogs::question(const QString& caption, const QString& text, Buttons buttons,
-                                    Answer defaultAnswer) {
-    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, m_parent);
+                                    Answer defaultAnswer, Icon icon) {
+    QMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::Question,
+                    caption, text, QMessageBox::NoButton, m_parent);
     QAbstractButton* yes = box.addButton(QMessageBox::Yes);
     QAbstractButton* no = box.addButton(QMessageBox::No);
     QAbstractButton* cancel =

@@ -12,14 +12,17 @@ class Dialogs {
 public:
     enum class Answer { Yes, No, Cancel };
     enum class Buttons { YesNo, YesNoCancel };
+    // The icon beside a question: each question has the one it always had.
+    enum class Icon { Question, Information };
 
     virtual ~Dialogs() = default;
     // A plain message box captioned with the application title.
     virtual void message(const QString& text) = 0;
     // The general error report: stop icon, OK, the error's text.
     virtual void error(const QString& text) = 0;
+    // defaultAnswer: the button Enter presses.
     virtual Answer question(const QString& caption, const QString& text, Buttons buttons,
-                            Answer defaultAnswer) = 0;
+                            Answer defaultAnswer, Icon icon) = 0;
     // The chosen path, or empty on cancel.
     virtual QString openFile(const QString& title, const QString& filter,
                              const QString& folder) = 0;
@@ -38,7 +41,7 @@ public:
     void message(const QString& text) override;
     void error(const QString& text) override;
     Answer question(const QString& caption, const QString& text, Buttons buttons,
-                    Answer defaultAnswer) override;
+                    Answer defaultAnswer, Icon icon) override;
     QString openFile(const QString& title, const QString& filter, const QString& folder) override;
     QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
                      const QString& folder) override;

@@ -71,7 +71,8 @@ bool TForm1::DBGrid_a15showKeyDown(int key, Qt::KeyboardModifiers modifiers) {
             return true;
         if (!DataSource1.isPending(current.row()) &&
             m_env.dialogs->question(windowTitle(), "Delete record?", Dialogs::Buttons::YesNo,
-                                    Dialogs::Answer::No) != Dialogs::Answer::Yes)
+                                    Dialogs::Answer::No,
+                                    Dialogs::Icon::Question) != Dialogs::Answer::Yes)
             return true;
         // A refusal reaches the general error report with the row still shown.
         DataSource1.deleteRecord(current.row());
@@ -95,9 +96,9 @@ void TForm1::btn_txtimportClick() {
     const QString file = m_env.dialogs->openFile("选择文件", kTextFilter, m_env.folder);
     if (file.isEmpty())
         return;
-    const auto answer =
-        m_env.dialogs->question("请问", "是要导入主表吗，选[否(N)]则导入附表",
-                                Dialogs::Buttons::YesNoCancel, Dialogs::Answer::Yes);
+    const auto answer = m_env.dialogs->question("请问", "是要导入主表吗，选[否(N)]则导入附表",
+                                                Dialogs::Buttons::YesNoCancel, Dialogs::Answer::Yes,
+                                                Dialogs::Icon::Question);
     if (answer == Dialogs::Answer::Cancel)
         return;
     const std::string table = answer == Dialogs::Answer::Yes ? "a15" : "a14";
@@ -131,7 +132,8 @@ void TForm1::btn_txtimportClick() {
 
 void TForm1::btn_localdataClick() {
     if (m_env.dialogs->question("", "本地数据库表a14准备好了吗？", Dialogs::Buttons::YesNo,
-                                Dialogs::Answer::No) != Dialogs::Answer::Yes)
+                                Dialogs::Answer::No,
+                                Dialogs::Icon::Information) != Dialogs::Answer::Yes)
         return;
     ADO1.open();
     const data::Dialect d = ADO1.dialect();

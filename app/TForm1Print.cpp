@@ -68,8 +68,8 @@ void TForm1::writeLastnum(const std::string& value) {
 
 bool TForm1::confirmNotNext() {
     return m_env.dialogs->question("Confirm", "【开始打印数】不是下一个,确定选这个开始吗？",
-                                   Dialogs::Buttons::YesNo,
-                                   Dialogs::Answer::Yes) == Dialogs::Answer::Yes;
+                                   Dialogs::Buttons::YesNo, Dialogs::Answer::Yes,
+                                   Dialogs::Icon::Question) == Dialogs::Answer::Yes;
 }
 
 void TForm1::resetBatchCounter() {
@@ -162,7 +162,8 @@ void TForm1::LB_alprnDblClick() {
 
 void TForm1::btn_reprnClick() {
     if (m_env.dialogs->question("", "确定要全部清零重打印吗？", Dialogs::Buttons::YesNo,
-                                Dialogs::Answer::No) != Dialogs::Answer::Yes)
+                                Dialogs::Answer::No,
+                                Dialogs::Icon::Information) != Dialogs::Answer::Yes)
         return;
     // The screen first: a failing update below leaves it reset all the same.
     printState.reset();

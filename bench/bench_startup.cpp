@@ -16,7 +16,7 @@ namespace {
 struct Quiet : app::Dialogs {
     void message(const QString&) override {}
     void error(const QString&) override {}
-    Answer question(const QString&, const QString&, Buttons, Answer) override {
+    Answer question(const QString&, const QString&, Buttons, Answer, Icon) override {
         return Answer::Cancel;
     }
     QString openFile(const QString&, const QString&, const QString&) override { return {}; }

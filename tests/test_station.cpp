@@ -775,6 +775,36 @@ TEST(LiveScanning, AnUnpluggedScannerTurnsThePortButtonBlack) {
     EXPECT_TRUE(f.chk_start->isEnabled());
 }
 
+// Each question as the operator sees it: the real box, its caption, icon,
+// buttons and the button Enter presses.
+TEST(QuestionBoxes, EachAsksWithItsOwnCaptionIconButtonsAndDefault) {
+    using Answer = app::Dialogs::Answer;
+    StationHarness h;
+    h.seedDatabase({"VX1"});
+    h.config(dbConfig() + "[print]\r\nlastnum=4\r\n");
+    TForm1& f = h.start();
+    h.dialogs.realQuestionBoxes = true;
+
+    h.dialogs.files = {QString::fromStdString(h.dir.file("labels.txt"))};
+    h.dialogs.answers = {Answer::Cancel};
+    f.btn_txtimport->click();
+    h.dialogs.answers = {Answer::No};
+    f.btn_localdata->click();
+    h.dialogs.answers = {Answer::No};
+    f.btn_reprn->click();
+    h.dialogs.answers = {Answer::No};
+    f.Edit_willprn->setText("15");
+    QTest::keyClick(f.Edit_willprn, Qt::Key_Return);
+
+    EXPECT_EQ(
+        h.dialogs.boxes,
+        (QStringList{"请问|是要导入主表吗，选[否(N)]则导入附表|Question|Yes No Cancel|Yes",
+                     "|本地数据库表a14准备好了吗？|Information|Yes No|No",
+                     "|确定要全部清零重打印吗？|Information|Yes No|No",
+                     "Confirm|【开始打印数】不是下一个,确定选这个开始吗？|Question|Yes No|Yes"}));
+    EXPECT_EQ(f.Edit_willprn->text(), "5") << "No keeps the next number";
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));

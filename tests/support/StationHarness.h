@@ -15,15 +15,22 @@ namespace vx::test {
 // Answers the station's dialogs from a script and records what was shown.
 class ScriptedDialogs : public app::Dialogs {
 public:
+    // A question box as the operator saw it: "title|text|icon|buttons|default",
+    // the icon and buttons by name ("Information", "Yes No").
+    using SeenBox = QString;
+
     QStringList messages, errors;
     std::deque<Answer> answers;
     std::deque<QString> files, inputs;
+    // When set, questions open the real message box, which is read into
+    // boxes and answered from answers.
+    bool realQuestionBoxes = false;
+    QStringList boxes;
 
     void message(const QString& text) override { messages << text; }
     void error(const QString& text) override { errors << text; }
-    Answer question(const QString&, const QString&, Buttons, Answer) override {
-        return next(answers, Answer::Cancel);
-    }
+    Answer question(const QString& caption, const QString& text, Buttons buttons,
+                    Answer defaultAnswer, Icon icon) override;
     QString openFile(const QString&, const QString&, const QString&) override {
         return next(files, {});
     }
