@@ -8,6 +8,7 @@
 #include "tests/support/LiveStation.h"
 #include "tests/support/PrintedPdf.h"
 #include "tests/support/RawListener.h"
+#include "tests/support/Screenshot.h"
 #include "tests/support/ZplReader.h"
 
 #include <cstdio>
@@ -96,10 +97,32 @@ TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     const char* artifacts = std::getenv("VEXORA_ARTIFACTS");
     const std::string shot = std::string(artifacts ? artifacts : ".") + "/e2e.png";
     std::filesystem::create_directories(std::filesystem::path(shot).parent_path());
-    run("xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng > '" + shot + "'");
+    std::string why;
+    EXPECT_TRUE(test::screenshot(shot, why)) << why;
     struct stat info {};
     EXPECT_EQ(::stat(shot.c_str(), &info), 0);
     EXPECT_GT(info.st_size, 1000);
+}
+
+// The station's message boxes and Qt's own windows come and go while the
+// screen is taken: none of them may make the screenshot fail.
+TEST(Screenshot, TheScreenIsTakenWhileWindowsComeAndGo) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    test::WindowChurn churn;
+    int failed = 0;
+    std::string why;
+    for (int i = 0; i < 100; ++i) {
+        test::ScreenImage image;
+        if (!test::grabScreen(image, why) || image.width < 640 ||
+            image.rgb.size() != std::size_t(image.width) * image.height * 3)
+            ++failed;
+    }
+    test::TempDir dir;
+    EXPECT_TRUE(test::screenshot(dir.file("shot.png"), why)) << why;
+    EXPECT_EQ(test::readFile(dir.file("shot.png")).rfind("\x89PNG\r\n", 0), 0u);
+    EXPECT_GT(churn.windows(), 0) << "no window came and went";
+    EXPECT_EQ(failed, 0) << "the last failure: " << why;
 }
 
 TEST(EndToEnd, ScansBackToBackGiveOneVerdictEachAndALineBreakInsideAScanDoesNotSplitIt) {
