@@ -1,7 +1,6 @@
 // The window's data area, offscreen: rebuilding a15 from a14, SQL scripts,
 // the export and the record grid, each driven through its control.
 
-#include "data/Database.h"
 #include "tests/support/StationHarness.h"
 
 #include <QAbstractButton>
@@ -27,30 +26,6 @@ namespace {
 
 const std::string kConfig = "[Database]\r\nservername=station.db\r\n";
 
-// Runs one statement on the station's database file, beside the window.
-void sql(StationHarness& h, const std::string& text) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-    data::Query q(db);
-    q.setText(text);
-    q.execute();
-}
-
-// "bh|tt|pic|prned" of every record, pic NULL written as NULL.
-std::vector<std::string> records(StationHarness& h, const std::string& table = "a15") {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-    data::Query q(db);
-    q.setText("select bh, tt, pic, prned from " + table + " order by bh");
-    q.open();
-    std::vector<std::string> out;
-    for (; !q.eof(); q.next())
-        out.push_back(q.field(0).asText() + "|" + q.field(1).asText() + "|" +
-                      (q.field(2).isNull() ? "NULL" : q.field(2).asText()) + "|" +
-                      q.field(3).asText());
-    return out;
-}
-
 // A station whose a15 holds the given texts, started on its database.
 TForm1& startStation(StationHarness& h) {
     h.config(kConfig);
@@ -65,11 +40,11 @@ TForm1& startWith(StationHarness& h, const std::vector<std::string>& a15) {
 }
 
 void fillA14(StationHarness& h, const std::vector<std::string>& texts) {
-    sql(h, "drop table if exists a14");
-    sql(h, "create table a14(bh integer primary key autoincrement, tt varchar(30), "
-           "pic varchar(90), prned bit default 0)");
+    h.sql("drop table if exists a14");
+    h.sql("create table a14(bh integer primary key autoincrement, tt varchar(30), "
+          "pic varchar(90), prned bit default 0)");
     for (const auto& t : texts)
-        sql(h, "insert into a14 (tt) values ('" + t + "')");
+        h.sql("insert into a14 (tt) values ('" + t + "')");
 }
 
 QString cell(TForm1& f, int row, int column) {
@@ -98,7 +73,7 @@ TEST(StagingImportAction, AnsweringNoChangesNothing) {
     fillA14(h, {"NEW"});
     h.dialogs.answers = {Dialogs::Answer::No};
     f.btn_localdata->click();
-    EXPECT_EQ(records(h), std::vector<std::string>{"1|KEEP|NULL|False"});
+    EXPECT_EQ(h.records(), std::vector<std::string>{"1|KEEP|NULL|False"});
     EXPECT_TRUE(h.dialogs.messages.isEmpty());
     EXPECT_TRUE(h.dialogs.errors.isEmpty());
 }
@@ -106,13 +81,13 @@ TEST(StagingImportAction, AnsweringNoChangesNothing) {
 TEST(StagingImportAction, RebuildsA15FromA14AndShowsItInTheGrid) {
     StationHarness h;
     TForm1& f = startWith(h, {"OLD1", "OLD2", "OLD3"});
-    sql(h, "update a15 set prned=1, pic='x.jpg'");
+    h.sql("update a15 set prned=1, pic='x.jpg'");
     fillA14(h, {"S1", "S2"});
     TForm1::setCaptionColour(f.btn_picset, app::kGreen);
     h.dialogs.answers = {Dialogs::Answer::Yes};
     f.btn_localdata->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"生成成功!"});
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|S1||False", "2|S2||False"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|S1||False", "2|S2||False"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 2);
     EXPECT_EQ(cell(f, 1, 1), "S2");
     EXPECT_TRUE(gridShowsTableWidths(f));
@@ -126,7 +101,7 @@ TEST(StagingImportAction, AnEmptyA14GivesAnEmptyA15AndTheGridOnIt) {
     h.dialogs.answers = {Dialogs::Answer::Yes};
     f.btn_localdata->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"生成成功!"});
-    EXPECT_TRUE(records(h).empty());
+    EXPECT_TRUE(h.records().empty());
     EXPECT_EQ(f.DataSource1.rowCount(), 0);
     EXPECT_EQ(f.DataSource1.columnCount(), 4);
 }
@@ -143,19 +118,19 @@ TEST(StagingImportAction, DuplicatesAreReportedAfterSuccessAndListedInTheGrid) {
     EXPECT_EQ(header(f, 1), "ge");
     EXPECT_EQ(cell(f, 0, 0), "D1");
     EXPECT_EQ(cell(f, 0, 1), "2");
-    EXPECT_EQ(records(h).size(), 3u);
+    EXPECT_EQ(h.records().size(), 3u);
 }
 
 TEST(StagingImportAction, AMissingA14LeavesA15AsItWasAndIsReported) {
     StationHarness h;
     TForm1& f = startWith(h, {"KEEP1", "KEEP2"});
-    sql(h, "update a15 set prned=1, pic='k.jpg' where bh=2");
+    h.sql("update a15 set prned=1, pic='k.jpg' where bh=2");
     TForm1::setCaptionColour(f.btn_picset, app::kGreen);
     h.dialogs.answers = {Dialogs::Answer::Yes};
     f.btn_localdata->click();
     EXPECT_EQ(h.dialogs.errors.size(), 1) << "the general error report";
     EXPECT_TRUE(h.dialogs.messages.isEmpty()) << "no 生成成功!";
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|KEEP1|NULL|False", "2|KEEP2|k.jpg|True"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|KEEP1|NULL|False", "2|KEEP2|k.jpg|True"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 2) << "the grid still shows the records";
     EXPECT_TRUE(TForm1::isGreen(f.btn_picset)) << "the pictures are still assigned";
 }
@@ -187,7 +162,7 @@ TEST(SqlScriptAction, AnLfOnlyScriptIsSentWithCrLfAndTheGridShowsA15) {
     EXPECT_EQ(h.dialogs.messages, QStringList{"已执行！"});
     EXPECT_EQ(f.ADOCommand1.text(),
               "insert into a15 (tt) values ('X\r\nY');\r\nupdate a15 set prned=1 where bh=1;\r\n");
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|A1|NULL|True", "2|X\r\nY|NULL|False"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|A1|NULL|True", "2|X\r\nY|NULL|False"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 2);
     EXPECT_TRUE(gridShowsTableWidths(f));
 }
@@ -199,7 +174,7 @@ TEST(SqlScriptAction, AByteOrderMarkIsSentAsItIs) {
     EXPECT_EQ(f.ADOCommand1.text(), "\xEF\xBB\xBFinsert into a15 (tt) values ('B');\r\n");
     // SQLite passes over the mark.
     EXPECT_EQ(h.dialogs.messages, QStringList{"已执行！"});
-    EXPECT_EQ(records(h).back(), "2|B|NULL|False");
+    EXPECT_EQ(h.records().back(), "2|B|NULL|False");
 }
 
 TEST(SqlScriptAction, ColonsInQuotesAreSentUnchangedAndAMarkerOutsideIsAnError) {
@@ -207,13 +182,13 @@ TEST(SqlScriptAction, ColonsInQuotesAreSentUnchangedAndAMarkerOutsideIsAnError) 
     TForm1& f = startWith(h, {"A1"});
     runScript(h, f, "insert into a15 (tt) values ('12:30:59');\n");
     EXPECT_EQ(h.dialogs.messages, QStringList{"已执行！"});
-    EXPECT_EQ(records(h).back(), "2|12:30:59|NULL|False");
+    EXPECT_EQ(h.records().back(), "2|12:30:59|NULL|False");
 
     h.dialogs.messages.clear();
     runScript(h, f, "insert into a15 (tt) values (:t);\n");
     EXPECT_EQ(h.dialogs.errors.size(), 1) << "a parameter the script gives no value";
     EXPECT_TRUE(h.dialogs.messages.isEmpty());
-    EXPECT_EQ(records(h).size(), 2u);
+    EXPECT_EQ(h.records().size(), 2u);
 }
 
 TEST(SqlScriptAction, ScriptThatFillsA14WithASelectInTheMiddleRunsEveryStatement) {
@@ -226,7 +201,7 @@ TEST(SqlScriptAction, ScriptThatFillsA14WithASelectInTheMiddleRunsEveryStatement
               "insert into a14 (tt) values ('S1');\n"
               "insert into a14 (tt) values ('S2');\n");
     EXPECT_EQ(h.dialogs.messages, QStringList{"已执行！"});
-    EXPECT_EQ(records(h, "a14"), (std::vector<std::string>{"1|S1|NULL|False", "2|S2|NULL|False"}));
+    EXPECT_EQ(h.records("a14"), (std::vector<std::string>{"1|S1|NULL|False", "2|S2|NULL|False"}));
 }
 
 TEST(SqlScriptAction, AScriptDroppingA15StillEndsWithExecutedAndAnEmptyGrid) {
@@ -263,8 +238,8 @@ std::string exportTo(StationHarness& h, TForm1& f, const std::string& name, int 
 
 TForm1& stationToExport(StationHarness& h) {
     TForm1& f = startWith(h, {"AB12", "CD34", "EF56"});
-    sql(h, "update a15 set pic='' where bh=2");
-    sql(h, "update a15 set prned=1, pic='p_3.jpg' where bh=3");
+    h.sql("update a15 set pic='' where bh=2");
+    h.sql("update a15 set prned=1, pic='p_3.jpg' where bh=3");
     return f;
 }
 } // namespace
@@ -312,7 +287,7 @@ TEST(ExportAction, CancelExportsNothing) {
 TEST(ExportAction, AMissingA15IsReportedWithNoFileAndTheNormalCursor) {
     StationHarness h;
     TForm1& f = stationToExport(h);
-    sql(h, "drop table a15");
+    h.sql("drop table a15");
     exportTo(h, f, "x.txt");
     EXPECT_EQ(h.dialogs.errors.size(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.dir.file("x.txt")));
@@ -338,7 +313,7 @@ TEST(RecordGrid, AnEditReachesTheDatabase) {
     EXPECT_TRUE(edit(f, 1, 1, "B2"));
     EXPECT_TRUE(edit(f, 1, 2, "p.jpg"));
     EXPECT_TRUE(edit(f, 0, 3, "True"));
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|A1|NULL|True", "2|B2|p.jpg|False"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|A1|NULL|True", "2|B2|p.jpg|False"}));
     EXPECT_EQ(cell(f, 1, 1), "B2");
     EXPECT_EQ(cell(f, 0, 3), "True");
     EXPECT_TRUE(h.dialogs.errors.isEmpty());
@@ -358,7 +333,7 @@ TEST(RecordGrid, TypingInACellChangesTheRecord) {
     QTest::keyClicks(editor, "TYPED");
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents(); // the editor commits on the next turn
-    EXPECT_EQ(records(h), std::vector<std::string>{"1|TYPED|NULL|False"});
+    EXPECT_EQ(h.records(), std::vector<std::string>{"1|TYPED|NULL|False"});
     EXPECT_EQ(cell(f, 0, 1), "TYPED");
 }
 
@@ -371,16 +346,16 @@ TEST(RecordGrid, ARefusedEditIsReportedAndTheGridShowsWhatIsStored) {
     EXPECT_FALSE(edit(f, 0, 3, "maybe")) << "prned is True or False";
     EXPECT_EQ(h.dialogs.errors.size(), 2);
     EXPECT_EQ(cell(f, 0, 3), "False");
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|A1|NULL|False", "2|A2|NULL|False"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|A1|NULL|False", "2|A2|NULL|False"}));
 }
 
 TEST(RecordGrid, AnEditOfARecordDeletedMeanwhileIsReportedAndTheRowLeavesTheGrid) {
     StationHarness h;
     TForm1& f = startWith(h, {"A1", "A2"});
-    sql(h, "delete from a15 where bh=1");
+    h.sql("delete from a15 where bh=1");
     EXPECT_FALSE(edit(f, 0, 1, "B1"));
     EXPECT_EQ(h.dialogs.errors.size(), 1);
-    EXPECT_EQ(records(h), std::vector<std::string>{"2|A2|NULL|False"});
+    EXPECT_EQ(h.records(), std::vector<std::string>{"2|A2|NULL|False"});
     ASSERT_EQ(f.DataSource1.rowCount(), 1);
     EXPECT_EQ(cell(f, 0, 1), "A2");
 }
@@ -401,12 +376,12 @@ TEST(RecordGrid, ADeletionAsksFirstAndOnlyYesDeletes) {
     h.dialogs.answers = {Dialogs::Answer::No};
     QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_TRUE(h.dialogs.answers.empty()) << "Delete record? was asked";
-    EXPECT_EQ(records(h).size(), 3u);
+    EXPECT_EQ(h.records().size(), 3u);
     EXPECT_EQ(f.DataSource1.rowCount(), 3);
 
     h.dialogs.answers = {Dialogs::Answer::Yes};
     QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(records(h), (std::vector<std::string>{"1|A1|NULL|False", "3|A3|NULL|False"}));
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"1|A1|NULL|False", "3|A3|NULL|False"}));
     ASSERT_EQ(f.DataSource1.rowCount(), 2);
     EXPECT_EQ(cell(f, 1, 1), "A3");
 }
@@ -419,9 +394,9 @@ TEST(RecordGrid, AnAppendedRowBecomesARecordWithTheNextNumber) {
     grid->setCurrentIndex(f.DataSource1.index(1, 1));
     QTest::keyClick(grid, Qt::Key_Down); // past the last row: a new one
     ASSERT_EQ(f.DataSource1.rowCount(), 3);
-    EXPECT_EQ(records(h).size(), 2u) << "nothing is stored before a value is entered";
+    EXPECT_EQ(h.records().size(), 2u) << "nothing is stored before a value is entered";
     EXPECT_TRUE(edit(f, 2, 1, "A3"));
-    EXPECT_EQ(records(h).back(), "3|A3|NULL|False");
+    EXPECT_EQ(h.records().back(), "3|A3|NULL|False");
     EXPECT_EQ(cell(f, 2, 0), "3");
     EXPECT_EQ(cell(f, 2, 3), "False") << "the grid shows the stored defaults";
 }
@@ -436,14 +411,14 @@ TEST(RecordGrid, AnAppendedRowLeftEmptyIsDropped) {
     ASSERT_EQ(f.DataSource1.rowCount(), 2);
     QTest::keyClick(grid, Qt::Key_Up);
     EXPECT_EQ(f.DataSource1.rowCount(), 1);
-    EXPECT_EQ(records(h).size(), 1u);
+    EXPECT_EQ(h.records().size(), 1u);
 }
 
 TEST(RecordGrid, ARowAppendedBeforeEveryPageIsReadStaysLastAndNoRecordShowsTwice) {
     StationHarness h;
     h.seedDatabase({});
-    sql(h, "with recursive n(i) as (select 1 union all select i+1 from n where i<300) "
-           "insert into a15 (tt) select 'T'||i from n");
+    h.sql("with recursive n(i) as (select 1 union all select i+1 from n where i<300) "
+          "insert into a15 (tt) select 'T'||i from n");
     TForm1& f = startStation(h);
     const int firstPage = f.DataSource1.rowCount();
     ASSERT_LT(firstPage, 300);
@@ -462,8 +437,8 @@ TEST(RecordGrid, ARowAppendedBeforeEveryPageIsReadStaysLastAndNoRecordShowsTwice
 TEST(RecordGrid, ALargeTableOpensWithOnlyAPageRead) {
     StationHarness h;
     h.seedDatabase({});
-    sql(h, "with recursive n(i) as (select 0 union all select i+1 from n where i<4999) "
-           "insert into a15 (tt) select 'T'||i from n");
+    h.sql("with recursive n(i) as (select 0 union all select i+1 from n where i<4999) "
+          "insert into a15 (tt) select 'T'||i from n");
     TForm1& f = startStation(h);
     EXPECT_GT(f.DataSource1.rowCount(), 0);
     EXPECT_LT(f.DataSource1.rowCount(), 5000);
@@ -475,7 +450,5 @@ TEST(RecordGrid, ALargeTableOpensWithOnlyAPageRead) {
 }
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }

@@ -4,12 +4,10 @@
 // scanned records. Once
 // on the embedded database and once through ODBC (the SQLite ODBC driver).
 
-#include "data/Database.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QListWidget>
@@ -32,29 +30,14 @@ namespace {
 // The [Database] section for the path under test, and the file it reaches.
 struct Path {
     const char* name;
-    std::string database(StationHarness& h) const {
-        return h.dir.file(std::string(name) == "embedded" ? "station.db" : "odbc.db");
-    }
+    std::string file() const { return std::string(name) == "embedded" ? "station.db" : "odbc.db"; }
+    std::string database(StationHarness& h) const { return h.dir.file(file()); }
     std::string config(StationHarness& h) const {
         if (std::string(name) == "embedded")
             return "[Database]\r\nservername=station.db\r\n";
         return "[Database]\r\nservername=localhost\r\ndataname=" + database(h) + "\r\n";
     }
 };
-
-std::vector<std::string> records(const std::string& file) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(file));
-    data::Query q(db);
-    q.setText("select bh, tt, pic, prned from a15 order by bh");
-    q.open();
-    std::vector<std::string> out;
-    for (; !q.eof(); q.next())
-        out.push_back(q.field(0).asText() + "|" + q.field(1).asText() + "|" +
-                      (q.field(2).isNull() ? "NULL" : q.field(2).asText()) + "|" +
-                      q.field(3).asText());
-    return out;
-}
 
 } // namespace
 
@@ -87,7 +70,7 @@ TEST_P(DataFlow, ImportScriptRebuildPicturesScanAndExportFromTheWindow) {
     h.dialogs.inputs = {",2"};
     f.btn_txtimport->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"数据导入成功!"});
-    EXPECT_EQ(records(path.database(h)),
+    EXPECT_EQ(h.records("a15", path.file()),
               (std::vector<std::string>{"1|L001|NULL|False", "2|L002|NULL|False"}));
 
     // A script fills a14.
@@ -107,7 +90,7 @@ TEST_P(DataFlow, ImportScriptRebuildPicturesScanAndExportFromTheWindow) {
     h.dialogs.answers = {Dialogs::Answer::Yes};
     f.btn_localdata->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"生成成功!"});
-    EXPECT_EQ(records(path.database(h)),
+    EXPECT_EQ(h.records("a15", path.file()),
               (std::vector<std::string>{"1|E001||False", "2|E002||False", "3|E003||False",
                                         "4|E004||False"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 4);
@@ -187,7 +170,7 @@ TEST_P(DataFlow, AScriptLeavingATransactionOpenIsRolledBackAndLaterScansAreStore
     // Seen through another connection while the station still runs: the
     // scans' marks are stored, the rolled-back updates are not.
     EXPECT_EQ(
-        records(path.database(h)),
+        h.records("a15", path.file()),
         (std::vector<std::string>{"1|E001|NULL|True", "2|E002|NULL|True", "3|E003|S3|False"}));
     EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
 }
@@ -196,8 +179,5 @@ INSTANTIATE_TEST_SUITE_P(Paths, DataFlow, ::testing::Values(Path{"embedded"}, Pa
                          [](const auto& info) { return std::string(info.param.name); });
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }

@@ -23,6 +23,7 @@ using namespace vx;
 using app::TForm1;
 using vx::test::Pty;
 using vx::test::StationHarness;
+using vx::test::waitFor;
 using namespace std::chrono_literals;
 
 void PrintTo(const QString& s, std::ostream* os) {
@@ -44,29 +45,6 @@ bool dataButtonsEnabled(TForm1& f) {
         if (!b->isEnabled())
             return false;
     return true;
-}
-
-// Runs the event loop (and so the serial hand-overs) until pred holds.
-bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
-    }
-    return true;
-}
-
-// Runs statements on the station folder's station.db before start-up.
-void runSql(StationHarness& h, std::initializer_list<const char*> statements) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-    data::Query q(db);
-    for (const char* sql : statements) {
-        q.setText(sql);
-        q.execute();
-    }
 }
 
 // Every later write of config.ini fails, as root too, whatever the temporary
@@ -278,7 +256,7 @@ TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {
 TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpen) {
     StationHarness h;
     // A view named a15 is no table: the creation batch cannot replace it.
-    runSql(h, {"create view a15 as select 1 as bh"});
+    h.sql({"create view a15 as select 1 as bh"});
     h.config(dbConfig());
     TForm1& f = h.start();
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
@@ -292,7 +270,7 @@ TEST(StationStartup, AGridThatCannotOpenIsATableErrorWithTheConnectionOpen) {
     StationHarness h;
     // a15 with a record and its pic column passes the check, but the grid
     // reads its records by bh, which this table lacks.
-    runSql(h, {"create table a15(tt text, pic text)", "insert into a15 values('A', '')"});
+    h.sql({"create table a15(tt text, pic text)", "insert into a15 values('A', '')"});
     h.config(dbConfig(pty.slavePath()));
     TForm1& f = h.start();
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
@@ -503,20 +481,6 @@ TEST(DatabaseSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedDatabase) {
 
 // ---- text import -----------------------------------------------------------------
 
-namespace {
-std::vector<std::string> a15Texts(StationHarness& h) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-    data::Query q(db);
-    q.setText("select tt from a15 order by bh");
-    q.open();
-    std::vector<std::string> out;
-    for (; !q.eof(); q.next())
-        out.push_back(q.field(0).asText());
-    return out;
-}
-} // namespace
-
 TEST(TextImportAction, CancelInAnyDialogLeavesTheTablesAlone) {
     StationHarness h;
     h.seedDatabase({"KEEP"});
@@ -535,7 +499,7 @@ TEST(TextImportAction, CancelInAnyDialogLeavesTheTablesAlone) {
         h.dialogs.inputs = {answer};
         f.btn_txtimport->click();
     }
-    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"KEEP"});
+    EXPECT_EQ(h.column("select tt from a15 order by bh"), std::vector<std::string>{"KEEP"});
     EXPECT_TRUE(h.dialogs.messages.isEmpty());
 }
 
@@ -551,7 +515,7 @@ TEST(TextImportAction, ImportsShowsTheTableAndTurnsThePictureButtonBlack) {
     h.dialogs.inputs = {",2"};
     f.btn_txtimport->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"数据导入成功!"});
-    EXPECT_EQ(a15Texts(h), (std::vector<std::string>{"L1", "L2"}));
+    EXPECT_EQ(h.column("select tt from a15 order by bh"), (std::vector<std::string>{"L1", "L2"}));
     EXPECT_EQ(f.DataSource1.rowCount(), 2);
     EXPECT_EQ(f.DBGrid_a15show->columnWidth(0), 45);
     EXPECT_EQ(f.btn_picset->palette().color(QPalette::ButtonText), app::kBlack);
@@ -585,7 +549,7 @@ TEST(TextImportAction, ABadLineReportsAnErrorAndAnUnreadableFileChangesNothing) 
     h.dialogs.inputs = {"1"};
     f.btn_txtimport->click();
     EXPECT_EQ(h.dialogs.errors.size(), 1) << "the general error report";
-    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"KEEP"});
+    EXPECT_EQ(h.column("select tt from a15 order by bh"), std::vector<std::string>{"KEEP"});
 
     test::writeFile(h.dir.file("in.txt"), "OK\n" + std::string(40, 'x') + "\n");
     h.dialogs.files = {QString::fromStdString(h.dir.file("in.txt"))};
@@ -593,7 +557,7 @@ TEST(TextImportAction, ABadLineReportsAnErrorAndAnUnreadableFileChangesNothing) 
     h.dialogs.inputs = {"1"};
     f.btn_txtimport->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"导入出错."});
-    EXPECT_EQ(a15Texts(h), std::vector<std::string>{"OK"});
+    EXPECT_EQ(h.column("select tt from a15 order by bh"), std::vector<std::string>{"OK"});
     EXPECT_EQ(f.DataSource1.rowCount(), 1) << "the grid shows the table after a failure too";
 }
 
@@ -806,10 +770,5 @@ TEST(QuestionBoxes, EachAsksWithItsOwnCaptionIconButtonsAndDefault) {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }

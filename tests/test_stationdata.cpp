@@ -1,7 +1,6 @@
 // The window's database side, offscreen: the record grid paging into a
 // database error, and a database file pulled away while scanning.
 
-#include "data/Database.h"
 #include "data/JournalReader.h"
 #include "scan/ScanEngine.h"
 #include "tests/support/Pty.h"
@@ -13,7 +12,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
-#include <QTest>
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -22,6 +20,7 @@ using namespace vx;
 using app::TForm1;
 using vx::test::Pty;
 using vx::test::StationHarness;
+using vx::test::waitFor;
 using namespace std::chrono_literals;
 
 namespace {
@@ -36,29 +35,16 @@ std::vector<std::string> labels(int n) {
     return out;
 }
 
-void sql(StationHarness& h, const std::string& text) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(h.dir.file("station.db")));
-    data::Query q(db);
-    q.setText(text);
-    q.execute();
-}
-
-std::string config(const std::string& port) {
-    return "[Database]\r\nservername=station.db\r\n[com]\r\nnum=" + port +
-           "\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n";
-}
-
-bool waitFor(const std::function<bool()>& pred) {
-    const auto end = std::chrono::steady_clock::now() + 3000ms;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
+// A station with records VX000001 … on its database and the scanner on pty.
+struct ScanningStation {
+    explicit ScanningStation(int records) {
+        h.seedDatabase(labels(records));
+        h.config("[Database]\r\nservername=station.db\r\n[com]\r\nnum=" + pty.slavePath() +
+                 "\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n");
     }
-    return true;
-}
+    Pty pty;
+    StationHarness h;
+};
 
 void removeDatabaseFile(StationHarness& h) {
     for (const char* suffix : {"", "-wal", "-shm"})
@@ -91,17 +77,16 @@ void expectDatabaseShownClosed(TForm1& f) {
 } // namespace
 
 TEST(RecordGrid, AnErrorWhilePagingIsReportedOnceAndScanningGoesOn) {
-    Pty pty;
-    StationHarness h;
-    h.seedDatabase(labels(1000));
-    h.config(config(pty.slavePath()));
+    ScanningStation st(1000);
+    StationHarness& h = st.h;
+    Pty& pty = st.pty;
     TForm1& f = h.start();
     f.chk_start->setChecked(true);
     const int shown = f.DataSource1.rowCount();
     ASSERT_GT(shown, 0);
     ASSERT_LT(shown, 1000) << "the grid reads a page at a time";
 
-    sql(h, "ALTER TABLE a15 RENAME TO a15x");
+    h.sql("ALTER TABLE a15 RENAME TO a15x");
     for (int i = 0; i < 3; ++i) {
         f.DBGrid_a15show->scrollToBottom();
         QCoreApplication::processEvents();
@@ -109,17 +94,16 @@ TEST(RecordGrid, AnErrorWhilePagingIsReportedOnceAndScanningGoesOn) {
     EXPECT_EQ(h.dialogs.errors.size(), 1) << "the general error report, once";
     EXPECT_EQ(f.DataSource1.rowCount(), shown) << "the grid keeps what it shows";
 
-    sql(h, "ALTER TABLE a15x RENAME TO a15");
+    h.sql("ALTER TABLE a15x RENAME TO a15");
     pty.write("VX000001");
     ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 1; }));
     EXPECT_EQ(f.Label14->text(), "1");
 }
 
 TEST(LostDatabase, ADeletedDatabaseFileClosesTheConnectionOnTheWindow) {
-    Pty pty;
-    StationHarness h;
-    h.seedDatabase(labels(5));
-    h.config(config(pty.slavePath()));
+    ScanningStation st(5);
+    StationHarness& h = st.h;
+    Pty& pty = st.pty;
     TForm1& f = h.start();
     ASSERT_EQ(f.btn_databaseset->palette().color(QPalette::ButtonText), app::kGreen);
     f.chk_start->setChecked(true);
@@ -145,10 +129,8 @@ TEST(LostDatabase, ADeletedDatabaseFileClosesTheConnectionOnTheWindow) {
 }
 
 TEST(LostDatabase, AnActionOutsideAScanThatFindsTheFileGoneShowsTheConnectionClosed) {
-    Pty pty;
-    StationHarness h;
-    h.seedDatabase(labels(5));
-    h.config(config(pty.slavePath()));
+    ScanningStation st(5);
+    StationHarness& h = st.h;
     TForm1& f = h.start();
     ASSERT_TRUE(f.chk_start->isEnabled());
     removeDatabaseFile(h);
@@ -173,10 +155,8 @@ TEST(LostDatabase, AnActionOutsideAScanThatFindsTheFileGoneShowsTheConnectionClo
 }
 
 TEST(LostDatabase, PagingTheGridIntoAGoneFileReportsItAfterThePagingAndShowsTheConnectionClosed) {
-    Pty pty;
-    StationHarness h;
-    h.seedDatabase(labels(1000));
-    h.config(config(pty.slavePath()));
+    ScanningStation st(1000);
+    StationHarness& h = st.h;
     TForm1& f = h.start();
     const int shown = f.DataSource1.rowCount();
     ASSERT_TRUE(f.DataSource1.canFetchMore({}));
@@ -202,9 +182,5 @@ TEST(LostDatabase, PagingTheGridIntoAGoneFileReportsItAfterThePagingAndShowsTheC
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }

@@ -5,12 +5,10 @@
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,6 +16,7 @@ using namespace vx;
 using app::TForm1;
 using test::Pty;
 using test::StationHarness;
+using test::waitFor;
 using namespace std::chrono_literals;
 
 namespace {
@@ -41,17 +40,6 @@ std::vector<std::string> lines(const std::vector<data::JournalRow>& rows) {
         out.push_back(r.kind + " " + r.what + " " + r.subject +
                       (r.message.empty() ? "" : " | " + r.message));
     return out;
-}
-
-bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 void scanText(TForm1& f, const std::string& text) {
@@ -123,10 +111,5 @@ TEST(StationJournal, AJournalThatCannotBeWrittenIsShownOnceAndScanningGoesOn) {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }

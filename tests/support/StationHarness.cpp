@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <gtest/gtest.h>
 
 namespace vx::test {
 
@@ -88,6 +90,26 @@ app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QSt
     return real.question(caption, text, buttons, defaultAnswer, icon);
 }
 
+bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+int runWindowTests(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vexora");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
 StationHarness::StationHarness() = default;
 
 StationHarness::~StationHarness() {
@@ -118,6 +140,45 @@ void StationHarness::seedDatabase(const std::vector<std::string>& texts, const s
     q.execute(scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true));
     for (const auto& t : texts)
         q.execute({scan::RecordTable::insertText(data::Dialect::Sqlite, "a15")}, {{"a", t}});
+}
+
+void StationHarness::sql(std::initializer_list<std::string> statements,
+                         const std::string& file) const {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(dir.file(file)));
+    data::Query q(db);
+    for (const std::string& statement : statements) {
+        q.setText(statement);
+        q.execute();
+    }
+}
+
+std::vector<std::string> StationHarness::column(const std::string& query,
+                                                const std::string& file) const {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(dir.file(file)));
+    data::Query q(db);
+    q.setText(query);
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next())
+        out.push_back(q.field(0).asText());
+    return out;
+}
+
+std::vector<std::string> StationHarness::records(const std::string& table,
+                                                 const std::string& file) const {
+    data::Connection db;
+    db.openWith(data::openSqliteBackend(dir.file(file)));
+    data::Query q(db);
+    q.setText("select bh, tt, pic, prned from " + table + " order by bh");
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next())
+        out.push_back(q.field(0).asText() + "|" + q.field(1).asText() + "|" +
+                      (q.field(2).isNull() ? "NULL" : q.field(2).asText()) + "|" +
+                      q.field(3).asText());
+    return out;
 }
 
 } // namespace vx::test

@@ -7,7 +7,10 @@
 #include "tests/support/TempDir.h"
 
 #include <QStringList>
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
 namespace vx::test {
@@ -65,6 +68,15 @@ struct FakeWindows : app::WindowSystem {
     std::string title(app::NativeWindow) override { return {}; }
 };
 
+// Runs the window's event loop (and so the serial hand-overs and queued
+// reports) until pred holds; false when it did not within timeout.
+bool waitFor(const std::function<bool()>& pred,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+
+// The offscreen window tests' main: QT_QPA_PLATFORM from $VEXORA_TEST_QPA
+// (offscreen by default), the application named as the station's.
+int runWindowTests(int argc, char** argv);
+
 // A station folder with its own config.ini, and the window on it.
 class StationHarness {
 public:
@@ -79,6 +91,18 @@ public:
     // Fills a15 in the folder's station.db with the given texts.
     void seedDatabase(const std::vector<std::string>& texts,
                       const std::string& file = "station.db");
+    // Runs statements on a database file of the folder, beside the window.
+    void sql(std::initializer_list<std::string> statements,
+             const std::string& file = "station.db") const;
+    void sql(const std::string& statement, const std::string& file = "station.db") const {
+        sql({statement}, file);
+    }
+    // The first column of a query's rows, as text.
+    std::vector<std::string> column(const std::string& query,
+                                    const std::string& file = "station.db") const;
+    // "bh|tt|pic|prned" of every record of table in bh order, a NULL pic as NULL.
+    std::vector<std::string> records(const std::string& table = "a15",
+                                     const std::string& file = "station.db") const;
 
     TempDir dir;
     ScriptedDialogs dialogs;
