@@ -54,25 +54,26 @@ bool grabScreen(ScreenImage& out, std::string& why) {
     }
     out.width = image->width;
     out.height = image->height;
-    out.rgb.clear();
-    out.rgb.reserve(static_cast<std::size_t>(image->width) * image->height * 3);
+    out.rgb.assign(static_cast<std::size_t>(image->width) * image->height * 3, '\0');
     const bool bgrx = image->bits_per_pixel == 32 && image->byte_order == LSBFirst &&
                       image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
                       image->blue_mask == 0xFF;
-    for (int y = 0; y < image->height; ++y)
-        for (int x = 0; x < image->width; ++x) {
+    char* to = out.rgb.data();
+    for (int y = 0; y < image->height; ++y) {
+        const char* row = image->data + static_cast<std::ptrdiff_t>(y) * image->bytes_per_line;
+        for (int x = 0; x < image->width; ++x, to += 3) {
             if (bgrx) { // the usual 24-bit screen, read as it lies
-                const char* px = image->data + y * image->bytes_per_line + x * 4;
-                out.rgb += px[2];
-                out.rgb += px[1];
-                out.rgb += px[0];
+                to[0] = row[x * 4 + 2];
+                to[1] = row[x * 4 + 1];
+                to[2] = row[x * 4];
                 continue;
             }
             const unsigned long p = XGetPixel(image, x, y);
-            out.rgb += static_cast<char>(channel(p, image->red_mask));
-            out.rgb += static_cast<char>(channel(p, image->green_mask));
-            out.rgb += static_cast<char>(channel(p, image->blue_mask));
+            to[0] = static_cast<char>(channel(p, image->red_mask));
+            to[1] = static_cast<char>(channel(p, image->green_mask));
+            to[2] = static_cast<char>(channel(p, image->blue_mask));
         }
+    }
     XDestroyImage(image);
     return true;
 }
