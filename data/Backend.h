@@ -77,6 +77,11 @@ public:
     virtual void rollback() = 0;
     // True while the connection is inside a transaction, whoever began it.
     virtual bool inTransaction() = 0;
+    // Puts back the session settings the station's statements rely on, which
+    // a script run on the connection may have changed (a SQL Server script's
+    // SET IMPLICIT_TRANSACTIONS ON would leave every later mark uncommitted,
+    // its SET NOCOUNT ON would hide the mark's row count).
+    virtual void restoreSession() {}
 };
 
 std::unique_ptr<Backend> openSqliteBackend(const std::string& path);

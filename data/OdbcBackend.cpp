@@ -394,6 +394,13 @@ public:
                                               : "ROLLBACK");
     }
 
+    void restoreSession() override {
+        if (m_dialect != Dialect::TSql)
+            return;
+        direct("SET IMPLICIT_TRANSACTIONS OFF");
+        direct("SET NOCOUNT OFF");
+    }
+
     bool inTransaction() override {
         if (m_ownTransaction)
             return true;

@@ -17,6 +17,7 @@ ScriptRun runScript(Query& command, std::string_view text) {
         backend.rollback();
         run.rolledBack = true;
     }
+    backend.restoreSession();
     return run;
 }
 

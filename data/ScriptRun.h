@@ -21,7 +21,8 @@ struct ScriptRun {
 // Runs a script's text as one batch through command. Whatever the script
 // does, the connection is not left inside a transaction: one the script
 // opened and did not end would keep every later change of the station
-// uncommitted, to be lost when the station closes, so it is rolled back.
+// uncommitted, to be lost when the station closes, so it is rolled back;
+// session settings the station's statements rely on are put back.
 // A connection found gone raises DbConnectionLost; the script's other
 // failures are returned, after that rollback.
 ScriptRun runScript(Query& command, std::string_view text);

@@ -4,6 +4,7 @@
 
 #include "data/ConnectionString.h"
 #include "data/Database.h"
+#include "data/ScriptRun.h"
 #include "data/Table.h"
 #include "data/TextImport.h"
 #include "print/DatabaseRecords.h"
@@ -151,6 +152,21 @@ TEST_F(Wire, TheConnectionAsksTheServerForRowCountsWhateverItsDefaults) {
     TdsResponder r(dir.path(), "[]");
     connect(r);
     EXPECT_EQ(r.find({"SET NOCOUNT OFF"}).size(), 1u);
+}
+
+TEST_F(Wire, AScriptsSessionSettingsAreUndoneBeforeTheNextScan) {
+    // Left as the script set them, every later mark would open a transaction
+    // never committed, and tell no row count.
+    TdsResponder r(dir.path(), R"([{"sql": "SELECT @@TRANCOUNT", "columns": [["n", "int"]],
+                                     "rows": [[0]]}])");
+    connect(r);
+    data::Query ADOCommand1(conn);
+    const data::ScriptRun run =
+        data::runScript(ADOCommand1, "SET IMPLICIT_TRANSACTIONS ON\r\nSET NOCOUNT ON");
+    EXPECT_FALSE(run.failure) << *run.failure;
+    EXPECT_FALSE(run.rolledBack);
+    EXPECT_EQ(r.find({"SET IMPLICIT_TRANSACTIONS OFF"}).size(), 1u);
+    EXPECT_EQ(r.find({"SET NOCOUNT OFF"}).size(), 2u) << "once at the login, once after the script";
 }
 
 TEST_F(Wire, AMarkThatTellsNoRowCountIsADatabaseErrorNotAGoodScan) {
