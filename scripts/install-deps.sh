@@ -12,7 +12,7 @@ PKGS=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 libsqliteodbc tdsodbc unixodbc python3
-  xvfb xauth x11-utils x11-apps xdotool netpbm
+  xvfb xauth x11-utils x11-apps xdotool netpbm libx11-dev
   g++-mingw-w64-x86-64
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
