@@ -210,8 +210,16 @@ void TForm1::btn_btprnClick() {
     settings().writeString("print", "btfile", bytes(path));
     printState.templatePath = bytes(path);
     journalSettings("print", {{"btfile", &printState.templatePath}});
-    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath, m_barTender != 0))
+    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath,
+                                    m_barTender != 0)) {
         chk_BTprn->setEnabled(true);
+    } else {
+        // A switch left on over a template that cannot be printed here would
+        // list ranges as printed while nothing prints.
+        chk_BTprn->setChecked(false);
+        chk_BTprn->setEnabled(false);
+        printState.directPrint = false;
+    }
     m_env.dialogs->message("设置为" + path);
 }
 

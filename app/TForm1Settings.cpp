@@ -76,7 +76,10 @@ data::DbSettings TForm1::loadSettings(const IniFile& ini) {
     }
     ed_prnlie->setText(QString::number(station.engine.columnCount));
 
-    if (!printState.templatePath.empty())
+    // The same rule as the template choice: a template no back end here
+    // prints, or BarTender's without its window, would list ranges as
+    // printed while nothing prints.
+    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath, m_barTender != 0))
         chk_BTprn->setEnabled(true);
     ed_strstart->setText(text(station.engine.strstart));
     ed_strnum->setText(text(station.engine.strnum));

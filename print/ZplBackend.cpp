@@ -294,8 +294,10 @@ std::string zplFieldEscape(const std::string& value, char indicator, bool code12
             out += kHex[c & 15];
         } else if (ch == '>' && code128) {
             // Undone by ^FH, '>' would still start an invocation: "><" is
-            // Code 128's own way to encode the sign.
-            out += "><";
+            // Code 128's own way to encode the sign. Its '<' is escaped in
+            // turn where '<' is the indicator.
+            out += '>';
+            out += indicator == '<' ? std::string{indicator, '3', 'C'} : std::string("<");
         } else {
             out += ch;
         }

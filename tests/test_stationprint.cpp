@@ -264,9 +264,26 @@ TEST_F(PrintArea, ChoosingATemplateNoBackEndHerePrintsLeavesTheSwitchOff) {
     EXPECT_EQ(f.templatePath(), btw.toStdString());
     EXPECT_FALSE(f.chk_BTprn->isEnabled());
 
-    h.dialogs.files = {QString::fromStdString(h.dir.file("label.zpl"))};
+    const QString zpl = QString::fromStdString(h.dir.file("label.zpl"));
+    test::writeFile(zpl.toStdString(), "^XA^FO0,0^FD{sjy-tt}^FS^XZ\n");
+    h.dialogs.files = {zpl};
     f.btn_btprn->click();
     EXPECT_TRUE(f.chk_BTprn->isEnabled()) << "a ZPL printer needs no BarTender window";
+    f.chk_BTprn->click();
+    ASSERT_TRUE(f.chk_BTprn->isChecked());
+
+    // Back to a template nothing here prints: the switch goes off with it.
+    h.dialogs.files = {btw};
+    f.btn_btprn->click();
+    EXPECT_FALSE(f.chk_BTprn->isChecked());
+    EXPECT_FALSE(f.chk_BTprn->isEnabled());
+    EXPECT_FALSE(f.printState.directPrint) << "a range entered now would be sent to no printer";
+}
+
+TEST_F(PrintArea, AtStartUpTheSwitchIsOfferedByTheSameRuleAsTheChoice) {
+    test::writeFile(h.dir.file("label.btw"), "x");
+    TForm1& f = start("[print]\r\nlastnum=4\r\nbtfile=" + h.dir.file("label.btw") + "\r\n");
+    EXPECT_FALSE(f.chk_BTprn->isEnabled()) << "no back end here prints .btw, no BarTender window";
 }
 
 TEST_F(PrintArea, TheJobCarriesTheCharsetOfTheWindowsConnection) {

@@ -264,6 +264,12 @@ TEST_F(ZplLabels, AGreaterThanSignInACode128FieldIsEncodedNotReadAsAnInvocation)
                              "^FO0,440^FH\\^BCN,60^FDA><B><:C_\\7E^FS\n"
                              "^FO0,520^BY2^FH_^FDA>B>:C_5F_7E^FS\n^XZ\n");
 
+    // With '<' as the indicator, the '<' of "><" is itself written escaped,
+    // or it would swallow the two characters after it as hex digits.
+    writeFile(dir.file("lt.zpl"), "^XA^FO0,0^FH<^BCN,60^FD{sjy-tt}^FS^XZ\n");
+    ASSERT_TRUE(print({{"7", ">12>", ""}}, range(7, 7, dir.file("lt.zpl"))).ok);
+    EXPECT_EQ(readFile(out), "^XA^FO0,0^FH<^BCN,60^FD><3C12><3C^FS^XZ\n");
+
     // A field whose hex indicator is '>' could not tell the two apart.
     writeFile(dir.file("gt.zpl"), "^XA^FO0,0^FH>^BCN,60^FD{sjy-tt}^FS^XZ\n");
     EXPECT_THROW(ZplTemplate::read(dir.file("gt.zpl")), PrintError);
