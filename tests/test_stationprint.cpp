@@ -50,18 +50,6 @@ std::string lastnum(const StationHarness& h) {
                                   : ini.substr(p + 8, ini.find_first_of("\r\n", p) - p - 8);
 }
 
-std::vector<std::string> column(const std::string& dbFile, const std::string& sql) {
-    data::Connection db;
-    db.openWith(data::openSqliteBackend(dbFile));
-    data::Query q(db);
-    q.setText(sql);
-    q.open();
-    std::vector<std::string> out;
-    for (; !q.eof(); q.next())
-        out.push_back(q.field(0).asText());
-    return out;
-}
-
 } // namespace
 
 // A station with five records and a recording back end for ".rec"
@@ -343,8 +331,7 @@ TEST_F(PrintArea, ResetAnsweredYesClearsTheRunAnsweredNoNothing) {
     EXPECT_EQ(f.btn_zongji->text(), "0");
     EXPECT_EQ(f.btn_piji->text(), "0");
     EXPECT_EQ(f.station.engine.lastScanned, "0");
-    EXPECT_EQ(column(h.dir.file("station.db"), "select count(*) from a15 where prned=1"),
-              std::vector<std::string>{"0"});
+    EXPECT_EQ(h.column("select count(*) from a15 where prned=1"), std::vector<std::string>{"0"});
 }
 
 TEST_F(PrintArea, PicturesAreAssignedToEveryRecordFromOneChosenFile) {
@@ -353,7 +340,7 @@ TEST_F(PrintArea, PicturesAreAssignedToEveryRecordFromOneChosenFile) {
     f.btn_picset->click();
     EXPECT_EQ(h.dialogs.messages, QStringList{"完成"});
     EXPECT_TRUE(TForm1::isGreen(f.btn_picset));
-    EXPECT_EQ(column(h.dir.file("station.db"), "select pic from a15 where bh=3"),
+    EXPECT_EQ(h.column("select pic from a15 where bh=3"),
               std::vector<std::string>{"/srv/O'Neil/a_00003.png"});
 
     h.dialogs.files = {"/srv/a00001.png"};
@@ -363,15 +350,10 @@ TEST_F(PrintArea, PicturesAreAssignedToEveryRecordFromOneChosenFile) {
     h.dialogs.files = {"/srv/a_1.b"}; // a negative digit count
     f.btn_picset->click();
     EXPECT_EQ(h.dialogs.errors.size(), 1);
-    EXPECT_EQ(column(h.dir.file("station.db"), "select pic from a15 where bh=3"),
+    EXPECT_EQ(h.column("select pic from a15 where bh=3"),
               std::vector<std::string>{"/srv/O'Neil/a_00003.png"});
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vx::test::runWindowTests(argc, argv);
 }
