@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/ConnectionString.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -56,5 +58,9 @@ private:
     std::string m_path;
     unsigned m_codePage;
 };
+
+// The connection settings of config.ini's [Database] section, as every
+// program of the station reads them: the user is "sa" where none is set.
+data::DbSettings readDbSettings(const IniFile& ini);
 
 } // namespace vx::app

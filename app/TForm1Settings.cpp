@@ -57,11 +57,7 @@ void TForm1::FormShow() {
 }
 
 data::DbSettings TForm1::loadSettings(const IniFile& ini) {
-    data::DbSettings db;
-    db.server = ini.readString("Database", "servername", "");
-    db.database = ini.readString("Database", "dataname", "");
-    db.user = ini.readString("Database", "username", "sa");
-    db.password = ini.readString("Database", "mm", "");
+    const data::DbSettings db = readDbSettings(ini);
     printState.heldLastPrinted = ini.readString("print", "lastnum", "");
     station.engine.strstart = ini.readString("STR", "strstart", "1");
     station.engine.strnum = ini.readString("STR", "strnum", "0");

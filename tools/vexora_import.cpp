@@ -35,13 +35,9 @@ int main(int argc, char** argv) {
     }
     try {
         app::IniFile ini(folder + "config.ini");
-        data::DbSettings s{ini.readString("Database", "servername", ""),
-                           ini.readString("Database", "dataname", ""),
-                           ini.readString("Database", "username", "sa"),
-                           ini.readString("Database", "mm", "")};
         data::Connection db;
         db.setBaseFolder(folder);
-        db.setConnectionString(data::buildConnectionString(s));
+        db.setConnectionString(data::buildConnectionString(app::readDbSettings(ini)));
         db.open();
         data::Query q(db);
         const auto st = scan::RecordTable::importStatements(db.dialect(), table);
