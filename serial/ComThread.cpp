@@ -155,25 +155,24 @@ void TComThread::Execute() {
 
 void TComThread::DeliverEvents() {
     const TComEvents events = ComPendingEvents;
-    if (m_port.SyncMethod() == smNone) {
-        try {
-            m_port.RunEventHandlers(events);
-        } catch (...) {
-            // As below: the port stays open and later batches still come.
-        }
-        return;
-    }
-    {
-        std::lock_guard lock(m_mutex);
-        m_delivering = true;
-    }
-    UiSync::instance().postToUi([this, events] {
+    const auto run = [this, events] {
         try {
             m_port.RunEventHandlers(events);
         } catch (...) {
             // A handler's failure (a failed read, say) ends that batch only:
             // the port stays open and later scans are still delivered.
         }
+    };
+    if (m_port.SyncMethod() == smNone) {
+        run();
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_delivering = true;
+    }
+    UiSync::instance().postToUi([this, run] {
+        run();
         {
             std::lock_guard lock(m_mutex);
             m_delivering = false;
