@@ -8,11 +8,8 @@
 #include "data/RecordExport.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace vx;
@@ -26,37 +23,6 @@ int exportOnly(const std::string& database, const std::string& file) {
     db.openWith(data::openSqliteBackend(database));
     data::RecordExport records(db, RT::exportQuery(data::Dialect::Sqlite, RT::ExportFilter::All));
     return records.writeTo(file) > 0 ? 0 : 1;
-}
-
-struct Run {
-    double ms = 0;
-    double peakMb = 0;
-    bool ok = false;
-};
-
-// Runs argv as a child with its output to /dev/null; wall time and peak RSS.
-Run runChild(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto t0 = bench::Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        execv(argv[0], argv.data());
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    Run r;
-    r.ms = bench::ms(bench::Clock::now() - t0);
-    r.peakMb = static_cast<double>(ru.ru_maxrss) / 1024.0;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return r;
 }
 
 long long countLines(const std::string& path) {
@@ -94,11 +60,12 @@ int main(int argc, char** argv) {
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0)
         return 1;
-    const Run station = runChild({self, "--export-only", database, ours});
-    const Run sqlite =
-        runChild({"sqlite3", database, ".mode csv", ".output " + shell, "select * from a15;"});
-    if (!station.ok || !sqlite.ok) {
-        std::fprintf(stderr, "an export failed (station %d, shell %d)\n", station.ok, sqlite.ok);
+    const bench::ChildRun station = bench::runChild({self, "--export-only", database, ours});
+    const bench::ChildRun sqlite = bench::runChild(
+        {"sqlite3", database, ".mode csv", ".output " + shell, "select * from a15;"});
+    if (station.exitCode != 0 || sqlite.exitCode != 0) {
+        std::fprintf(stderr, "an export failed (station %d, shell %d)\n", station.exitCode == 0,
+                     sqlite.exitCode == 0);
         return 1;
     }
     const long long written = countLines(ours), shellWritten = countLines(shell);

@@ -11,16 +11,10 @@
 #include "bench/BenchTable.h"
 #include "data/Journal.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <random>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 using namespace vx;
-
-extern char** environ;
 
 namespace {
 
@@ -121,36 +115,6 @@ void fillJournal(const std::string& path, std::int64_t events, int records) {
     sqlite3_close(db);
 }
 
-struct ChildRun {
-    double seconds = 0;
-    double peakRssMb = 0;
-    int exitCode = -1;
-};
-
-ChildRun runTool(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    ChildRun r;
-    const auto t0 = bench::Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        return r;
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    r.seconds = bench::ms(bench::Clock::now() - t0) / 1000.0;
-    r.peakRssMb = static_cast<double>(ru.ru_maxrss) / 1024.0;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return r;
-}
-
 // The baseline: one pass of raw sqlite3 over the same rows, reading the
 // columns the report reads.
 double rawPass(const std::string& path) {
@@ -205,16 +169,16 @@ int main(int argc, char** argv) {
     // Warm the page cache the same way for both: the raw pass first.
     rawPass(journal);
     const double raw = rawPass(journal);
-    const ChildRun report = runTool({tool, "--station", folder, "report"});
+    const bench::ChildRun report = bench::runChild({tool, "--station", folder, "report"}, true);
     if (report.exitCode != 1) // ten runs scanned every label more than once
         std::fprintf(stderr, "vexora-journal report exited with %d\n", report.exitCode);
 
     bench::figure("journal_events", static_cast<double>(events), "rows");
     bench::figure("journal_file_size", bytes / 1e6, "MB");
     bench::figure("journal_size_per_million_events", bytes / static_cast<double>(events), "MB");
-    bench::figure("report_whole_journal", report.seconds, "s");
-    bench::figure("report_peak_rss", report.peakRssMb, "MB");
+    bench::figure("report_whole_journal", report.ms / 1000.0, "s");
+    bench::figure("report_peak_rss", report.peakMb, "MB");
     bench::figure("raw_sqlite_pass_same_rows", raw, "s");
-    bench::figure("ratio_report_vs_raw_pass", report.seconds / raw, "x");
+    bench::figure("ratio_report_vs_raw_pass", report.ms / 1000.0 / raw, "x");
     return report.exitCode == 1 ? 0 : 1;
 }
