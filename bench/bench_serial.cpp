@@ -13,6 +13,7 @@
 #include "serial/ComPort.h"
 #include "serial/ScanFraming.h"
 #include "serial/ThreadSync.h"
+#include "tests/support/Pty.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +21,6 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -36,26 +36,8 @@ double cpuMs() {
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
-struct Pty {
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master);
-        unlockpt(master);
-        slave = ptsname(master);
-        int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
-        termios t{};
-        tcgetattr(s, &t);
-        cfmakeraw(&t);
-        tcsetattr(s, TCSANOW, &t);
-        ::close(s);
-    }
-    ~Pty() { ::close(master); }
-    bool write(const std::string& bytes) const {
-        return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    int master = -1;
-    std::string slave;
-};
+// The pumps of the UI thread sleep until work comes (the tests' look every
+// 5 ms, which the idle CPU figure would count).
 
 // Runs handed-over calls until pred holds.
 template <class Pred> void pumpUntil(Pred pred) {
@@ -79,7 +61,7 @@ void pumpFor(bench::Clock::duration d) {
 
 // The port with a handler that records each scan and when it came.
 struct Station {
-    explicit Station(const Pty& pty) {
+    explicit Station(test::Pty& pty) {
         port.OnRxChar = [this](serial::TCustomComPort& p, int count) {
             const auto at = bench::Clock::now();
             std::string text;
@@ -87,7 +69,7 @@ struct Station {
             scans.push_back(text);
             times.push_back(at);
         };
-        port.setPort(pty.slave);
+        port.setPort(pty.slavePath());
         port.OpenPort();
     }
     ~Station() { port.ClosePort(); }
@@ -98,14 +80,13 @@ struct Station {
 
 // Writes each scan in one go, waits for its delivery, then lets the line
 // rest; milliseconds from the write to OnRxChar.
-std::vector<double> latencies(const Pty& pty, const std::string& scan, int n) {
+std::vector<double> latencies(test::Pty& pty, const std::string& scan, int n) {
     Station st(pty);
     std::vector<double> out;
     for (int i = 0; i < n; ++i) {
         const std::size_t before = st.scans.size();
         const auto written = bench::Clock::now();
-        if (!pty.write(scan))
-            std::exit(1);
+        pty.write(scan);
         pumpUntil([&] { return st.scans.size() > before; });
         out.push_back(bench::ms(st.times[before] - written));
         pumpFor(60ms);
@@ -114,8 +95,8 @@ std::vector<double> latencies(const Pty& pty, const std::string& scan, int n) {
 }
 
 // The floor: a thread woken by the bytes hands them straight to the UI.
-std::vector<double> rawLatencies(const Pty& pty, const std::string& scan, int n) {
-    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+std::vector<double> rawLatencies(test::Pty& pty, const std::string& scan, int n) {
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     std::atomic<bool> stop{false};
     std::atomic<int> arrived{0};
     bench::Clock::time_point at{};
@@ -137,8 +118,7 @@ std::vector<double> rawLatencies(const Pty& pty, const std::string& scan, int n)
     for (int i = 0; i < n; ++i) {
         const int before = arrived;
         const auto written = bench::Clock::now();
-        if (!pty.write(scan))
-            std::exit(1);
+        pty.write(scan);
         pumpUntil([&] { return arrived > before; });
         out.push_back(bench::ms(at - written));
         pumpFor(20ms);
@@ -157,7 +137,7 @@ int main(int argc, char** argv) {
     const int backToBack = argc > 3 ? std::atoi(argv[3]) : 500;
 
     serial::UiSync::instance().setUiThread(std::this_thread::get_id());
-    Pty pty;
+    test::Pty pty;
 
     std::vector<double> raw = rawLatencies(pty, "VX0000123456\r\n", scans);
     std::vector<double> crlf = latencies(pty, "VX0000123456\r\n", scans);
@@ -178,8 +158,7 @@ int main(int argc, char** argv) {
             for (const std::string& s : sent) {
                 std::this_thread::sleep_until(next);
                 next = bench::Clock::now() + 20ms;
-                if (!pty.write(s))
-                    std::exit(1);
+                pty.write(s);
             }
         });
         const auto end = bench::Clock::now() + 20ms * backToBack + 2s;
