@@ -83,18 +83,21 @@ RangeOutcome PrintState::Edit_willprnEnter(std::string_view text, PrintHost& hos
         out.startBox = plusOne(toInteger(heldLastPrinted));
         return out;
     }
-    accept(r.end, r.listText, out, host);
+    accept(r.end, end, r.listText, out, host);
     out.dispatch = JobBounds{r.start, r.end};
     return out;
 }
 
-void PrintState::accept(const std::string& end, const std::string& listText, RangeOutcome& out,
-                        PrintHost& host) {
+// lastnum first: a batch the file does not record is neither listed nor
+// held, so the batch list never shows a range as printed that a restart
+// would offer again.
+void PrintState::accept(const std::string& end, std::int64_t endValue, const std::string& listText,
+                        RangeOutcome& out, PrintHost& host) {
     host.writeLastnum(end);
     heldLastPrinted = end;
     LB_alprn.push_back(listText);
     out.clipboard = listText;
-    out.startBox = plusOne(toInteger(end));
+    out.startBox = plusOne(endValue);
 }
 
 RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string_view countText,
@@ -107,15 +110,7 @@ RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string
     const std::int64_t endValue =
         std::int64_t{toInteger(countText)} + std::int64_t{toInteger(start)} - 1;
     const std::string end = std::to_string(endValue);
-    const std::string listText = start + "-" + end;
-    // lastnum first: a batch the file does not record is neither listed nor
-    // held, so the batch list never shows a range as printed that a restart
-    // would offer again.
-    host.writeLastnum(end);
-    heldLastPrinted = end;
-    LB_alprn.push_back(listText);
-    out.clipboard = listText;
-    out.startBox = plusOne(endValue);
+    accept(end, endValue, start + "-" + end, out, host);
     out.focusStartBox = true;
     out.dispatch = JobBounds{start, end};
     return out;

@@ -91,8 +91,9 @@ public:
     void LB_alprnDblClick(int selected);
 
 private:
-    void accept(const std::string& end, const std::string& listText, RangeOutcome& out,
-                PrintHost& host);
+    // Records an accepted range ending at end (endValue, its number).
+    void accept(const std::string& end, std::int64_t endValue, const std::string& listText,
+                RangeOutcome& out, PrintHost& host);
 };
 
 } // namespace vx::print
