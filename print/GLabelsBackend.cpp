@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unistd.h>
 #include <zlib.h>
@@ -177,9 +178,9 @@ std::string mergeField(const std::string& value) {
     return out;
 }
 
-std::string mergeData(const std::vector<std::array<std::string, 3>>& labels, char separator) {
+std::string mergeData(const std::vector<LabelValues>& labels, char separator) {
     std::string out;
-    auto line = [&](const std::array<std::string, 3>& fields) {
+    auto line = [&](const LabelValues& fields) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i)
                 out += separator;
@@ -187,7 +188,7 @@ std::string mergeData(const std::vector<std::array<std::string, 3>>& labels, cha
         }
         out += '\n';
     };
-    line(kMergeKeys);
+    line(kLabelValueNames);
     for (const auto& l : labels)
         line(l);
     return out;
@@ -222,20 +223,16 @@ void GLabelsBackend::open(const std::string& templatePath, bool, const std::stri
 void GLabelsBackend::SetNamedSubStringValue(const std::string& name, const std::string& value) {
     if (!m_open)
         throw PrintError("SetNamedSubStringValue without an open template");
-    m_values[name] = value;
+    // Other names fill no merge column.
+    if (const int i = labelValueIndex(name); i >= 0)
+        m_values[static_cast<std::size_t>(i)] = value;
 }
 
 void GLabelsBackend::printout(std::int32_t copies, bool) {
     if (!m_open)
         throw PrintError("printout without an open template");
-    std::array<std::string, 3> label;
-    for (std::size_t i = 0; i < kMergeKeys.size(); ++i) {
-        auto it = m_values.find(kMergeKeys[i]);
-        if (it != m_values.end())
-            label[i] = it->second;
-    }
     for (std::int32_t i = 0; i < copies; ++i)
-        m_labels.push_back(label);
+        m_labels.push_back(m_values);
 }
 
 void GLabelsBackend::Close(std::int32_t) {

@@ -2,8 +2,6 @@
 
 #include "print/PrintJob.h"
 
-#include <array>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,11 +24,9 @@ GLabelsTemplate readGLabelsTemplate(const std::string& path);
 // as they are otherwise (line breaks included).
 std::string mergeField(const std::string& value);
 
-// The keys of the station's named values, in the order of the merge columns.
-inline const std::array<std::string, 3> kMergeKeys{"sjy-bh", "sjy-tt", "sjy-pic"};
-
-// Merge data: the keys in the first line, then one line per label.
-std::string mergeData(const std::vector<std::array<std::string, 3>>& labels, char separator);
+// Merge data: the keys (kLabelValueNames) in the first line, then one line
+// per label.
+std::string mergeData(const std::vector<LabelValues>& labels, char separator);
 
 // Prints through gLabels on Linux: open checks the template; each printout
 // records the named values set so far as one label (they persist from label
@@ -76,8 +72,8 @@ private:
     std::string m_template;
     GLabelsTemplate m_layout;
     bool m_open = false;
-    std::map<std::string, std::string> m_values;
-    std::vector<std::array<std::string, 3>> m_labels;
+    LabelValues m_values;
+    std::vector<LabelValues> m_labels;
     std::string m_work, m_pdf;
     bool m_keep = false;
     int m_sent = 0;

@@ -2,6 +2,13 @@
 
 namespace vx::print {
 
+int labelValueIndex(std::string_view name) {
+    for (std::size_t i = 0; i < kLabelValueNames.size(); ++i)
+        if (kLabelValueNames[i] == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
 JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job) {
     JobOutcome out;
     out.backend = backend.name();

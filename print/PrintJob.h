@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace vx::print {
 
@@ -26,6 +28,14 @@ struct JobParams {
 struct LabelRecord {
     std::string bh, tt, pic;
 };
+
+// The named substrings a label's fields are filled from, and a label's
+// values in their order.
+inline const std::array<std::string, 3> kLabelValueNames{"sjy-bh", "sjy-tt", "sjy-pic"};
+using LabelValues = std::array<std::string, 3>;
+
+// The position of name in kLabelValueNames; -1 for any other name.
+int labelValueIndex(std::string_view name);
 
 // Raised by back ends and record sources; what() is the message the error
 // log shows.

@@ -119,9 +119,8 @@ bool Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
 }
 
 int Parser::knownValue(std::size_t at, const std::string& name) const {
-    for (std::size_t v = 0; v < kZplValueNames.size(); ++v)
-        if (kZplValueNames[v] == name)
-            return static_cast<int>(v);
+    if (const int v = labelValueIndex(name); v >= 0)
+        return v;
     fail(at,
          "unknown placeholder {" + name + "}; a template may hold {sjy-bh}, {sjy-tt}, {sjy-pic}");
 }
@@ -323,7 +322,7 @@ ZplTemplate ZplTemplate::read(const std::string& path) {
     return parse(s.str(), path);
 }
 
-void ZplTemplate::render(const std::array<std::string, 3>& values, std::string& out) const {
+void ZplTemplate::render(const LabelValues& values, std::string& out) const {
     for (const Piece& p : m_pieces) {
         out += p.literal;
         if (p.value >= 0)
@@ -351,13 +350,11 @@ void ZplBackend::open(const std::string& templatePath, bool, const std::string&)
 void ZplBackend::SetNamedSubStringValue(const std::string& name, const std::string& value) {
     if (!m_open)
         throw PrintError("SetNamedSubStringValue without an open template");
-    for (std::size_t v = 0; v < kZplValueNames.size(); ++v) {
-        if (kZplValueNames[v] == name) {
-            m_values[v] = value;
-            return;
-        }
-    }
-    throw PrintError("no named value \"" + name + "\"; ZPL templates hold sjy-bh, sjy-tt, sjy-pic");
+    const int v = labelValueIndex(name);
+    if (v < 0)
+        throw PrintError("no named value \"" + name +
+                         "\"; ZPL templates hold sjy-bh, sjy-tt, sjy-pic");
+    m_values[static_cast<std::size_t>(v)] = value;
 }
 
 void ZplBackend::printout(std::int32_t copies, bool) {

@@ -3,14 +3,10 @@
 #include "print/PrintJob.h"
 #include "print/RawPrinter.h"
 
-#include <array>
 #include <string>
 #include <vector>
 
 namespace vx::print {
-
-// The named values a ZPL template may hold, as {sjy-bh}, {sjy-tt}, {sjy-pic}.
-inline const std::array<std::string, 3> kZplValueNames{"sjy-bh", "sjy-tt", "sjy-pic"};
 
 // ZPL's field hex escape: the bytes of a value that the printer could read
 // as anything but text — the command prefixes ^ and ~, the escape indicator
@@ -24,7 +20,8 @@ std::string zplFieldEscape(const std::string& value, char indicator = '_', bool 
 // A label format in ZPL with placeholders for the named values. Checked
 // once: exactly one ^XA … ^XZ format with nothing but blanks around it, no
 // change of the command prefixes, and placeholders only known ones and only
-// in field data (^FD or ^FV), where they are filled escaped. Comments (^FX)
+// in field data (^FD or ^FV), where they are filled escaped. A template holds
+// the named values as {sjy-bh}, {sjy-tt}, {sjy-pic}. Comments (^FX)
 // are left out of the labels.
 class ZplTemplate {
 public:
@@ -33,9 +30,8 @@ public:
     static ZplTemplate parse(const std::string& text, const std::string& source);
     static ZplTemplate read(const std::string& path);
 
-    // Appends one label, the values in the order of kZplValueNames, and the
-    // template's own line end after its ^XZ.
-    void render(const std::array<std::string, 3>& values, std::string& out) const;
+    // Appends one label and the template's own line end after its ^XZ.
+    void render(const LabelValues& values, std::string& out) const;
 
 private:
     struct Piece {
@@ -79,7 +75,7 @@ private:
     RawDestination m_destination;
     ZplTemplate m_template;
     bool m_open = false;
-    std::array<std::string, 3> m_values;
+    LabelValues m_values;
     std::string m_job;
     std::vector<std::size_t> m_labelEnds; // offset in m_job after each label
     int m_sent = 0;
