@@ -21,15 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PrintError("cannot open the template \"" + path + "\": " + std::strerror(errno));
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string gunzip(const std::string& data, const std::string& path) {
     z_stream z{};
     if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
@@ -129,7 +120,7 @@ std::string trimmed(std::string text) {
 } // namespace
 
 GLabelsTemplate readGLabelsTemplate(const std::string& path) {
-    std::string xml = readFile(path);
+    std::string xml = readTemplateFile(path);
     if (xml.size() >= 2 && static_cast<unsigned char>(xml[0]) == 0x1f &&
         static_cast<unsigned char>(xml[1]) == 0x8b)
         xml = gunzip(xml, path);
@@ -271,7 +262,7 @@ void GLabelsBackend::Close(std::int32_t) {
             throw PrintError(m_programs.batch + ": " + said);
     std::string pdf;
     try {
-        pdf = readFile(m_pdf);
+        pdf = readTemplateFile(m_pdf);
     } catch (const PrintError&) {
         throw PrintError(m_programs.batch + " wrote no PDF: " + said);
     }

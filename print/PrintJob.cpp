@@ -1,5 +1,10 @@
 #include "print/PrintJob.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
 namespace vx::print {
 
 int labelValueIndex(std::string_view name) {
@@ -7,6 +12,15 @@ int labelValueIndex(std::string_view name) {
         if (kLabelValueNames[i] == name)
             return static_cast<int>(i);
     return -1;
+}
+
+std::string readTemplateFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw PrintError("cannot open the template \"" + path + "\": " + std::strerror(errno));
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job) {

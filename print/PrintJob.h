@@ -44,6 +44,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The bytes of a file a back end reads (its template); raises PrintError
+// naming it when it cannot be opened.
+std::string readTemplateFile(const std::string& path);
+
 // The label-printing application as the print job drives it: the automation
 // calls in the order the job makes them. create and quit bracket one job;
 // open gives the format that SetNamedSubStringValue, printout and Close act

@@ -4,10 +4,6 @@
 #include "print/ZplBackend.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace vx::print {
 namespace {
@@ -314,12 +310,7 @@ ZplTemplate ZplTemplate::parse(const std::string& text, const std::string& sourc
 }
 
 ZplTemplate ZplTemplate::read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PrintError("cannot open the template \"" + path + "\": " + std::strerror(errno));
-    std::ostringstream s;
-    s << in.rdbuf();
-    return parse(s.str(), path);
+    return parse(readTemplateFile(path), path);
 }
 
 void ZplTemplate::render(const LabelValues& values, std::string& out) const {
