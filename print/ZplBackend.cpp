@@ -34,17 +34,33 @@ std::string excerpt(const std::string& text, std::size_t from) {
     return out;
 }
 
+// ^BCo,h,f,g,e,m: without a mode (N) and in UCC/EAN mode (D) the printer
+// reads '>' and the byte after it as an invocation (start code, code change,
+// FNC1); in automatic mode (A) and UCC case mode (U) the data is taken as
+// it is. A mode the printer does not know falls back to N.
+bool code128Invokes(const std::string& parameters) {
+    std::size_t field = 0, start = 0;
+    for (std::size_t p = 0; p <= parameters.size(); ++p) {
+        if (p < parameters.size() && parameters[p] != ',')
+            continue;
+        if (field == 5) {
+            std::string mode = parameters.substr(start, p - start);
+            mode.erase(std::remove_if(mode.begin(), mode.end(), isBlank), mode.end());
+            return !(mode.size() == 1 && (upper(mode[0]) == 'A' || upper(mode[0]) == 'U'));
+        }
+        ++field;
+        start = p + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 // Reads one template; every fault raises with the template's name and line.
-class Parser {
+class ZplTemplate::Parser {
 public:
     Parser(const std::string& text, const std::string& source) : m_text(text), m_source(source) {}
 
-    struct Piece {
-        std::string literal;
-        int value = -1;
-        char indicator = '_';
-        bool code128 = false;
-    };
     std::vector<Piece> pieces;
 
     void run();
@@ -82,28 +98,8 @@ private:
     bool m_code128 = false;
 };
 
-// ^BCo,h,f,g,e,m: without a mode (N) and in UCC/EAN mode (D) the printer
-// reads '>' and the byte after it as an invocation (start code, code change,
-// FNC1); in automatic mode (A) and UCC case mode (U) the data is taken as
-// it is. A mode the printer does not know falls back to N.
-bool code128Invokes(const std::string& parameters) {
-    std::size_t field = 0, start = 0;
-    for (std::size_t p = 0; p <= parameters.size(); ++p) {
-        if (p < parameters.size() && parameters[p] != ',')
-            continue;
-        if (field == 5) {
-            std::string mode = parameters.substr(start, p - start);
-            mode.erase(std::remove_if(mode.begin(), mode.end(), isBlank), mode.end());
-            return !(mode.size() == 1 && (upper(mode[0]) == 'A' || upper(mode[0]) == 'U'));
-        }
-        ++field;
-        start = p + 1;
-    }
-    return true;
-}
-
-bool Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
-                           std::string& name) const {
+bool ZplTemplate::Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
+                                        std::string& name) const {
     std::size_t j = i + 1;
     while (j < end && isNameChar(m_text[j]))
         ++j;
@@ -114,14 +110,14 @@ bool Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
     return true;
 }
 
-int Parser::knownValue(std::size_t at, const std::string& name) const {
+int ZplTemplate::Parser::knownValue(std::size_t at, const std::string& name) const {
     if (const int v = labelValueIndex(name); v >= 0)
         return v;
     fail(at,
          "unknown placeholder {" + name + "}; a template may hold {sjy-bh}, {sjy-tt}, {sjy-pic}");
 }
 
-void Parser::parameters(std::size_t from, std::size_t to) {
+void ZplTemplate::Parser::parameters(std::size_t from, std::size_t to) {
     for (std::size_t i = m_text.find('{', from); i < to; i = m_text.find('{', i + 1)) {
         std::size_t past = 0;
         std::string name;
@@ -135,7 +131,7 @@ void Parser::parameters(std::size_t from, std::size_t to) {
     literal(m_text.substr(from, to - from));
 }
 
-void Parser::fieldData(std::size_t command, std::size_t from, std::size_t to) {
+void ZplTemplate::Parser::fieldData(std::size_t command, std::size_t from, std::size_t to) {
     struct Part {
         std::string literal;
         int value;
@@ -188,7 +184,7 @@ void Parser::fieldData(std::size_t command, std::size_t from, std::size_t to) {
     literal(own(rest));
 }
 
-void Parser::run() {
+void ZplTemplate::Parser::run() {
     std::size_t i = 0;
     if (m_text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         i = 3; // a byte order mark from a Windows editor
@@ -275,8 +271,6 @@ void Parser::run() {
     literal(lineEnd);
 }
 
-} // namespace
-
 std::string zplFieldEscape(const std::string& value, char indicator, bool code128) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -304,8 +298,7 @@ ZplTemplate ZplTemplate::parse(const std::string& text, const std::string& sourc
     Parser p(text, source);
     p.run();
     ZplTemplate t;
-    for (const Parser::Piece& piece : p.pieces)
-        t.m_pieces.push_back({piece.literal, piece.value, piece.indicator, piece.code128});
+    t.m_pieces = std::move(p.pieces);
     return t;
 }
 

@@ -34,6 +34,7 @@ public:
     void render(const LabelValues& values, std::string& out) const;
 
 private:
+    class Parser;
     struct Piece {
         std::string literal; // sent as it is
         int value = -1;      // then this value, escaped, if >= 0
