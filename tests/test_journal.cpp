@@ -3,6 +3,7 @@
 
 #include "data/Journal.h"
 #include "data/JournalReader.h"
+#include "tests/support/Databases.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/TempDir.h"
 
@@ -19,18 +20,9 @@ using data::Journal;
 using data::JournalEvent;
 using data::JournalReader;
 using data::JournalRow;
+using test::journalRows;
 
 namespace {
-
-std::vector<JournalRow> readAll(const std::string& path, data::JournalFilter f = {}) {
-    JournalReader r(path);
-    std::vector<JournalRow> rows;
-    r.forEach(f, JournalReader::Order::Appended, [&](const JournalRow& row) {
-        rows.push_back(row);
-        return true;
-    });
-    return rows;
-}
 
 JournalEvent scanRow(std::int64_t record) {
     JournalEvent e;
@@ -91,7 +83,7 @@ TEST(JournalRows, EveryFieldComesBackByteForByteAndUnsetFieldsStayEmpty) {
 
     // Read while the writer still has the file open, as the tool does
     // beside a running station.
-    const auto rows = readAll(path);
+    const auto rows = journalRows(path);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].time, 1'700'000'000'000);
     EXPECT_EQ(rows[0].kind, "scan");
@@ -140,11 +132,8 @@ TEST(JournalRows, FiltersSelectByTimeKindVerdictRecordAndCode) {
     const std::int64_t t0 = 1'700'000'000'000;
     auto records = [&](data::JournalFilter f, JournalReader::Order order) {
         std::vector<std::int64_t> out;
-        JournalReader r(path);
-        r.forEach(f, order, [&](const JournalRow& row) {
+        for (const JournalRow& row : journalRows(path, f, order))
             out.push_back(row.record.value_or(-1));
-            return true;
-        });
         return out;
     };
     data::JournalFilter f;
@@ -217,7 +206,7 @@ TEST(JournalCrash, AWriterKilledWithSigkillKeepsEveryRowItHadReported) {
     ASSERT_TRUE(WIFSIGNALED(status));
 
     std::set<std::int64_t> kept;
-    for (const auto& row : readAll(path))
+    for (const auto& row : journalRows(path))
         kept.insert(row.record.value_or(0));
     for (std::int64_t i = 1; i <= shown; ++i)
         ASSERT_TRUE(kept.count(i)) << "row " << i << " of " << shown << " shown rows is gone";
@@ -250,7 +239,7 @@ TEST(JournalTrouble, AFullDiskFailsAppendsReportsOnceAndNotesTheGapWhenRoomRetur
             relieve();
             *clock.now += Journal::kReopenIntervalMs;
             const bool after = j.append(scanRow(3));
-            const auto rows = readAll(path);
+            const auto rows = journalRows(path);
             std::string resumed = "none";
             for (const auto& row : rows)
                 if (row.kind == "journal" && row.what == "resumed")

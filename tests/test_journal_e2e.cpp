@@ -2,7 +2,7 @@
 // beside it, and a station killed with SIGKILL in the middle of a burst of
 // scans. Needs an X display (Xvfb in CI) and xdotool.
 
-#include "data/JournalReader.h"
+#include "tests/support/Databases.h"
 #include "tests/support/LiveStation.h"
 
 #include <csignal>
@@ -17,16 +17,8 @@ using test::waitUntil;
 
 namespace {
 
-std::vector<data::JournalRow> journalRows(const std::string& folder, const std::string& kind = {}) {
-    data::JournalReader r(folder + "/" + data::Journal::kFileName);
-    data::JournalFilter f;
-    f.kind = kind;
-    std::vector<data::JournalRow> out;
-    r.forEach(f, data::JournalReader::Order::Appended, [&](const data::JournalRow& row) {
-        out.push_back(row);
-        return true;
-    });
-    return out;
+std::vector<data::JournalRow> journalRows(const std::string& folder, const std::string& kind) {
+    return test::journalRows(folder + "/" + data::Journal::kFileName, kind);
 }
 
 // The lines of a report section after its title, up to the blank line.

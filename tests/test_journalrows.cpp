@@ -3,11 +3,11 @@
 // verdict is shown or heard.
 
 #include "data/Database.h"
-#include "data/JournalReader.h"
 #include "print/ListRecords.h"
 #include "print/PrintJournal.h"
 #include "scan/Alerts.h"
 #include "scan/RecordTable.h"
+#include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"
 
@@ -19,25 +19,16 @@
 using namespace vx;
 using data::JournalRow;
 using scan::ScanSwitches;
+using test::journalRows;
 
 namespace {
-
-std::vector<JournalRow> rows(const std::string& path) {
-    data::JournalReader r(path);
-    std::vector<JournalRow> out;
-    r.forEach({}, data::JournalReader::Order::Appended, [&](const JournalRow& row) {
-        out.push_back(row);
-        return true;
-    });
-    return out;
-}
 
 // Counts the journal's rows whenever the station makes itself heard or seen.
 struct Witness : scan::SoundPlayer, scan::WindowActivator {
     std::string path;
     std::vector<std::size_t> rowsAtSound, rowsAtFront;
-    void play(const std::string&) override { rowsAtSound.push_back(rows(path).size()); }
-    void bringToFront() override { rowsAtFront.push_back(rows(path).size()); }
+    void play(const std::string&) override { rowsAtSound.push_back(journalRows(path).size()); }
+    void bringToFront() override { rowsAtFront.push_back(journalRows(path).size()); }
 };
 
 std::string code(int n) {
@@ -67,9 +58,9 @@ protected:
     }
     // Scans once and returns the one row the scan added.
     JournalRow scan(const std::string& text, const ScanSwitches& sw) {
-        const std::size_t before = rows(journal.path()).size();
+        const std::size_t before = journalRows(journal.path()).size();
         st.com31RxChar(text, sw);
-        const auto after = rows(journal.path());
+        const auto after = journalRows(journal.path());
         EXPECT_EQ(after.size(), before + 1) << "one row per scan: " << text;
         return after.empty() ? JournalRow{} : after.back();
     }
@@ -196,7 +187,7 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
     worker->close(std::chrono::milliseconds(50));
     log->releasePrintouts();
     worker.reset(); // the running job ends on its own thread, journal kept alive
-    for (int i = 0; i < 1000 && rows(journal->path()).size() < 11; ++i)
+    for (int i = 0; i < 1000 && journalRows(journal->path()).size() < 11; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     struct Want {
@@ -219,7 +210,7 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         {"failed", 15, 15, 0, "", "the station closed before the job started"},
         {"printed", 13, 14, 2, "Recording", ""},
     };
-    const auto got = rows(journal->path());
+    const auto got = journalRows(journal->path());
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         SCOPED_TRACE("row " + std::to_string(i));

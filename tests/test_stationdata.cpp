@@ -1,8 +1,8 @@
 // The window's database side, offscreen: the record grid paging into a
 // database error, and a database file pulled away while scanning.
 
-#include "data/JournalReader.h"
 #include "scan/ScanEngine.h"
+#include "tests/support/Databases.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
 
@@ -53,14 +53,10 @@ void removeDatabaseFile(StationHarness& h) {
 
 // "what message" of the journal's database rows.
 std::vector<std::string> databaseJournal(StationHarness& h) {
-    data::JournalReader r(h.dir.file(data::Journal::kFileName));
-    data::JournalFilter filter;
-    filter.kind = data::JournalWords::Database;
     std::vector<std::string> out;
-    r.forEach(filter, data::JournalReader::Order::Appended, [&](const data::JournalRow& row) {
+    for (const auto& row :
+         vx::test::journalRows(h.dir.file(data::Journal::kFileName), data::JournalWords::Database))
         out.push_back(row.what + (row.message.empty() ? "" : " " + row.message));
-        return true;
-    });
     return out;
 }
 

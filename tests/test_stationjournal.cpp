@@ -1,7 +1,7 @@
 // The station window and its journal, offscreen: what the handlers put on
 // the journal, and a journal that cannot be written.
 
-#include "data/JournalReader.h"
+#include "tests/support/Databases.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
 
@@ -21,22 +21,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<data::JournalRow> journalRows(StationHarness& h, const std::string& kind = {}) {
-    data::JournalReader r(h.dir.file(data::Journal::kFileName));
-    data::JournalFilter f;
-    f.kind = kind;
-    std::vector<data::JournalRow> out;
-    r.forEach(f, data::JournalReader::Order::Appended, [&](const data::JournalRow& row) {
-        out.push_back(row);
-        return true;
-    });
-    return out;
-}
-
-// "kind what subject | message" for each row.
-std::vector<std::string> lines(const std::vector<data::JournalRow>& rows) {
+// "kind what subject | message" of each row of the station's journal.
+std::vector<std::string> journalLines(StationHarness& h) {
     std::vector<std::string> out;
-    for (const auto& r : rows)
+    for (const auto& r : test::journalRows(h.dir.file(data::Journal::kFileName)))
         out.push_back(r.kind + " " + r.what + " " + r.subject +
                       (r.message.empty() ? "" : " | " + r.message));
     return out;
@@ -59,7 +47,7 @@ TEST(StationJournal, PortDatabaseAndSettingsEventsGoOnTheJournalAndThePasswordNe
              pty->slavePath() + "\r\n");
     TForm1& f = h.start();
     const std::string port = pty->slavePath();
-    EXPECT_EQ(lines(journalRows(h)),
+    EXPECT_EQ(journalLines(h),
               (std::vector<std::string>{"port opened " + port, "database opened station.db"}));
 
     f.ed_strstart->setText("1");
@@ -73,18 +61,17 @@ TEST(StationJournal, PortDatabaseAndSettingsEventsGoOnTheJournalAndThePasswordNe
     f.Edit_comnum->setText(QString::fromStdString(replugged.slavePath()));
     f.btn_comset->click();
 
-    EXPECT_EQ(lines(journalRows(h)),
-              (std::vector<std::string>{
-                  "port opened " + port,
-                  "database opened station.db",
-                  "settings saved [STR] strstart, strnum | strstart=1 strnum=8",
-                  "settings saved [Database] servername, dataname, username, mm | "
-                  "servername=station.db dataname= username=sa",
-                  "database opened station.db",
-                  "port lost " + port,
-                  "settings saved [com] num | num=" + replugged.slavePath(),
-                  "port reconnected " + replugged.slavePath(),
-              }));
+    EXPECT_EQ(journalLines(h), (std::vector<std::string>{
+                                   "port opened " + port,
+                                   "database opened station.db",
+                                   "settings saved [STR] strstart, strnum | strstart=1 strnum=8",
+                                   "settings saved [Database] servername, dataname, username, mm | "
+                                   "servername=station.db dataname= username=sa",
+                                   "database opened station.db",
+                                   "port lost " + port,
+                                   "settings saved [com] num | num=" + replugged.slavePath(),
+                                   "port reconnected " + replugged.slavePath(),
+                               }));
     const std::string file = test::readFile(h.dir.file(data::Journal::kFileName)) +
                              test::readFile(h.dir.file(data::Journal::kFileName) + "-wal");
     EXPECT_EQ(file.find("topsecret"), std::string::npos);

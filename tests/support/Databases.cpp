@@ -138,4 +138,22 @@ void BackendTest::SetUp() {
     db.openWith(std::move(backend));
 }
 
+std::vector<data::JournalRow> journalRows(const std::string& path,
+                                          const data::JournalFilter& filter,
+                                          data::JournalReader::Order order) {
+    data::JournalReader reader(path);
+    std::vector<data::JournalRow> rows;
+    reader.forEach(filter, order, [&](const data::JournalRow& row) {
+        rows.push_back(row);
+        return true;
+    });
+    return rows;
+}
+
+std::vector<data::JournalRow> journalRows(const std::string& path, const std::string& kind) {
+    data::JournalFilter filter;
+    filter.kind = kind;
+    return journalRows(path, filter);
+}
+
 } // namespace vx::test

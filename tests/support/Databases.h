@@ -2,6 +2,7 @@
 
 #include "data/Backend.h"
 #include "data/Database.h"
+#include "data/JournalReader.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -41,5 +42,12 @@ protected:
     TempDir dir;
     data::Connection db;
 };
+
+// The rows of the journal file at path that pass filter.
+std::vector<data::JournalRow>
+journalRows(const std::string& path, const data::JournalFilter& filter,
+            data::JournalReader::Order order = data::JournalReader::Order::Appended);
+// Its rows of one kind (all when none is given), in the order written.
+std::vector<data::JournalRow> journalRows(const std::string& path, const std::string& kind = {});
 
 } // namespace vx::test
