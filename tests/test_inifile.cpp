@@ -12,77 +12,82 @@ using vx::test::readFile;
 using vx::test::TempDir;
 using vx::test::writeFile;
 
-TEST(IniFileRead, MissingFileAndMissingKeyGiveTheDefault) {
+namespace {
+
+// A folder of the test's own and its config.ini.
+class IniFileTest : public ::testing::Test {
+protected:
     TempDir dir;
-    IniFile ini(dir.file("config.ini"));
+    const std::string path = dir.file("config.ini");
+};
+using IniFileRead = IniFileTest;
+using IniFileWrite = IniFileTest;
+using IniFileUtf16 = IniFileTest;
+
+} // namespace
+
+TEST_F(IniFileRead, MissingFileAndMissingKeyGiveTheDefault) {
+    IniFile ini(path);
     EXPECT_EQ(ini.readString("Database", "username", "sa"), "sa");
-    writeFile(dir.file("config.ini"), "[Database]\r\nservername=srv\r\n");
+    writeFile(path, "[Database]\r\nservername=srv\r\n");
     EXPECT_EQ(ini.readString("Database", "username", "sa"), "sa");
     EXPECT_EQ(ini.readString("STR", "servername", "x"), "x") << "a key of another section";
 }
 
-TEST(IniFileRead, PresentEmptyKeyReadsAsEmptyNotDefault) {
-    TempDir dir;
-    writeFile(dir.file("config.ini"), "[STR]\nstrnum=\n");
-    EXPECT_EQ(IniFile(dir.file("config.ini")).readString("STR", "strnum", "0"), "");
+TEST_F(IniFileRead, PresentEmptyKeyReadsAsEmptyNotDefault) {
+    writeFile(path, "[STR]\nstrnum=\n");
+    EXPECT_EQ(IniFile(path).readString("STR", "strnum", "0"), "");
 }
 
-TEST(IniFileRead, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
-    TempDir dir;
-    writeFile(dir.file("config.ini"),
-              "; comment\r\n[dataBASE]\r\n  ServerName =  srv1 \r\nmm=\"a b \"\r\n");
-    IniFile ini(dir.file("config.ini"));
+TEST_F(IniFileRead, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
+    writeFile(path, "; comment\r\n[dataBASE]\r\n  ServerName =  srv1 \r\nmm=\"a b \"\r\n");
+    IniFile ini(path);
     EXPECT_EQ(ini.readString("Database", "servername", ""), "srv1");
     EXPECT_EQ(ini.readString("DATABASE", "MM", ""), "a b ");
 }
 
-TEST(IniFileRead, LongValuesAreCutTo2047Bytes) {
-    TempDir dir;
-    writeFile(dir.file("config.ini"), "[print]\nbtfile=" + std::string(5000, 'x') + "\n");
-    EXPECT_EQ(IniFile(dir.file("config.ini")).readString("print", "btfile", "").size(), 2047u);
+TEST_F(IniFileRead, LongValuesAreCutTo2047Bytes) {
+    writeFile(path, "[print]\nbtfile=" + std::string(5000, 'x') + "\n");
+    EXPECT_EQ(IniFile(path).readString("print", "btfile", "").size(), 2047u);
 }
 
-TEST(IniFileWrite, FirstWriteCreatesTheFileOwnerOnly) {
-    TempDir dir;
-    IniFile ini(dir.file("config.ini"));
+TEST_F(IniFileWrite, FirstWriteCreatesTheFileOwnerOnly) {
+    IniFile ini(path);
     ini.writeString("print", "lastnum", "0");
-    EXPECT_EQ(readFile(dir.file("config.ini")), "[print]\r\nlastnum=0\r\n");
+    EXPECT_EQ(readFile(path), "[print]\r\nlastnum=0\r\n");
     struct stat st {};
-    ASSERT_EQ(::stat(dir.file("config.ini").c_str(), &st), 0);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(IniFileWrite, KeepsEveryOtherLineAndReplacesInPlace) {
-    TempDir dir;
+TEST_F(IniFileWrite, KeepsEveryOtherLineAndReplacesInPlace) {
     const std::string before =
         "; station "
         "settings\r\n[Database]\r\nservername=a\r\n\r\n[print]\r\nLastNum=5\r\nbtfile=x.btw\r\n";
-    writeFile(dir.file("config.ini"), before);
-    IniFile ini(dir.file("config.ini"));
+    writeFile(path, before);
+    IniFile ini(path);
     ini.writeString("PRINT", "lastnum", "6");
     ini.writeString("Database", "mm", "p;w}");
     ini.writeString("com", "num", "COM3");
-    EXPECT_EQ(readFile(dir.file("config.ini")),
+    EXPECT_EQ(readFile(path),
               "; station "
               "settings\r\n[Database]\r\nservername=a\r\nmm=p;w}\r\n\r\n[print]\r\nlastnum=6\r\n"
               "btfile=x.btw\r\n[com]\r\nnum=COM3\r\n");
     EXPECT_EQ(ini.readString("database", "mm", ""), "p;w}");
 }
 
-TEST(IniFileWrite, ExistingFileKeepsItsPermissionsAndLineEnds) {
-    TempDir dir;
-    writeFile(dir.file("config.ini"), "[a]\nk=1\n");
-    ::chmod(dir.file("config.ini").c_str(), 0640);
-    IniFile(dir.file("config.ini")).writeString("a", "k", "2");
-    EXPECT_EQ(readFile(dir.file("config.ini")), "[a]\nk=2\n");
+TEST_F(IniFileWrite, ExistingFileKeepsItsPermissionsAndLineEnds) {
+    writeFile(path, "[a]\nk=1\n");
+    ::chmod(path.c_str(), 0640);
+    IniFile(path).writeString("a", "k", "2");
+    EXPECT_EQ(readFile(path), "[a]\nk=2\n");
     struct stat st {};
-    ::stat(dir.file("config.ini").c_str(), &st);
+    ::stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(IniFileWrite, SeveralObjectsOnOnePathSeeEachOthersWrites) {
-    TempDir dir;
-    IniFile a(dir.file("config.ini")), b(dir.file("config.ini"));
+TEST_F(IniFileWrite, SeveralObjectsOnOnePathSeeEachOthersWrites) {
+    IniFile a(path), b(path);
     a.writeString("STR", "strstart", "3");
     EXPECT_EQ(b.readString("STR", "strstart", "1"), "3");
     b.writeString("STR", "strstart", "4");
@@ -91,11 +96,9 @@ TEST(IniFileWrite, SeveralObjectsOnOnePathSeeEachOthersWrites) {
     EXPECT_EQ(b.readString("STR", "strnum", "0"), "6");
 }
 
-TEST(IniFileWrite, FailedWriteRaisesUnableToWriteAndLeavesTheFileWhole) {
+TEST_F(IniFileWrite, FailedWriteRaisesUnableToWriteAndLeavesTheFileWhole) {
     // A folder where the temporary file would go makes the write fail for
     // every user, root included.
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
     writeFile(path, "[print]\r\nlastnum=7\r\n");
     ASSERT_EQ(::mkdir((path + ".tmp").c_str(), 0700), 0);
     try {
@@ -108,9 +111,7 @@ TEST(IniFileWrite, FailedWriteRaisesUnableToWriteAndLeavesTheFileWhole) {
     EXPECT_EQ(IniFile(path).readString("print", "lastnum", ""), "7");
 }
 
-TEST(IniFileWrite, AReadOnlyFileIsAFailedWriteAlsoForRoot) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
+TEST_F(IniFileWrite, AReadOnlyFileIsAFailedWriteAlsoForRoot) {
     writeFile(path, "[print]\r\nlastnum=7\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     try {
@@ -126,9 +127,7 @@ TEST(IniFileWrite, AReadOnlyFileIsAFailedWriteAlsoForRoot) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-TEST(IniFileWrite, ALineBreakOrNulInANameOrValueIsRefusedAndNothingIsInjected) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
+TEST_F(IniFileWrite, ALineBreakOrNulInANameOrValueIsRefusedAndNothingIsInjected) {
     const std::string before = "[Database]\r\nservername=station.db\r\n";
     writeFile(path, before);
     const std::string nul("a\0[x]", 5);
@@ -144,9 +143,8 @@ TEST(IniFileWrite, ALineBreakOrNulInANameOrValueIsRefusedAndNothingIsInjected) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-TEST(IniFileWrite, APlantedTemporaryNameIsNeverFollowedAndAStaleOneIsReplaced) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini"), victim = dir.file("victim");
+TEST_F(IniFileWrite, APlantedTemporaryNameIsNeverFollowedAndAStaleOneIsReplaced) {
+    const std::string victim = dir.file("victim");
     writeFile(path, "[print]\r\nlastnum=7\r\n");
     writeFile(victim, "keep me");
     ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
@@ -164,33 +162,30 @@ TEST(IniFileWrite, APlantedTemporaryNameIsNeverFollowedAndAStaleOneIsReplaced) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-TEST(IniFileWrite, MissingFolderRaisesUnableToWrite) {
+TEST_F(IniFileWrite, MissingFolderRaisesUnableToWrite) {
     // Works as root too: the folder does not exist at all.
-    TempDir dir;
-    const std::string path = dir.file("gone/config.ini");
-    EXPECT_THROW(IniFile(path).writeString("a", "b", "c"), IniWriteError);
+    EXPECT_THROW(IniFile(dir.file("gone/config.ini")).writeString("a", "b", "c"), IniWriteError);
 }
 
 namespace {
 
-// The bytes of a UTF-16 LE file with its byte-order mark, as Notepad saves
-// "Unicode".
-std::string utf16le(std::u16string_view text) {
-    std::string out = "\xFF\xFE";
+// The bytes of a UTF-16 file with its byte-order mark; little endian is how
+// Notepad saves "Unicode".
+std::string utf16(std::u16string_view text, bool bigEndian = false) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char16_t c : text) {
-        out += static_cast<char>(c & 0xFF);
-        out += static_cast<char>(c >> 8);
+        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
     }
     return out;
 }
 
 } // namespace
 
-TEST(IniFileUtf16, ValuesReadInTheStationsCodePage) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
-    writeFile(path, utf16le(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"
-                            u"[com]\r\nnum=COM3\r\n"));
+TEST_F(IniFileUtf16, ValuesReadInTheStationsCodePage) {
+    writeFile(path, utf16(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"
+                          u"[com]\r\nnum=COM3\r\n"));
     IniFile ini(path);
     EXPECT_EQ(ini.readString("Database", "servername", ""), "srv");
     EXPECT_EQ(ini.readString("database", "DATANAME", ""), "\xE6\xA0\x87\xE7\xAD\xBE\xE5\xBA\x93");
@@ -198,22 +193,18 @@ TEST(IniFileUtf16, ValuesReadInTheStationsCodePage) {
     EXPECT_EQ(ini.readString("com", "baud", "9600"), "9600");
 }
 
-TEST(IniFileUtf16, AWriteKeepsTheFileUtf16AndEveryOtherLine) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
-    writeFile(path, utf16le(u"; 站点\r\n[print]\r\n lastnum = 5\r\nbtfile=C:\\标签.btw\r\n"));
+TEST_F(IniFileUtf16, AWriteKeepsTheFileUtf16AndEveryOtherLine) {
+    writeFile(path, utf16(u"; 站点\r\n[print]\r\n lastnum = 5\r\nbtfile=C:\\标签.btw\r\n"));
     IniFile ini(path);
     ini.writeString("print", "lastnum", "6");
     ini.writeString("com", "num", "COM4");
     ini.writeString("Database", "dataname", "\xE5\xBA\x93"); // 库 in the station's bytes
-    EXPECT_EQ(readFile(path), utf16le(u"; 站点\r\n[print]\r\nlastnum=6\r\nbtfile=C:\\标签.btw\r\n"
-                                      u"[com]\r\nnum=COM4\r\n[Database]\r\ndataname=库\r\n"));
+    EXPECT_EQ(readFile(path), utf16(u"; 站点\r\n[print]\r\nlastnum=6\r\nbtfile=C:\\标签.btw\r\n"
+                                    u"[com]\r\nnum=COM4\r\n[Database]\r\ndataname=库\r\n"));
     EXPECT_EQ(ini.readString("print", "btfile", ""), "C:\\\xE6\xA0\x87\xE7\xAD\xBE.btw");
 }
 
-TEST(IniFileRead, ABareCrEndsALine) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
+TEST_F(IniFileRead, ABareCrEndsALine) {
     writeFile(path, "[STR]\rstrstart=3\rstrnum=4\r\n[print]\nlienum=2\r");
     IniFile ini(path);
     EXPECT_EQ(ini.readString("STR", "strstart", "1"), "3");
@@ -221,9 +212,7 @@ TEST(IniFileRead, ABareCrEndsALine) {
     EXPECT_EQ(ini.readString("print", "lienum", "1"), "2");
 }
 
-TEST(IniFileWrite, ABareCrFileIsEditedInPlaceWithItsOwnLineEnds) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
+TEST_F(IniFileWrite, ABareCrFileIsEditedInPlaceWithItsOwnLineEnds) {
     writeFile(path, "[STR]\rstrstart=3\rstrnum=4\r[print]\rlienum=2");
     IniFile ini(path);
     ini.writeString("STR", "strnum", "5");
@@ -231,26 +220,16 @@ TEST(IniFileWrite, ABareCrFileIsEditedInPlaceWithItsOwnLineEnds) {
     EXPECT_EQ(readFile(path), "[STR]\rstrstart=3\rstrnum=5\r[print]\rlienum=2\rlastnum=9\r");
 }
 
-TEST(IniFileUtf16, NamesAndValuesCrossInTheGivenCodePage) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
-    writeFile(path, utf16le(u"[打印]\r\nbtfile=标签.btw\r\n"));
+TEST_F(IniFileUtf16, NamesAndValuesCrossInTheGivenCodePage) {
+    writeFile(path, utf16(u"[打印]\r\nbtfile=标签.btw\r\n"));
     const IniFile gbk(path, 936);
     EXPECT_EQ(gbk.readString("\xB4\xF2\xD3\xA1", "btfile", ""), "\xB1\xEA\xC7\xA9.btw");
     gbk.writeString("\xB4\xF2\xD3\xA1", "btfile", "\xBF\xE2.btw");
-    EXPECT_EQ(readFile(path), utf16le(u"[打印]\r\nbtfile=库.btw\r\n"));
+    EXPECT_EQ(readFile(path), utf16(u"[打印]\r\nbtfile=库.btw\r\n"));
 }
 
-TEST(IniFileUtf16, BigEndianAndLongValuesCutOnACharacter) {
-    TempDir dir;
-    const std::string path = dir.file("config.ini");
-    std::u16string text = u"[print]\r\nbtfile=" + std::u16string(700, u'标') + u"\r\n";
-    std::string be = "\xFE\xFF";
-    for (char16_t c : text) {
-        be += static_cast<char>(c >> 8);
-        be += static_cast<char>(c & 0xFF);
-    }
-    writeFile(path, be);
+TEST_F(IniFileUtf16, BigEndianAndLongValuesCutOnACharacter) {
+    writeFile(path, utf16(u"[print]\r\nbtfile=" + std::u16string(700, u'标') + u"\r\n", true));
     const std::string value = IniFile(path).readString("print", "btfile", "");
     EXPECT_EQ(value.size(), 2046u) << "682 whole characters of three bytes";
     EXPECT_EQ(value.substr(0, 3), "\xE6\xA0\x87");
