@@ -177,10 +177,11 @@ TEST_F(RangeEntry, ARefusalWithoutAHeldNumberIsAConversionError) {
     EXPECT_TRUE(state.LB_alprn.empty());
 }
 
-TEST(CountEntry, PrintsCountLabelsFromTheStartBoxWithoutAQuestion) {
-    FakeHost host;
+using CountEntry = RangeEntry;
+using BatchList = RangeEntry;
+
+TEST_F(CountEntry, PrintsCountLabelsFromTheStartBoxWithoutAQuestion) {
     host.lastnum = "3"; // 21 is not next: no question all the same
-    PrintState state;
     const RangeOutcome o = state.Edit_zhengEnter("21", "10", host);
     EXPECT_EQ(host.questions, 0);
     EXPECT_EQ(state.LB_alprn, std::vector<std::string>{"21-30"});
@@ -193,9 +194,7 @@ TEST(CountEntry, PrintsCountLabelsFromTheStartBoxWithoutAQuestion) {
     EXPECT_EQ(host.counterResets, 1);
 }
 
-TEST(CountEntry, ACountOfZeroListsAnEmptyRangeThatSelectsNothing) {
-    FakeHost host;
-    PrintState state;
+TEST_F(CountEntry, ACountOfZeroListsAnEmptyRangeThatSelectsNothing) {
     const RangeOutcome o = state.Edit_zhengEnter("21", "0", host);
     EXPECT_EQ(state.LB_alprn, std::vector<std::string>{"21-20"});
     EXPECT_EQ(host.lastnum, "20");
@@ -203,10 +202,8 @@ TEST(CountEntry, ACountOfZeroListsAnEmptyRangeThatSelectsNothing) {
     EXPECT_EQ(o.dispatch, (JobBounds{"21", "20"}));
 }
 
-TEST(CountEntry, ACountThatIsNotANumberStopsAfterTheCounterReset) {
-    FakeHost host;
+TEST_F(CountEntry, ACountThatIsNotANumberStopsAfterTheCounterReset) {
     host.lastnum = "5";
-    PrintState state;
     EXPECT_THROW(state.Edit_zhengEnter("21", "ten", host), NotAnInteger);
     EXPECT_THROW(state.Edit_zhengEnter("x", "10", host), NotAnInteger);
     EXPECT_EQ(host.counterResets, 2);
@@ -214,11 +211,8 @@ TEST(CountEntry, ACountThatIsNotANumberStopsAfterTheCounterReset) {
     EXPECT_EQ(host.lastnum, "5");
 }
 
-TEST(CountEntry, ABatchIsListedOnlyOnceLastnumHoldsItsEnd) {
-    FakeHost host;
-    host.lastnum = "20";
-    PrintState state;
-    state.heldLastPrinted = "20";
+TEST_F(CountEntry, ABatchIsListedOnlyOnceLastnumHoldsItsEnd) {
+    last("20");
     host.writeFails = true;
     EXPECT_THROW(state.Edit_zhengEnter("21", "10", host), std::runtime_error);
     EXPECT_TRUE(state.LB_alprn.empty()) << "the batch list must not show 21-30 as printed";
@@ -237,17 +231,13 @@ TEST(CountEntry, ABatchIsListedOnlyOnceLastnumHoldsItsEnd) {
     EXPECT_EQ(host.lastnum, "30");
 }
 
-TEST(CountEntry, AnEndPastThe32BitLimitIsNotWrapped) {
-    FakeHost host;
-    PrintState state;
+TEST_F(CountEntry, AnEndPastThe32BitLimitIsNotWrapped) {
     const RangeOutcome o = state.Edit_zhengEnter("2147483647", "2", host);
     EXPECT_EQ(state.LB_alprn, std::vector<std::string>{"2147483647-2147483648"});
     EXPECT_EQ(o.startBox, "2147483649");
 }
 
-TEST(BatchList, ResetEmptiesItAndHoldsZeroDoubleClickRemovesTheSelectedEntry) {
-    FakeHost host;
-    PrintState state;
+TEST_F(BatchList, ResetEmptiesItAndHoldsZeroDoubleClickRemovesTheSelectedEntry) {
     state.Edit_zhengEnter("1", "2", host);
     state.Edit_zhengEnter("3", "2", host);
     state.Edit_zhengEnter("5", "2", host);
