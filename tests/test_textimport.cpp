@@ -117,11 +117,6 @@ TEST(LineReading, EndsLinesAtCrLfOrCrLfAndStopsAtNul) {
 
 class TextImport : public vx::test::BackendTest {
 protected:
-    void SetUp() override {
-        BackendTest::SetUp();
-        if (IsSkipped())
-            return;
-    }
     ImportResult run(const std::string& bytes, const std::string& answer = "1",
                      const std::string& table = "a15") {
         writeFile(dir.file("labels.txt"), bytes);
