@@ -18,10 +18,6 @@ using app::Dialogs;
 using app::TForm1;
 using vx::test::StationHarness;
 
-void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
 
 const std::string kConfig = "[Database]\r\nservername=station.db\r\n";

@@ -21,10 +21,6 @@ using app::TForm1;
 using vx::test::Pty;
 using vx::test::StationHarness;
 
-void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
 
 // The [Database] section for the path under test, and the file it reaches.

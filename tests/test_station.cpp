@@ -22,13 +22,10 @@
 using namespace vx;
 using app::TForm1;
 using vx::test::Pty;
+using vx::test::scanText;
 using vx::test::StationHarness;
 using vx::test::waitFor;
 using namespace std::chrono_literals;
-
-void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
@@ -77,14 +74,6 @@ LinkState shown(TForm1& f) {
 LinkState truth(TForm1& f) {
     const bool port = f.com31.Connected(), db = f.ADO1.connected();
     return {port, db, db, port && db};
-}
-
-// One scan handed to the station as the port would, and shown.
-void scanText(TForm1& f, const std::string& text, bool compare = true) {
-    scan::ScanSwitches sw;
-    sw.chk_start = compare;
-    f.station.com31RxChar(text, sw);
-    f.renderScan();
 }
 
 std::vector<std::string> listed(QListWidget* w) {

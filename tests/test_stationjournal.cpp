@@ -15,6 +15,7 @@
 using namespace vx;
 using app::TForm1;
 using test::Pty;
+using test::scanText;
 using test::StationHarness;
 using test::waitFor;
 using namespace std::chrono_literals;
@@ -28,13 +29,6 @@ std::vector<std::string> journalLines(StationHarness& h) {
         out.push_back(r.kind + " " + r.what + " " + r.subject +
                       (r.message.empty() ? "" : " | " + r.message));
     return out;
-}
-
-void scanText(TForm1& f, const std::string& text) {
-    scan::ScanSwitches sw;
-    sw.chk_start = true;
-    f.station.com31RxChar(text, sw);
-    f.renderScan();
 }
 
 } // namespace

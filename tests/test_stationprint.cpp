@@ -25,10 +25,6 @@ using test::StationHarness;
 using namespace std::chrono_literals;
 using Answer = app::Dialogs::Answer;
 
-void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
 
 QStringList items(QListWidget* w) {

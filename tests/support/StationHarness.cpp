@@ -101,6 +101,13 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeou
     return true;
 }
 
+void scanText(app::TForm1& f, const std::string& text, bool compare) {
+    scan::ScanSwitches sw;
+    sw.chk_start = compare;
+    f.station.com31RxChar(text, sw);
+    f.renderScan();
+}
+
 int runWindowTests(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
@@ -182,3 +189,7 @@ std::vector<std::string> StationHarness::records(const std::string& table,
 }
 
 } // namespace vx::test
+
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}

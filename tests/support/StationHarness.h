@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <iosfwd>
 #include <memory>
 
 namespace vx::test {
@@ -68,6 +69,9 @@ struct FakeWindows : app::WindowSystem {
     std::string title(app::NativeWindow) override { return {}; }
 };
 
+// One scan handed to the station as the port would, and shown.
+void scanText(app::TForm1& f, const std::string& text, bool compare = true);
+
 // Runs the window's event loop (and so the serial hand-overs and queued
 // reports) until pred holds; false when it did not within timeout.
 bool waitFor(const std::function<bool()>& pred,
@@ -117,3 +121,6 @@ private:
 };
 
 } // namespace vx::test
+
+// QStrings in test failures as their text.
+void PrintTo(const QString& s, std::ostream* os);
