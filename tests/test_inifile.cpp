@@ -10,6 +10,7 @@ using vx::app::IniFile;
 using vx::app::IniWriteError;
 using vx::test::readFile;
 using vx::test::TempDir;
+using vx::test::utf16;
 using vx::test::writeFile;
 
 namespace {
@@ -166,22 +167,6 @@ TEST_F(IniFileWrite, MissingFolderRaisesUnableToWrite) {
     // Works as root too: the folder does not exist at all.
     EXPECT_THROW(IniFile(dir.file("gone/config.ini")).writeString("a", "b", "c"), IniWriteError);
 }
-
-namespace {
-
-// The bytes of a UTF-16 file with its byte-order mark; little endian is how
-// Notepad saves "Unicode".
-std::string utf16(std::u16string_view text, bool bigEndian = false) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char16_t c : text) {
-        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
-        out += bigEndian ? high : low;
-        out += bigEndian ? low : high;
-    }
-    return out;
-}
-
-} // namespace
 
 TEST_F(IniFileUtf16, ValuesReadInTheStationsCodePage) {
     writeFile(path, utf16(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"

@@ -19,6 +19,7 @@
 using vx::app::IniFile;
 using vx::app::IniWriteError;
 using vx::test::readFile;
+using vx::test::utf16;
 using vx::test::WinePrefix;
 using vx::test::writeFile;
 using namespace std::string_literals;
@@ -58,24 +59,6 @@ struct WriteCase {
     bool readOnly = false;
     std::optional<Known> writeKnown = {}; // "ok"/"error" where Wine's write differs
 };
-
-std::string utf16le(std::u16string_view text) {
-    std::string out = "\xFF\xFE";
-    for (char16_t c : text) {
-        out += static_cast<char>(c & 0xFF);
-        out += static_cast<char>(c >> 8);
-    }
-    return out;
-}
-
-std::string utf16be(std::u16string_view text) {
-    std::string out = "\xFE\xFF";
-    for (char16_t c : text) {
-        out += static_cast<char>(c >> 8);
-        out += static_cast<char>(c & 0xFF);
-    }
-    return out;
-}
 
 const std::string kDefault = "DEF";
 
@@ -122,7 +105,7 @@ std::vector<ReadCase> readCases() {
         {"the station's file, CR LF", stationConfigGbk("\r\n"), kStationKeys},
         {"the station's file, LF", stationConfigGbk("\n"), kStationKeys},
         {"the station's file, CR", stationConfigGbk("\r"), kStationKeys},
-        {"the station's file, UTF-16", utf16le(kStationConfig), kStationKeys},
+        {"the station's file, UTF-16", utf16(kStationConfig), kStationKeys},
         {"blanks around names and values",
          "[ Database ]\r\n  servername =  srv1 \r\n\tdataname\t=\tdb\t\r\n",
          {{"Database", "servername"}, {"database", "DATANAME"}}},
@@ -185,19 +168,19 @@ std::vector<ReadCase> readCases() {
                  "the first line, so that line's section is never found."}},
           {"b", "m"}}},
         {"UTF-16 LE",
-         utf16le(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"),
+         utf16(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"),
          {{"Database", "servername"}, {"database", "dataname"}, {"Database", "mm"}}},
-        {"UTF-16 LE with bare CR", utf16le(u"[a]\rk=1\rm=标\r"), {{"a", "k"}, {"a", "m"}}},
-        {"UTF-16 BE", utf16be(u"[a]\r\nk=标\r\n"), {{"a", "k"}}},
+        {"UTF-16 LE with bare CR", utf16(u"[a]\rk=1\rm=标\r"), {{"a", "k"}, {"a", "m"}}},
+        {"UTF-16 BE", utf16(u"[a]\r\nk=标\r\n", true), {{"a", "k"}}},
         {"UTF-16 without a byte-order mark is not UTF-16",
-         utf16le(u"[a]\r\nk=1\r\n").substr(2),
+         utf16(u"[a]\r\nk=1\r\n").substr(2),
          {{"a", "k"}}},
         {"UTF-16 byte-order mark only", "\xFF\xFE", {{"a", "k"}}},
         {"UTF-16 with characters GBK lacks",
-         utf16le(u"[a]\r\nk=\U0001F600\r\nm=x") + std::string("\x00\xD8", 2) +
-             utf16le(u"y\r\n").substr(2),
+         utf16(u"[a]\r\nk=\U0001F600\r\nm=x") + std::string("\x00\xD8", 2) +
+             utf16(u"y\r\n").substr(2),
          {{"a", "k"}, {"a", "m"}}},
-        {"UTF-16 value cut on a character", utf16le(longGbk), {{"a", "k"}}},
+        {"UTF-16 value cut on a character", utf16(longGbk), {{"a", "k"}}},
     };
 }
 
@@ -215,7 +198,7 @@ std::vector<WriteCase> writeCases() {
                                               {"print", "btfile", "E:\\\xb1\xea\xc7\xa9.btw"}};
     return {
         {"the station's writes, 8-bit", stationConfigGbk("\r\n"), stationWrites, kStationKeys},
-        {"the station's writes, UTF-16", utf16le(kStationConfig), stationWrites, kStationKeys},
+        {"the station's writes, UTF-16", utf16(kStationConfig), stationWrites, kStationKeys},
         {"the station's writes, new file", std::nullopt, stationWrites, kStationKeys},
         {"new file", std::nullopt, {{"print", "lastnum", "0"}}, {{"print", "lastnum"}}},
         {"replace, add a key, add a section",
@@ -241,11 +224,11 @@ std::vector<WriteCase> writeCases() {
          {{"STR", "strstart"}, {"STR", "strnum"}, {"print", "lienum"}, {"print", "lastnum"}}},
         {"long value", "[a]\r\n", {{"a", "k", std::string(3000, 'x')}}, {{"a", "k"}}},
         {"UTF-16",
-         utf16le(u"[print]\r\nlastnum=5\r\nbtfile=标签.btw\r\n"),
+         utf16(u"[print]\r\nlastnum=5\r\nbtfile=标签.btw\r\n"),
          {{"print", "lastnum", "6"}, {"Database", "dataname", "\xb1\xea"}},
          {{"print", "lastnum"}, {"Database", "dataname"}, {"print", "btfile"}}},
         {"UTF-16 with bare CR",
-         utf16le(u"[a]\rk=1\r"),
+         utf16(u"[a]\rk=1\r"),
          {{"a", "k", "2"}, {"b", "z", "3"}},
          {{"a", "k"}, {"b", "z"}}},
         {"read-only file",

@@ -34,4 +34,14 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+std::string utf16(std::u16string_view text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : text) {
+        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
 } // namespace vx::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vx::test {
 
@@ -24,5 +25,9 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+
+// The bytes of a UTF-16 file with its byte-order mark; little endian is how
+// Notepad saves "Unicode".
+std::string utf16(std::u16string_view text, bool bigEndian = false);
 
 } // namespace vx::test
