@@ -51,6 +51,10 @@ protected:
         detachHandlers(port);
         port.ClosePort();
     }
+    void open() {
+        port.setPort(pty.slavePath());
+        port.OpenPort();
+    }
     Pty pty;
     TComPort port;
     Received rx;
@@ -87,8 +91,7 @@ TEST_F(SerialPort, OpenAndCloseAreIdempotent) {
     int opens = 0, closes = 0;
     port.OnAfterOpen = [&](TCustomComPort&) { ++opens; };
     port.OnAfterClose = [&](TCustomComPort&) { ++closes; };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     port.OpenPort();
     EXPECT_TRUE(port.Connected());
     port.ClosePort();
@@ -130,8 +133,7 @@ TEST_F(SerialPort, ABareNameIsLookedUpInDevAndANonTerminalIsRefused) {
 }
 
 TEST_F(SerialPort, ASecondOpenOfTheSameDeviceFailsWhileTheFirstHoldsIt) {
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     TComPort other;
     other.setPort(pty.slavePath());
     try {
@@ -149,8 +151,7 @@ TEST_F(SerialPort, ASecondOpenOfTheSameDeviceFailsWhileTheFirstHoldsIt) {
 TEST_F(SerialPort, PortNamesAreComparedExactlyAndAChangeWhileOpenReopens) {
     int opens = 0;
     port.OnAfterOpen = [&](TCustomComPort&) { ++opens; };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     port.setPort(pty.slavePath());
     EXPECT_EQ(opens, 1);
     Pty second;
@@ -162,8 +163,7 @@ TEST_F(SerialPort, PortNamesAreComparedExactlyAndAChangeWhileOpenReopens) {
 }
 
 TEST_F(SerialPort, SyncMethodCannotChangeWhileOpen) {
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     try {
         port.setSyncMethod(smNone);
         FAIL();
@@ -181,8 +181,7 @@ TEST_F(SerialPort, SyncMethodCannotChangeWhileOpen) {
 
 TEST_F(SerialPort, ReadTextReturnsWhatIsWaitingNulBytesIncluded) {
     port.Events = 0; // no thread: the test reads by hand
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     std::string text = "stale";
     EXPECT_EQ(port.ReadText(text, 0), 0);
     EXPECT_EQ(text, "");
@@ -196,8 +195,7 @@ TEST_F(SerialPort, ReadTextReturnsWhatIsWaitingNulBytesIncluded) {
 TEST_F(SerialPort, WithNoEventsNoThreadRunsAndNothingIsDelivered) {
     port.Events = 0;
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("ABC\r");
     pumpFor(150ms);
     EXPECT_TRUE(rx.scans.empty());
@@ -206,8 +204,7 @@ TEST_F(SerialPort, WithNoEventsNoThreadRunsAndNothingIsDelivered) {
 
 TEST_F(SerialPort, WithoutRxCharEventsReadTextStillReadsTheDevice) {
     port.Events = comEvent(evCTS) | comEvent(evError); // a thread, but not for bytes
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("ABC\r");
     ASSERT_TRUE(pumpUntil([&] { return port.WaitingInputCount() == 4; }));
     std::string text;
@@ -219,8 +216,7 @@ TEST_F(SerialPort, WithoutRxCharEventsReadTextStillReadsTheDevice) {
 
 TEST_F(SerialPort, AScanWrittenInChunksArrivesAsOneEvent) {
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("VX00");
     std::this_thread::sleep_for(8ms);
     pty.write("0012");
@@ -234,8 +230,7 @@ TEST_F(SerialPort, AScanWrittenInChunksArrivesAsOneEvent) {
 
 TEST_F(SerialPort, ScansTwentyMsApartWithASuffixArriveAsSeparateEvents) {
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     {
         Writer w(pty, {{0, "VX000005\r\n"}, {20, "VX000006\r\n"}, {40, "VX000007\r\n"}});
     } // the UI thread is busy meanwhile: the scans must not merge while they wait
@@ -252,8 +247,7 @@ TEST_F(SerialPort, ScansThatComeWhileAHandlerRunsStayApart) {
         if (rx.scans.size() == 1)
             std::this_thread::sleep_for(80ms); // a slow database, say
     };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     Writer w(pty, {{0, "VX000001\r\n"}, {20, "VX000002\r\n"}, {40, "VX000003\r\n"}});
     ASSERT_TRUE(pumpUntil([&] { return rx.scans.size() >= 3; })) << rx.scans.size();
     pumpFor(60ms);
@@ -262,8 +256,7 @@ TEST_F(SerialPort, ScansThatComeWhileAHandlerRunsStayApart) {
 
 TEST_F(SerialPort, AScanWithLineBreaksSentAtOnceIsOneEvent) {
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("LOT 42\r\nVX000017\r\nEXP 2031\r\n");
     ASSERT_TRUE(pumpUntil([&] { return !rx.scans.empty(); }));
     pumpFor(60ms);
@@ -272,8 +265,7 @@ TEST_F(SerialPort, AScanWithLineBreaksSentAtOnceIsOneEvent) {
 
 TEST_F(SerialPort, ScansApartArriveAsSeparateEvents) {
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("FIRST");
     pumpFor(200ms); // the UI thread stays responsive between scans
     pty.write("SECOND");
@@ -290,8 +282,7 @@ TEST_F(SerialPort, AHandlersExceptionDoesNotStopLaterDeliveries) {
             throw std::runtime_error("handler failed");
         rx.scans.push_back(t);
     };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("ONE");
     ASSERT_TRUE(pumpUntil([&] { return calls == 1; }));
     pty.write("TWO");
@@ -310,8 +301,7 @@ TEST_F(SerialPort, ABatchInFlightWhenClosingIsHandledInsideClosePort) {
         sawConnected = p.Connected();
         ranInsideClose = closing;
     };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("INFLIGHT");
     // Wait until the event thread has handed the batch over, without running it.
     const auto end = std::chrono::steady_clock::now() + 3s;
@@ -327,8 +317,7 @@ TEST_F(SerialPort, ABatchInFlightWhenClosingIsHandledInsideClosePort) {
 
 TEST_F(SerialPort, BytesWaitingAtCloseAreDiscardedNotDeliveredAfterReopen) {
     // No handler: the event thread announces the bytes but nobody reads them.
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("STALE");
     ASSERT_TRUE(pumpUntil([&] { return port.WaitingInputCount() == 5; }));
     pumpFor(60ms);
@@ -343,8 +332,7 @@ TEST_F(SerialPort, BytesWaitingAtCloseAreDiscardedNotDeliveredAfterReopen) {
 
 TEST_F(SerialPort, BytesThatArriveWhileClosedAreNotDeliveredLate) {
     rx.attach(port);
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     port.ClosePort();
     pty.write("UNHEARD");
     std::this_thread::sleep_for(20ms);
@@ -359,8 +347,7 @@ TEST_F(SerialPort, AnUnpluggedDeviceEndsTheThreadReportsTheLossAndCanBeReopened)
     rx.attach(port);
     bool lost = false;
     port.OnDeviceLost = [&](TCustomComPort&) { lost = true; };
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.write("BEFORE");
     ASSERT_TRUE(pumpUntil([&] { return rx.scans.size() == 1; }));
 
@@ -381,8 +368,7 @@ TEST_F(SerialPort, AnUnpluggedDeviceEndsTheThreadReportsTheLossAndCanBeReopened)
 }
 
 TEST_F(SerialPort, ClosingTheThreadAfterTheDeviceWentAwayDoesNotHang) {
-    port.setPort(pty.slavePath());
-    port.OpenPort();
+    open();
     pty.closeMaster();
     port.ClosePort(); // may race the loss report; either way it returns
     EXPECT_FALSE(port.Connected());
