@@ -58,10 +58,6 @@ std::string TdsResponder::server() const {
     return "127.0.0.1," + std::to_string(m_port);
 }
 
-std::string TdsResponder::connectionString(const std::string& extra) const {
-    return "DRIVER={FreeTDS};SERVER={" + server() + "};UID={sa};PWD={x};TDS_Version=7.4;" + extra;
-}
-
 std::vector<std::string> TdsResponder::log() const {
     std::vector<std::string> lines;
     std::ifstream f(m_log);

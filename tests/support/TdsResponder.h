@@ -16,11 +16,8 @@ public:
     TdsResponder(const TdsResponder&) = delete;
     TdsResponder& operator=(const TdsResponder&) = delete;
 
-    int port() const { return m_port; }
     // "127.0.0.1,<port>": a server name FreeTDS reaches it by.
     std::string server() const;
-    // An ODBC connection string for FreeTDS with these extra pairs.
-    std::string connectionString(const std::string& extra = "") const;
     // The log so far, one JSON object a line.
     std::vector<std::string> log() const;
     // Log lines holding every one of the given pieces.
