@@ -24,8 +24,7 @@ const std::string kConfig = "[Database]\r\nservername=station.db\r\n";
 
 // A station whose a15 holds the given texts, started on its database.
 TForm1& startStation(StationHarness& h) {
-    h.config(kConfig);
-    TForm1& f = h.start();
+    TForm1& f = h.start(kConfig);
     h.dialogs.messages.clear();
     return f;
 }

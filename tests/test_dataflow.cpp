@@ -52,9 +52,8 @@ TEST_P(DataFlow, ImportScriptRebuildPicturesScanAndExportFromTheWindow) {
     Pty pty;
     StationHarness h;
     const Path& path = GetParam();
-    h.config(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
-             "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
+                        "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     ASSERT_TRUE(f.ADO1.connected()) << h.dialogs.messages.join("\n").toStdString();
     ASSERT_TRUE(f.chk_start->isEnabled());
     h.dialogs.messages.clear();
@@ -127,9 +126,8 @@ TEST_P(DataFlow, AScriptLeavingATransactionOpenIsRolledBackAndLaterScansAreStore
     const Path& path = GetParam();
     h.seedDatabase({"E001", "E002", "E003"},
                    path.name == std::string("embedded") ? "station.db" : "odbc.db");
-    h.config(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
-             "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(path.config(h) + "[com]\r\nnum=" + pty.slavePath() +
+                        "\r\n[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     ASSERT_TRUE(f.ADO1.connected()) << h.dialogs.messages.join("\n").toStdString();
     f.chk_start->setChecked(true);
     const QString rolledBack = QString::fromUtf8(app::kScriptTransactionRolledBack);

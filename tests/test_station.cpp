@@ -169,8 +169,7 @@ TEST(StationStartup, FirstStartWithoutConfigAsksForThePortAndWritesLastnum) {
 
 TEST(StationStartup, StoredValuesFillTheBoxes) {
     StationHarness h;
-    h.config("[print]\r\nlastnum=41\r\nlienum=01\r\n[STR]\r\nstrnum=\r\nstrstart=3\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[print]\r\nlastnum=41\r\nlienum=01\r\n[STR]\r\nstrnum=\r\nstrstart=3\r\n");
     EXPECT_EQ(f.Edit_willprn->text(), "42");
     EXPECT_EQ(f.ed_prnlie->text(), "1");
     EXPECT_EQ(f.ed_strnum->text(), "") << "an empty value is not the default";
@@ -181,8 +180,7 @@ TEST(StationStartup, StoredValuesFillTheBoxes) {
 TEST(StationStartup, ValuesThatAreNotNumbersAreReportedAndStartUpGoesOn) {
     StationHarness h;
     h.seedDatabase({"A"});
-    h.config(dbConfig() + "[print]\r\nlastnum=abc\r\nlienum=two\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig() + "[print]\r\nlastnum=abc\r\nlienum=two\r\n");
     ASSERT_EQ(h.dialogs.messages.size(), 3) << h.dialogs.messages.join("|").toStdString();
     EXPECT_TRUE(h.dialogs.messages[0].contains("lienum"));
     EXPECT_TRUE(h.dialogs.messages[2].contains("lastnum"));
@@ -194,8 +192,7 @@ TEST(StationStartup, PortAndDatabaseOpenEnableComparisonUnchecked) {
     Pty pty;
     StationHarness h;
     h.seedDatabase({"A", "B"});
-    h.config(dbConfig(pty.slavePath()));
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty.slavePath()));
     EXPECT_TRUE(f.com31.Connected());
     EXPECT_TRUE(TForm1::isGreen(f.btn_comset));
     EXPECT_TRUE(TForm1::isGreen(f.btn_databaseset));
@@ -209,8 +206,7 @@ TEST(StationStartup, PortAndDatabaseOpenEnableComparisonUnchecked) {
 
 TEST(StationStartup, DatabaseWithoutPortEnablesDataButtonsOnly) {
     StationHarness h;
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     EXPECT_TRUE(dataButtonsEnabled(f));
     EXPECT_FALSE(f.chk_start->isEnabled());
     EXPECT_EQ(f.DataSource1.rowCount(), 0) << "a new, empty a15 is not shown";
@@ -223,8 +219,7 @@ TEST(StationStartup, DatabaseWithoutPortEnablesDataButtonsOnly) {
 
 TEST(StationStartup, APortThatFailsShowsTheComponentsMessage) {
     StationHarness h;
-    h.config("[com]\r\nnum=/dev/vexora-missing\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[com]\r\nnum=/dev/vexora-missing\r\n");
     ASSERT_EQ(h.dialogs.messages.size(), 1);
     EXPECT_TRUE(h.dialogs.messages[0].startsWith("Unable to open com port (win error code: "));
     EXPECT_FALSE(f.com31.Connected());
@@ -234,8 +229,7 @@ TEST(StationStartup, APortThatFailsShowsTheComponentsMessage) {
 
 TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {
     StationHarness h;
-    h.config("[Database]\r\nservername=no/such/folder/x.db\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[Database]\r\nservername=no/such/folder/x.db\r\n");
     ASSERT_FALSE(h.dialogs.messages.isEmpty());
     EXPECT_TRUE(h.dialogs.messages.last().startsWith("打开数据库时发生错误: "));
     EXPECT_FALSE(f.ADO1.connected());
@@ -246,8 +240,7 @@ TEST(StationStartup, ATableThatCannotBeCreatedIsReportedWithTheConnectionLeftOpe
     StationHarness h;
     // A view named a15 is no table: the creation batch cannot replace it.
     h.sql({"create view a15 as select 1 as bh"});
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
     EXPECT_TRUE(f.ADO1.connected());
     EXPECT_TRUE(dataButtonsEnabled(f));
@@ -260,8 +253,7 @@ TEST(StationStartup, AGridThatCannotOpenIsATableErrorWithTheConnectionOpen) {
     // a15 with a record and its pic column passes the check, but the grid
     // reads its records by bh, which this table lacks.
     h.sql({"create table a15(tt text, pic text)", "insert into a15 values('A', '')"});
-    h.config(dbConfig(pty.slavePath()));
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty.slavePath()));
     EXPECT_EQ(h.dialogs.messages.last(), "表a15异常");
     EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("|").toStdString();
     EXPECT_TRUE(f.ADO1.connected());
@@ -271,8 +263,7 @@ TEST(StationStartup, AGridThatCannotOpenIsATableErrorWithTheConnectionOpen) {
 
 TEST(StationStartup, ALastPrintedNumberWithoutASuccessorIsReportedAndTheStartBoxKeepsOne) {
     StationHarness h;
-    h.config("[print]\r\nlastnum=9223372036854775807\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[print]\r\nlastnum=9223372036854775807\r\n");
     EXPECT_EQ(f.Edit_willprn->text(), "1");
     ASSERT_EQ(h.dialogs.messages.size(), 2) << h.dialogs.messages.join("|").toStdString();
     EXPECT_TRUE(h.dialogs.messages[1].contains("lastnum=9223372036854775807"));
@@ -287,8 +278,7 @@ TEST(StationStartup, ALastPrintedNumberWithoutASuccessorIsReportedAndTheStartBox
 TEST(PortSetting, ASuccessfulSaveStoresOpensAndEnablesComparisonWithTheDatabase) {
     Pty pty;
     StationHarness h;
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     h.dialogs.messages.clear();
     f.Edit_comnum->setText(QString::fromStdString(pty.slavePath()));
     f.btn_comset->click();
@@ -333,8 +323,7 @@ TEST(PortSetting, ABusyOrMissingPortIsStoredAndTurnsTheButtonBlack) {
 TEST(PortSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedPort) {
     Pty pty;
     StationHarness h;
-    h.config(dbConfig(pty.slavePath()));
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty.slavePath()));
     ASSERT_EQ(shown(f), (LinkState{true, true, true, true}));
     f.chk_start->setChecked(true);
     blockConfigWrites(h);
@@ -410,8 +399,7 @@ TEST(FieldSetting, EnterInTheColumnBoxStoresANumberAndRefusesAnythingElse) {
 
 TEST(DatabaseSetting, WrongSettingsAreSavedReportedAndDisableEverything) {
     StationHarness h;
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     h.dialogs.messages.clear();
     f.Edit_servername->setText("no/such/folder/x.db");
     f.Edit_mm->setText("p;w");
@@ -429,8 +417,7 @@ TEST(DatabaseSetting, AGoodConnectionShowsA15AndEnablesComparisonWithThePort) {
     Pty pty;
     StationHarness h;
     h.seedDatabase({"A"}, "other.db");
-    h.config("[com]\r\nnum=" + pty.slavePath() + "\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[com]\r\nnum=" + pty.slavePath() + "\r\n");
     h.dialogs.messages.clear();
     f.Edit_servername->setText("other.db");
     f.btn_databaseset->click();
@@ -454,8 +441,7 @@ TEST(DatabaseSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedDatabase) {
     Pty pty;
     StationHarness h;
     h.seedDatabase({"A"});
-    h.config(dbConfig(pty.slavePath()));
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty.slavePath()));
     ASSERT_EQ(shown(f), (LinkState{true, true, true, true}));
     f.chk_start->setChecked(true);
     blockConfigWrites(h);
@@ -473,8 +459,7 @@ TEST(DatabaseSetting, AConfigWriteThatFailsLeavesNoGreenOverTheClosedDatabase) {
 TEST(TextImportAction, CancelInAnyDialogLeavesTheTablesAlone) {
     StationHarness h;
     h.seedDatabase({"KEEP"});
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     test::writeFile(h.dir.file("in.txt"), "NEW\n");
     const QString file = QString::fromStdString(h.dir.file("in.txt"));
     h.dialogs.messages.clear();
@@ -494,8 +479,7 @@ TEST(TextImportAction, CancelInAnyDialogLeavesTheTablesAlone) {
 
 TEST(TextImportAction, ImportsShowsTheTableAndTurnsThePictureButtonBlack) {
     StationHarness h;
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     TForm1::setCaptionColour(f.btn_picset, app::kGreen);
     test::writeFile(h.dir.file("in.txt"), "x,L1\r\ny,L2\r\n");
     h.dialogs.messages.clear();
@@ -513,8 +497,7 @@ TEST(TextImportAction, ImportsShowsTheTableAndTurnsThePictureButtonBlack) {
 
 TEST(TextImportAction, DuplicatesAreReportedAfterSuccessAndShownInTheGrid) {
     StationHarness h;
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     test::writeFile(h.dir.file("in.txt"), "ABC\nABC\nX\n");
     h.dialogs.messages.clear();
     h.dialogs.files = {QString::fromStdString(h.dir.file("in.txt"))};
@@ -530,8 +513,7 @@ TEST(TextImportAction, DuplicatesAreReportedAfterSuccessAndShownInTheGrid) {
 TEST(TextImportAction, ABadLineReportsAnErrorAndAnUnreadableFileChangesNothing) {
     StationHarness h;
     h.seedDatabase({"KEEP"});
-    h.config(dbConfig());
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig());
     h.dialogs.messages.clear();
     h.dialogs.files = {QString::fromStdString(h.dir.file("missing.txt"))};
     h.dialogs.answers = {app::Dialogs::Answer::Yes};
@@ -558,8 +540,7 @@ namespace {
 // and a code that is not in the table.
 TForm1& stationWithEveryList(StationHarness& h) {
     h.seedDatabase({"C001", "C002", "C003"});
-    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     for (const char* code : {"C001", "C003", "C001", "ZZZZ"})
         scanText(f, code);
     return f;
@@ -627,8 +608,7 @@ TEST(ScanArea, AFieldPickedFromTheScanSurvivesTheCounterAndListButtons) {
 TEST(ScanArea, EachVerdictBlinksItsOwnCaptionAndTheFlashEndsWithAllShown) {
     StationHarness h;
     h.seedDatabase({"C001", "C002", "C003"});
-    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     auto visible = [&] {
         return std::vector<bool>{f.Label9->isVisible(), f.Label10->isVisible(),
                                  f.Label11->isVisible()};
@@ -658,8 +638,7 @@ TEST(ScanArea, EachVerdictBlinksItsOwnCaptionAndTheFlashEndsWithAllShown) {
 TEST(ScanArea, AScanEndingInCrLfIsListedOnOneLineInGlyphsTheListsFontDraws) {
     StationHarness h;
     h.seedDatabase({"C001"});
-    h.config(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig() + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     scanText(f, "C1\r\n"); // the cut field keeps CR LF: not found
     scanText(f, "C\r\n");  // too short: the whole scan is listed
     ASSERT_EQ(f.Lb_cuo->count(), 2);
@@ -686,8 +665,7 @@ TEST(LiveScanning, AScanThroughThePortGivesItsVerdictListsAndCounters) {
     Pty pty;
     StationHarness h;
     h.seedDatabase({"C001", "C002", "C003"});
-    h.config(dbConfig(pty.slavePath()) + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty.slavePath()) + "[STR]\r\nstrstart=1\r\nstrnum=4\r\n");
     f.chk_start->setChecked(true);
     pty.write("C001\r\n");
     ASSERT_TRUE(waitFor([&] { return f.LB_rec->count() == 1; }));
@@ -714,8 +692,7 @@ TEST(LiveScanning, AScanThroughThePortGivesItsVerdictListsAndCounters) {
 TEST(LiveScanning, AnUnpluggedScannerTurnsThePortButtonBlack) {
     auto pty = std::make_unique<Pty>();
     StationHarness h;
-    h.config(dbConfig(pty->slavePath()));
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig(pty->slavePath()));
     ASSERT_TRUE(f.chk_start->isEnabled());
     pty->closeMaster();
     ASSERT_TRUE(waitFor([&] { return !f.com31.Connected(); }));
@@ -734,8 +711,7 @@ TEST(QuestionBoxes, EachAsksWithItsOwnCaptionIconButtonsAndDefault) {
     using Answer = app::Dialogs::Answer;
     StationHarness h;
     h.seedDatabase({"VX1"});
-    h.config(dbConfig() + "[print]\r\nlastnum=4\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start(dbConfig() + "[print]\r\nlastnum=4\r\n");
     h.dialogs.realQuestionBoxes = true;
 
     h.dialogs.files = {QString::fromStdString(h.dir.file("labels.txt"))};

@@ -37,9 +37,8 @@ TEST(StationJournal, PortDatabaseAndSettingsEventsGoOnTheJournalAndThePasswordNe
     auto pty = std::make_unique<Pty>();
     StationHarness h;
     h.seedDatabase({"VX000001", "VX000002"});
-    h.config("[Database]\r\nservername=station.db\r\nmm=s3cret\r\n[com]\r\nnum=" +
-             pty->slavePath() + "\r\n");
-    TForm1& f = h.start();
+    TForm1& f = h.start("[Database]\r\nservername=station.db\r\nmm=s3cret\r\n[com]\r\nnum=" +
+                        pty->slavePath() + "\r\n");
     const std::string port = pty->slavePath();
     EXPECT_EQ(journalLines(h),
               (std::vector<std::string>{"port opened " + port, "database opened station.db"}));

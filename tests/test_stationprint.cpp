@@ -60,8 +60,7 @@ protected:
         });
     }
     TForm1& start(const std::string& print = "[print]\r\nlastnum=4\r\n") {
-        h.config("[Database]\r\nservername=station.db\r\n" + print);
-        TForm1& f = h.start();
+        TForm1& f = h.start("[Database]\r\nservername=station.db\r\n" + print);
         h.dialogs.messages.clear(); // "请先进行com口设置": no scanner here
         return f;
     }
@@ -277,10 +276,10 @@ TEST_F(PrintArea, TheJobCarriesTheCharsetOfTheWindowsConnection) {
         charset = job.charset;
         return std::make_unique<RecordingBackend>(calls);
     });
-    h.config("[Database]\r\nservername=station.db\r\ncharset=GBK\r\n[print]\r\nlastnum=0\r\n"
-             "btfile=" +
-             h.dir.file("label.rec") + "\r\n");
-    TForm1& f = h.start();
+    TForm1& f =
+        h.start("[Database]\r\nservername=station.db\r\ncharset=GBK\r\n[print]\r\nlastnum=0\r\n"
+                "btfile=" +
+                h.dir.file("label.rec") + "\r\n");
     f.chk_BTprn->click();
     enter(f.Edit_willprn, "1");
     ASSERT_TRUE(f.printWorker().waitIdle(10s));

@@ -90,6 +90,11 @@ public:
     void config(const std::string& contents);
     // Creates the window and shows it, which runs the start-up sequence.
     app::TForm1& start();
+    // Writes config.ini with contents, then starts.
+    app::TForm1& start(const std::string& contents) {
+        config(contents);
+        return start();
+    }
     app::TForm1& form() { return *m_form; }
     std::string ini() const { return readFile(dir.file("config.ini")); }
     // Fills a15 in the folder's station.db with the given texts.
