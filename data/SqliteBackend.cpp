@@ -2,9 +2,11 @@
 
 #include "data/Backend.h"
 
+#include <algorithm>
 #include <cstring>
-#include <map>
 #include <sqlite3.h>
+#include <utility>
+#include <vector>
 
 namespace vx::data {
 namespace {
@@ -55,12 +57,17 @@ struct StmtDeleter {
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
 // Idle prepared statements by their text, so the statements a station sends
-// again and again (the scan lookup above all) are compiled once.
+// again and again (the scan lookup above all) are compiled once. A statement
+// is taken out while it runs and put back behind the others, so the front
+// holds the one idle longest, and that one goes when the cache is full: a
+// scan's mark names its record and is never sent again, and those one-off
+// texts must not push out the lookup that every scan runs.
 class StatementCache {
 public:
     static constexpr std::size_t kCapacity = 32;
     StmtPtr take(const std::string& text) {
-        auto it = m_idle.find(text);
+        auto it = std::find_if(m_idle.begin(), m_idle.end(),
+                               [&](const Idle& idle) { return idle.first == text; });
         if (it == m_idle.end())
             return nullptr;
         StmtPtr st = std::move(it->second);
@@ -72,12 +79,13 @@ public:
         sqlite3_clear_bindings(st.get());
         if (m_idle.size() >= kCapacity)
             m_idle.erase(m_idle.begin());
-        m_idle.emplace(text, std::move(st));
+        m_idle.emplace_back(text, std::move(st));
     }
     void clear() { m_idle.clear(); }
 
 private:
-    std::map<std::string, StmtPtr> m_idle;
+    using Idle = std::pair<std::string, StmtPtr>;
+    std::vector<Idle> m_idle; // least recently used first
 };
 
 class SqliteCursor final : public Cursor {
