@@ -8,17 +8,8 @@ void rebuildTable(Connection& connection, Query& query, Query& command,
     Backend& backend = connection.backend();
     backend.beginTransaction();
     try {
-        query.close();
-        query.clear();
-        for (const std::string& line : create)
-            query.add(line);
-        query.execute();
-        query.close();
-        command.close();
-        command.clear();
-        for (const std::string& line : copy)
-            command.add(line);
-        command.execute();
+        query.execute(create);
+        command.execute(copy);
         backend.commit();
     } catch (...) {
         try {
@@ -32,15 +23,8 @@ void rebuildTable(Connection& connection, Query& query, Query& command,
 
 bool findDuplicates(Query& query, const std::vector<std::string>& check,
                     const std::string& select) {
-    query.close();
-    query.clear();
-    for (const std::string& line : check)
-        query.add(line);
-    query.execute();
-    query.close();
-    query.clear();
-    query.add(select);
-    query.open();
+    query.execute(check);
+    query.open({select});
     return !query.isEmpty();
 }
 
