@@ -1,5 +1,7 @@
 #include "data/TextImport.h"
 
+#include "data/StagingImport.h"
+
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -321,13 +323,6 @@ Pass attempt(Importer& importer, Backend& backend, File file, long long lastLine
     }
 }
 
-void checkDuplicates(Query& query, const ImportStatements& st, ImportResult& result) {
-    query.execute(st.duplicateCheck);
-    query.open({st.duplicateSelect});
-    if (!query.isEmpty())
-        result.outcome = ImportResult::Outcome::Duplicates;
-}
-
 } // namespace
 
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
@@ -346,7 +341,8 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     if (whole.ok) {
         backend.commit();
         result.lines = whole.inserted;
-        checkDuplicates(query, st, result);
+        if (findDuplicates(query, st.duplicateCheck, st.duplicateSelect))
+            result.outcome = ImportResult::Outcome::Duplicates;
         return result;
     }
 
