@@ -268,20 +268,11 @@ private:
             return true;
         const long long last = first + static_cast<long long>(pending.size()) - 1;
         try {
-            if (insert.sendsArrays() && last < singleFrom) {
+            // One by one tells which line was refused, where an array may not.
+            if (insert.sendsArrays() && last < singleFrom)
                 insert.executeEach(pending);
-            } else {
-                for (std::size_t i = 0; i < pending.size(); ++i) {
-                    insert.bindText(0, pending[i]);
-                    try {
-                        insert.execute();
-                    } catch (const DbConnectionLost&) {
-                        throw;
-                    } catch (const DbError& e) {
-                        throw RowError(e.what(), i);
-                    }
-                }
-            }
+            else
+                insert.PreparedStatement::executeEach(pending);
         } catch (const RowError& e) {
             fail(pass, first + static_cast<long long>(e.row()), e.what());
             return false;
