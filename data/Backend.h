@@ -46,11 +46,6 @@ private:
     std::size_t m_row;
 };
 
-struct BatchResult {
-    std::unique_ptr<Cursor> rows; // the result set, if a statement produced one
-    long long changed = -1;       // rows the statements changed; -1: not told
-};
-
 using ParamValues = std::vector<std::optional<std::string>>;
 
 // A database reached by one transport. Implementations: embedded SQLite and
@@ -60,9 +55,8 @@ public:
     virtual ~Backend() = default;
     virtual Dialect dialect() const = 0;
     // Runs the batch in order and returns its result set, if a statement
-    // produced one, and how many rows it changed. values[i] belongs to the
-    // i-th marker of sql.
-    virtual BatchResult run(const ParsedSql& sql, const ParamValues& values) = 0;
+    // produced one. values[i] belongs to the i-th marker of sql.
+    virtual std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) = 0;
     // Runs every statement of the batch to its end, reading past the rows of
     // any that return them (a script's select), so that the statements after
     // them run too; an error in any of them raises. Returns how many rows the

@@ -121,7 +121,7 @@ ParamValues Query::paramValues(const ParsedSql& parsed) const {
     return values;
 }
 
-BatchResult Query::runBatch() {
+std::unique_ptr<Cursor> Query::runBatch() {
     const ParsedSql parsed = parseParameters(text());
     const ParamValues values = paramValues(parsed);
     return m_connection.backend().run(parsed, values);
@@ -129,15 +129,15 @@ BatchResult Query::runBatch() {
 
 void Query::open() {
     close();
-    BatchResult result = runBatch();
-    if (!result.rows)
+    std::unique_ptr<Cursor> rows = runBatch();
+    if (!rows)
         throw DbError("The statement returned no result set");
     // Read to the end and let the statement go before anything else runs.
-    m_columns = result.rows->columnNames();
+    m_columns = rows->columnNames();
     std::vector<Value> row;
-    while (result.rows->fetch(row))
+    while (rows->fetch(row))
         m_rows.push_back(std::move(row));
-    result.rows.reset();
+    rows.reset();
     m_active = true;
 }
 

@@ -98,7 +98,7 @@ public:
     const Value& fieldByName(std::string_view name) const;
 
 private:
-    BatchResult runBatch();
+    std::unique_ptr<Cursor> runBatch();
     ParamValues paramValues(const ParsedSql& parsed) const;
     void reset(const std::vector<std::string>& lines, const Params& params);
 

@@ -269,6 +269,13 @@ private:
     std::vector<SQLLEN> m_lengths;
 };
 
+// What a batch left: its result set, if a statement produced one, and the
+// rows its statements changed (-1: the database did not say).
+struct BatchResult {
+    std::unique_ptr<Cursor> rows;
+    long long changed = -1;
+};
+
 class OdbcBackend final : public Backend {
 public:
     OdbcBackend(const std::string& connectionString, const std::string& charset) {
@@ -308,8 +315,8 @@ public:
 
     Dialect dialect() const override { return m_dialect; }
 
-    BatchResult run(const ParsedSql& sql, const ParamValues& values) override {
-        return runBatch(sql, values, false);
+    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+        return runBatch(sql, values, false).rows;
     }
 
     long long runAll(const ParsedSql& sql, const ParamValues& values) override {

@@ -30,7 +30,7 @@ void appendExportLine(std::string& out, const std::vector<Value>& row) {
 }
 
 RecordExport::RecordExport(Connection& connection, const std::vector<std::string>& lines) {
-    m_cursor = connection.backend().run(parseParameters(joinLines(lines)), {}).rows;
+    m_cursor = connection.backend().run(parseParameters(joinLines(lines)), {});
     if (!m_cursor)
         throw DbError("The statement returned no result set");
     m_empty = !m_cursor->fetch(m_row);

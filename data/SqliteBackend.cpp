@@ -171,13 +171,9 @@ public:
 
     Dialect dialect() const override { return Dialect::Sqlite; }
 
-    BatchResult run(const ParsedSql& sql, const ParamValues& values) override {
+    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
         checkFile();
-        const sqlite3_int64 before = sqlite3_total_changes64(m_db);
-        BatchResult result;
-        result.rows = runStatements(sql, values, false);
-        result.changed = sqlite3_total_changes64(m_db) - before;
-        return result;
+        return runStatements(sql, values, false);
     }
 
     long long runAll(const ParsedSql& sql, const ParamValues& values) override {

@@ -6,7 +6,6 @@
 namespace vx::test {
 namespace {
 
-using data::BatchResult;
 using data::DbError;
 
 void checkIdle(const std::shared_ptr<bool>& busy) {
@@ -59,12 +58,13 @@ class OneActiveResult final : public data::Backend {
 public:
     explicit OneActiveResult(std::unique_ptr<data::Backend> inner) : m_inner(std::move(inner)) {}
     data::Dialect dialect() const override { return m_inner->dialect(); }
-    BatchResult run(const data::ParsedSql& sql, const data::ParamValues& values) override {
+    std::unique_ptr<data::Cursor> run(const data::ParsedSql& sql,
+                                      const data::ParamValues& values) override {
         checkIdle(m_busy);
-        BatchResult r = m_inner->run(sql, values);
-        if (r.rows)
-            r.rows = std::make_unique<PendingRows>(std::move(r.rows), m_busy);
-        return r;
+        auto rows = m_inner->run(sql, values);
+        if (rows)
+            rows = std::make_unique<PendingRows>(std::move(rows), m_busy);
+        return rows;
     }
     long long runAll(const data::ParsedSql& sql, const data::ParamValues& values) override {
         checkIdle(m_busy);
