@@ -37,12 +37,16 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* firstSt
 
 // SQLSTATE class 08 is a connection failure: the link to the server is
 // gone and every later statement on it would fail too.
-[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle) {
-    std::string state;
-    std::string text = diagnostics(type, handle, &state);
+[[noreturn]] void raise(const std::string& text, const std::string& state) {
     if (state.rfind("08", 0) == 0)
         throw DbConnectionLost(text);
     throw DbError(text);
+}
+
+[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle) {
+    std::string state;
+    const std::string text = diagnostics(type, handle, &state);
+    raise(text, state);
 }
 
 void odbcCheck(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
@@ -252,11 +256,9 @@ public:
         reset();
         if (error.empty())
             return;
-        if (state.rfind("08", 0) == 0)
-            throw DbConnectionLost(error);
-        if (failed < values.size())
+        if (failed < values.size() && state.rfind("08", 0) != 0)
             throw RowError(error, failed);
-        throw DbError(error);
+        raise(error, state);
     }
 
     bool sendsArrays() const override { return m_arrays; }
@@ -427,13 +429,12 @@ public:
         // deferred BEGIN takes no lock).
         Stmt st(m_dbc);
         const char* begin = "BEGIN";
-        const SQLRETURN rc =
-            SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(begin)), SQL_NTS);
-        if (!SQL_SUCCEEDED(rc)) {
-            std::string state;
-            const std::string text = diagnostics(SQL_HANDLE_STMT, st.get(), &state);
-            if (state.rfind("08", 0) == 0)
-                throw DbConnectionLost(text);
+        try {
+            st.check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(begin)),
+                                   SQL_NTS));
+        } catch (const DbConnectionLost&) {
+            throw;
+        } catch (const DbError&) {
             return true;
         }
         direct("ROLLBACK");
@@ -444,11 +445,8 @@ private:
     // A server or login set up with NOCOUNT on reports no statement's row
     // count, and the mark of a scan is judged by it: ask for counts.
     void countRows() {
-        static const char kText[] = "SET NOCOUNT OFF";
         try {
-            Stmt st(m_dbc);
-            st.check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(kText)),
-                                   SQL_NTS));
+            direct("SET NOCOUNT OFF");
         } catch (const DbError&) {
             SQLDisconnect(m_dbc);
             SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
