@@ -2,8 +2,8 @@
 
 #include "data/Value.h"
 
-#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 namespace vx::data {
 namespace {
@@ -13,20 +13,8 @@ constexpr const char* kPassword = ";Password=";
 constexpr const char* kCatalog = ";Initial Catalog=";
 constexpr const char* kSource = ";Data Source=";
 
-bool endsWithNoCase(const std::string& s, const std::string& suffix) {
-    if (s.size() < suffix.size())
-        return false;
-    return std::equal(suffix.rbegin(), suffix.rend(), s.rbegin(), [](char a, char b) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        return lower(a) == lower(b);
-    });
-}
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
+bool endsWithNoCase(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && equalsNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
 std::string trimmed(const std::string& s) {

@@ -5,16 +5,6 @@
 #include <algorithm>
 
 namespace vx::data {
-namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-} // namespace
 
 void PreparedStatement::executeEach(const std::vector<std::string>& values) {
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -113,7 +103,7 @@ ParamValues Query::paramValues(const ParsedSql& parsed) const {
     values.reserve(parsed.names.size());
     for (const std::string& name : parsed.names) {
         auto it = std::find_if(m_params.begin(), m_params.end(),
-                               [&](const auto& p) { return sameName(p.first, name); });
+                               [&](const auto& p) { return equalsNoCase(p.first, name); });
         if (it == m_params.end())
             throw DbError("Parameter '" + name + "' has no value");
         values.emplace_back(it->second);
@@ -193,7 +183,7 @@ const Value& Query::fieldByName(std::string_view name) const {
     if (!m_active)
         throw DbError("the query is closed");
     for (std::size_t i = 0; i < m_columns.size(); ++i)
-        if (sameName(m_columns[i], name))
+        if (equalsNoCase(m_columns[i], name))
             return field(static_cast<int>(i));
     throw DbError("Field '" + std::string(name) + "' not found");
 }

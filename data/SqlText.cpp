@@ -1,14 +1,12 @@
 #include "data/SqlText.h"
 
+#include "data/Value.h"
+
 namespace vx::data {
 namespace {
 
 bool endsName(char c) {
     return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
-}
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
 bool blank(char c) {
@@ -24,18 +22,15 @@ bool castToVarbinary(std::string_view before, std::string_view after) {
     if (end < 5)
         return false;
     const std::string_view open = before.substr(end - 5, 5);
-    if (lower(open[0]) != 'c' || lower(open[1]) != 'a' || lower(open[2]) != 's' ||
-        lower(open[3]) != 't' || open[4] != '(')
+    if (!equalsNoCase(open.substr(0, 4), "cast") || open[4] != '(')
         return false;
     std::size_t i = 0;
     auto word = [&](std::string_view w) {
         while (i < after.size() && blank(after[i]))
             ++i;
-        for (char c : w) {
-            if (i >= after.size() || lower(after[i]) != c)
-                return false;
-            ++i;
-        }
+        if (!equalsNoCase(after.substr(i, w.size()), w))
+            return false;
+        i += w.size();
         return true;
     };
     return word("as") && i < after.size() && blank(after[i]) && word("varbinary");

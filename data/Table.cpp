@@ -1,15 +1,7 @@
 #include "data/Table.h"
 
-#include <algorithm>
-
 namespace vx::data {
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 std::vector<Value> rowOf(const Query& q) {
     std::vector<Value> row;
@@ -23,7 +15,7 @@ std::vector<Value> rowOf(const Query& q) {
 Value valueFromText(Value::Type type, const std::string& text) {
     switch (type) {
     case Value::Type::Bit: {
-        const std::string t = lower(text);
+        const std::string t = lowerAscii(text);
         if (t == "true" || t == "1")
             return Value::ofBit(true);
         if (t == "false" || t == "0")
@@ -46,7 +38,7 @@ void Table::open() {
     q.open();
     for (int i = 0; i < q.fieldCount(); ++i) {
         m_columns.push_back(q.fieldName(i));
-        if (lower(m_columns.back()) == "bh")
+        if (equalsNoCase(m_columns.back(), "bh"))
             m_key = i;
     }
     m_active = true;

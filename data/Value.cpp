@@ -1,5 +1,6 @@
 #include "data/Value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -17,6 +18,21 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
     if (text.empty() || r.ec != std::errc() || r.ptr != e)
         return std::nullopt;
     return v;
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        c = lowerAscii(c);
+    return text;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
 std::string Value::asText() const {

@@ -13,6 +13,13 @@ namespace vx::data {
 // other text or a number outside 64 bits.
 std::optional<std::int64_t> parseInteger(std::string_view text);
 
+// Case in SQL keywords and in column, key and driver names: A-Z and a-z
+// are told apart by nothing else, and no other byte changes, whatever the
+// locale says.
+char lowerAscii(char c);
+std::string lowerAscii(std::string text);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
 // Raised by every database operation that fails; what() carries the server's
 // or driver's own text so the operator sees what the database said.
 class DbError : public std::runtime_error {
