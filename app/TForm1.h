@@ -2,7 +2,6 @@
 
 #include "app/Dialogs.h"
 #include "app/FormLayout.h"
-#include "app/IniFile.h"
 #include "app/RecordModel.h"
 #include "app/WindowSystem.h"
 #include "data/ConnectionString.h"
@@ -14,6 +13,7 @@
 #include "print/PrintWorker.h"
 #include "scan/Alerts.h"
 #include "serial/ComPort.h"
+#include "settings/IniFile.h"
 
 #include <QTimer>
 #include <QWidget>

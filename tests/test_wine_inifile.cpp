@@ -5,7 +5,7 @@
 // answers compared. Wine runs with the Chinese ANSI code page (936), so UTF-16
 // values reach the station as GBK bytes.
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wine.h"
 

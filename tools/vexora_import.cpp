@@ -8,10 +8,10 @@
 // the operator would type in the input box ("1" for whole lines, ",2" for the
 // second comma-separated field); TABLE is a15 (default) or a14.
 
-#include "app/IniFile.h"
 #include "data/ConnectionString.h"
 #include "data/TextImport.h"
 #include "scan/RecordTable.h"
+#include "settings/IniFile.h"
 
 #include <cstdio>
 #include <string>

@@ -6,12 +6,12 @@
 //
 // See usage() for the commands and the exit codes.
 
-#include "app/IniFile.h"
 #include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "data/JournalReader.h"
 #include "scan/ScanJournal.h"
 #include "scan/ShiftReport.h"
+#include "settings/IniFile.h"
 
 #include <cerrno>
 #include <cstdio>

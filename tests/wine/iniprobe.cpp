@@ -9,7 +9,7 @@
 //
 // The first output line is "acp N", the ANSI code page the run had.
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <cstdio>
 #include <fcntl.h>
