@@ -61,6 +61,10 @@ bool connectionBroken(int rc) {
 
 } // namespace
 
+bool verifiedGood(std::string_view what) {
+    return what == JournalVerdict::Good || what == JournalVerdict::MissingRange;
+}
+
 std::int64_t utcNowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();

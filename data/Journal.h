@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 struct sqlite3;
@@ -53,6 +54,22 @@ inline constexpr const char* Closed = "closed";
 inline constexpr const char* Saved = "saved";
 inline constexpr const char* Resumed = "resumed";
 } // namespace JournalWords
+
+// The names a scan's verdict has in the journal (its column what).
+namespace JournalVerdict {
+inline constexpr const char* Good = "good";
+inline constexpr const char* MissingRange = "missing-range";
+inline constexpr const char* Duplicate = "duplicate";
+inline constexpr const char* IgnoredRepeat = "ignored-repeat";
+inline constexpr const char* WrongLength = "wrong-length";
+inline constexpr const char* NotFound = "not-found";
+inline constexpr const char* DatabaseError = "database-error";
+inline constexpr const char* ComparisonOff = "comparison-off";
+inline constexpr const char* NoDatabase = "no-database";
+} // namespace JournalVerdict
+
+// Verdicts that leave the record marked as scanned: the label was verified.
+bool verifiedGood(std::string_view what);
 
 // The file's layout, for readers.
 inline constexpr const char* kJournalColumns =

@@ -2,6 +2,8 @@
 
 namespace vx::scan {
 
+namespace JournalVerdict = data::JournalVerdict;
+
 const char* journalVerdict(Verdict v) {
     switch (v) {
     case Verdict::NotCompared:
@@ -26,13 +28,9 @@ const char* journalVerdict(Verdict v) {
     return "unknown";
 }
 
-bool verifiedGood(std::string_view what) {
-    return what == JournalVerdict::Good || what == JournalVerdict::MissingRange;
-}
-
 data::JournalEvent scanEvent(const ScanOutcome& out) {
     data::JournalEvent e;
-    e.kind = kScanKind;
+    e.kind = data::JournalWords::Scan;
     e.what = journalVerdict(out.verdict);
     e.raw = out.edit_rec;
     e.code = out.edit_recstr;

@@ -1,7 +1,6 @@
 #include "scan/ShiftReport.h"
 
 #include "scan/RecordTable.h"
-#include "scan/ScanJournal.h"
 
 #include <algorithm>
 #include <thread>
@@ -119,7 +118,7 @@ struct Pass {
 
     void take(const data::JournalRow& row) {
         ++events;
-        if (row.kind == kScanKind) {
+        if (row.kind == data::JournalWords::Scan) {
             ++scans;
             countVerdict(row.what);
             if (lastScan)
@@ -130,7 +129,7 @@ struct Pass {
             if (!row.record)
                 return;
             found.push_back(*row.record);
-            if (!verifiedGood(row.what))
+            if (!data::verifiedGood(row.what))
                 return;
             verified.push_back(*row.record);
             if (row.time < bucket || row.time >= bucketEnd) {
@@ -197,7 +196,7 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     data::JournalFilter filter;
     filter.from = from;
     filter.to = to;
-    filter.leanKind = kScanKind;
+    filter.leanKind = data::JournalWords::Scan;
 
     // The journal in parts read side by side, each on a connection of its
     // own; rows appended meanwhile lie beyond the last part and are left out.
@@ -320,7 +319,7 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
         it = it->second->empty() ? std::next(it) : wanted.erase(it);
     if (!wanted.empty()) {
         data::JournalFilter scans = filter;
-        scans.kind = kScanKind;
+        scans.kind = data::JournalWords::Scan;
         scans.leanKind.clear();
         journal.forEach(scans, data::JournalReader::Order::Appended,
                         [&](const data::JournalRow& row) {

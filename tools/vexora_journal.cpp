@@ -9,7 +9,6 @@
 #include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "data/JournalReader.h"
-#include "scan/ScanJournal.h"
 #include "scan/ShiftReport.h"
 #include "settings/IniFile.h"
 
@@ -441,11 +440,11 @@ int report(data::JournalReader& journal, const Station& st, const Options& opt) 
 
         o << "\nScans by verdict: " << r.scans << '\n';
         for (const char* v :
-             {scan::JournalVerdict::Good, scan::JournalVerdict::MissingRange,
-              scan::JournalVerdict::Duplicate, scan::JournalVerdict::IgnoredRepeat,
-              scan::JournalVerdict::WrongLength, scan::JournalVerdict::NotFound,
-              scan::JournalVerdict::DatabaseError, scan::JournalVerdict::ComparisonOff,
-              scan::JournalVerdict::NoDatabase}) {
+             {data::JournalVerdict::Good, data::JournalVerdict::MissingRange,
+              data::JournalVerdict::Duplicate, data::JournalVerdict::IgnoredRepeat,
+              data::JournalVerdict::WrongLength, data::JournalVerdict::NotFound,
+              data::JournalVerdict::DatabaseError, data::JournalVerdict::ComparisonOff,
+              data::JournalVerdict::NoDatabase}) {
             auto it = r.scansByVerdict.find(v);
             o << "  " << pad(v, 16) << (it == r.scansByVerdict.end() ? 0 : it->second) << '\n';
         }
@@ -547,7 +546,7 @@ int main(int argc, char** argv) {
             } else if (a == "--kind") {
                 opt.filter.kind = value(i);
             } else if (a == "--verdict") {
-                opt.filter.kind = scan::kScanKind;
+                opt.filter.kind = data::JournalWords::Scan;
                 opt.filter.what = value(i);
             } else if (a == "--record") {
                 const std::string v = value(i);
