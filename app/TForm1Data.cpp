@@ -4,11 +4,11 @@
 #include "app/TForm1.h"
 #include "data/NewFile.h"
 #include "data/RecordExport.h"
+#include "data/RecordTable.h"
 #include "data/ScriptRun.h"
 #include "data/SqlScript.h"
 #include "data/StagingImport.h"
 #include "data/TextImport.h"
-#include "scan/RecordTable.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -4,11 +4,11 @@
 // area, which fills what the labels print.
 
 #include "app/TForm1.h"
+#include "data/RecordTable.h"
 #include "print/DatabaseRecords.h"
 #include "print/ErrorLog.h"
 #include "print/PictureAssignment.h"
 #include "print/PrintJournal.h"
-#include "scan/RecordTable.h"
 
 #include <QApplication>
 #include <QCheckBox>

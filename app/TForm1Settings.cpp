@@ -3,7 +3,7 @@
 // them while the station runs.
 
 #include "app/TForm1.h"
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -5,7 +5,7 @@
 
 #include "bench/BenchSupport.h"
 #include "data/Database.h"
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 #include <cstdio>
 #include <sqlite3.h>

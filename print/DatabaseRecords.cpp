@@ -1,8 +1,8 @@
 #include "print/DatabaseRecords.h"
 
 #include "data/ConnectionString.h"
+#include "data/RecordTable.h"
 #include "print/PrintRange.h"
-#include "scan/RecordTable.h"
 
 #include <filesystem>
 #include <system_error>

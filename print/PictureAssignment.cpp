@@ -1,6 +1,6 @@
 #include "print/PictureAssignment.h"
 
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 namespace vx::print {
 

@@ -1,6 +1,6 @@
 #include "scan/ScanEngine.h"
 
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 namespace vx::scan {
 

@@ -1,6 +1,6 @@
 #include "scan/ShiftReport.h"
 
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 #include <algorithm>
 #include <thread>

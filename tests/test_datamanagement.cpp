@@ -3,10 +3,10 @@
 
 #include "data/NewFile.h"
 #include "data/RecordExport.h"
+#include "data/RecordTable.h"
 #include "data/ScriptRun.h"
 #include "data/SqlScript.h"
 #include "data/StagingImport.h"
-#include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 

@@ -3,10 +3,10 @@
 // verdict is shown or heard.
 
 #include "data/Database.h"
+#include "data/RecordTable.h"
 #include "print/ListRecords.h"
 #include "print/PrintJournal.h"
 #include "scan/Alerts.h"
-#include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"

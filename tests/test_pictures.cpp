@@ -1,8 +1,8 @@
 // Picture assignment: the name taken apart, and the two updates of a15 on
 // every database the station speaks to.
 
+#include "data/RecordTable.h"
 #include "print/PictureAssignment.h"
-#include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #include "data/ConnectionString.h"
+#include "data/RecordTable.h"
 #include "print/Backends.h"
 #include "print/DatabaseRecords.h"
 #include "print/ErrorLog.h"
 #include "print/ListRecords.h"
 #include "print/PrintWorker.h"
-#include "scan/RecordTable.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"
 

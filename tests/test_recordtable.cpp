@@ -1,5 +1,5 @@
 #include "data/Database.h"
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 

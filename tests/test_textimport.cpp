@@ -1,5 +1,5 @@
+#include "data/RecordTable.h"
 #include "data/TextImport.h"
-#include "scan/RecordTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 

@@ -4,11 +4,11 @@
 
 #include "data/ConnectionString.h"
 #include "data/Database.h"
+#include "data/RecordTable.h"
 #include "data/ScriptRun.h"
 #include "data/Table.h"
 #include "data/TextImport.h"
 #include "print/DatabaseRecords.h"
-#include "scan/RecordTable.h"
 #include "scan/ScanEngine.h"
 #include "tests/support/TdsResponder.h"
 #include "tests/support/TempDir.h"

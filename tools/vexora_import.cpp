@@ -9,8 +9,8 @@
 // second comma-separated field); TABLE is a15 (default) or a14.
 
 #include "data/ConnectionString.h"
+#include "data/RecordTable.h"
 #include "data/TextImport.h"
-#include "scan/RecordTable.h"
 #include "settings/IniFile.h"
 
 #include <cstdio>

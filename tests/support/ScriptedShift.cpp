@@ -1,7 +1,7 @@
 #include "tests/support/ScriptedShift.h"
 
 #include "data/Database.h"
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 #include "tests/support/TempDir.h"
 
 #include <ctime>

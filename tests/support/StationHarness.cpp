@@ -1,7 +1,7 @@
 #include "tests/support/StationHarness.h"
 
 #include "data/Database.h"
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "scan/RecordTable.h"
+#include "data/RecordTable.h"
 
 namespace vx::scan {
 namespace RecordTable {
