@@ -7,7 +7,7 @@
 // itself is timed on the rows those scans make.
 
 #include "bench/BenchTable.h"
-#include "data/Journal.h"
+#include "journal/Journal.h"
 #include "scan/Alerts.h"
 #include "scan/ScanJournal.h"
 

@@ -9,7 +9,7 @@
 // journal of EVENTS rows, so a second run skips the minutes of filling it.
 
 #include "bench/BenchTable.h"
-#include "data/Journal.h"
+#include "journal/Journal.h"
 
 #include <filesystem>
 #include <random>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Journal.h"
+#include "journal/Journal.h"
 #include "print/PrintWorker.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Database.h"
-#include "data/JournalReader.h"
+#include "journal/JournalReader.h"
 
 #include <cstdint>
 #include <functional>

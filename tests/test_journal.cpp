@@ -1,8 +1,8 @@
 // The journal file: what goes in comes back, a killed writer keeps what it
 // had appended, and a disk that takes no more writes stops nothing.
 
-#include "data/Journal.h"
-#include "data/JournalReader.h"
+#include "journal/Journal.h"
+#include "journal/JournalReader.h"
 #include "tests/support/Databases.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/TempDir.h"

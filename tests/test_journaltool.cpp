@@ -1,7 +1,7 @@
 // vexora-journal as a supervisor's script runs it: its output and its exit
 // codes, on the scripted shift.
 
-#include "data/Journal.h"
+#include "journal/Journal.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 

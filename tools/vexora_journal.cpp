@@ -8,7 +8,7 @@
 
 #include "data/ConnectionString.h"
 #include "data/Database.h"
-#include "data/JournalReader.h"
+#include "journal/JournalReader.h"
 #include "scan/ShiftReport.h"
 #include "settings/IniFile.h"
 

@@ -2,7 +2,7 @@
 
 #include "data/Backend.h"
 #include "data/Database.h"
-#include "data/JournalReader.h"
+#include "journal/JournalReader.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

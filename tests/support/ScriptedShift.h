@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Journal.h"
+#include "journal/Journal.h"
 
 #include <cstdint>
 #include <string>

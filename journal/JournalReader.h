@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/Journal.h"
 #include "data/Value.h"
+#include "journal/Journal.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "data/Journal.h"
+#include "journal/Journal.h"
 
 #include "data/Value.h"
 

@@ -1,4 +1,4 @@
-#include "data/JournalReader.h"
+#include "journal/JournalReader.h"
 
 #include "data/Value.h"
 
