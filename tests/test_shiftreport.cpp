@@ -2,7 +2,7 @@
 // and the reconciliation of printed against verified records.
 
 #include "data/Database.h"
-#include "scan/ShiftReport.h"
+#include "journal/ShiftReport.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 

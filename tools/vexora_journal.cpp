@@ -9,7 +9,7 @@
 #include "data/ConnectionString.h"
 #include "data/Database.h"
 #include "journal/JournalReader.h"
-#include "scan/ShiftReport.h"
+#include "journal/ShiftReport.h"
 #include "settings/IniFile.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "scan/ShiftReport.h"
+#include "journal/ShiftReport.h"
 
 #include "data/RecordTable.h"
 
