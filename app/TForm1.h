@@ -11,7 +11,7 @@
 #include "print/Backends.h"
 #include "print/PrintRange.h"
 #include "print/PrintWorker.h"
-#include "scan/Alerts.h"
+#include "scan/ScanStation.h"
 #include "serial/ComPort.h"
 #include "settings/IniFile.h"
 

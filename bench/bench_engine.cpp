@@ -8,8 +8,8 @@
 
 #include "bench/BenchTable.h"
 #include "journal/Journal.h"
-#include "scan/Alerts.h"
 #include "scan/ScanJournal.h"
+#include "scan/ScanStation.h"
 
 #include <filesystem>
 #include <random>

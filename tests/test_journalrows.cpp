@@ -6,7 +6,7 @@
 #include "data/RecordTable.h"
 #include "print/ListRecords.h"
 #include "print/PrintJournal.h"
-#include "scan/Alerts.h"
+#include "scan/ScanStation.h"
 #include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempDir.h"

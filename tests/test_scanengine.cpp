@@ -1,7 +1,7 @@
 #include "data/Database.h"
 #include "data/RecordTable.h"
 #include "data/Table.h"
-#include "scan/Alerts.h"
+#include "scan/ScanStation.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 
