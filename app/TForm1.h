@@ -170,16 +170,16 @@ private:
     // Runs a handler; an error it does not catch gets the general error report,
     // a lost connection the handling of showDatabaseLost.
     void guard(const std::function<void()>& handler);
-    IniFile settings() const;
+    settings::IniFile settings() const;
     static QString text(const std::string& bytes);
     static std::string bytes(const QString& text);
 
     // Start-up, in three parts: the settings read into memory and the boxes,
     // the scanner port, the database.
-    data::DbSettings loadSettings(const IniFile& ini);
-    void openScannerPort(const IniFile& ini);
+    data::DbSettings loadSettings(const settings::IniFile& ini);
+    void openScannerPort(const settings::IniFile& ini);
     void openDatabase();
-    void showStartNumber(const IniFile& ini);
+    void showStartNumber(const settings::IniFile& ini);
     // The fixed line settings and the port name, before every open.
     void configureScannerPort();
     void onDeviceLost();

@@ -24,7 +24,7 @@ namespace vx::app {
 
 // At start-up: the start box shows the number after the held last printed
 // one.
-void TForm1::showStartNumber(const IniFile& ini) {
+void TForm1::showStartNumber(const settings::IniFile& ini) {
     const std::string& held = printState.heldLastPrinted;
     // A missing last printed number is stored as 0 but held as empty, and
     // the start box keeps its 1.

@@ -46,7 +46,7 @@ void TForm1::FormShow() {
     FindSimilarWindow(kBarTenderTitle);
     chk_start->setEnabled(false);
 
-    const IniFile ini = settings();
+    const settings::IniFile ini = settings();
     const data::DbSettings db = loadSettings(ini);
     if (!m_portName.empty())
         openScannerPort(ini);
@@ -56,8 +56,8 @@ void TForm1::FormShow() {
     Edit_willprn->setFocus();
 }
 
-data::DbSettings TForm1::loadSettings(const IniFile& ini) {
-    const data::DbSettings db = readDbSettings(ini);
+data::DbSettings TForm1::loadSettings(const settings::IniFile& ini) {
+    const data::DbSettings db = settings::readDbSettings(ini);
     printState.heldLastPrinted = ini.readString("print", "lastnum", "");
     station.engine.strstart = ini.readString("STR", "strstart", "1");
     station.engine.strnum = ini.readString("STR", "strnum", "0");
@@ -103,7 +103,7 @@ void TForm1::configureScannerPort() {
     com31.Parity().setBits(serial::prNone);
 }
 
-void TForm1::openScannerPort(const IniFile& ini) {
+void TForm1::openScannerPort(const settings::IniFile& ini) {
     try {
         configureScannerPort();
         com31.OpenPort();
@@ -177,7 +177,7 @@ void TForm1::onDeviceLost() {
 
 void TForm1::btn_comsetClick() {
     m_portName = serial::portNameFromOperator(bytes(Edit_comnum->text()));
-    const IniFile ini = settings();
+    const settings::IniFile ini = settings();
     bool stored = false;
     try {
         chk_start->setEnabled(false);
@@ -217,7 +217,7 @@ void TForm1::btn_comsetClick() {
 }
 
 void TForm1::btn_selNClick() {
-    const IniFile ini = settings();
+    const settings::IniFile ini = settings();
     ini.writeString("STR", "strstart", bytes(ed_strstart->text()));
     ini.writeString("STR", "strnum", bytes(ed_strnum->text()));
     station.engine.strstart = bytes(ed_strstart->text());
@@ -256,7 +256,7 @@ void TForm1::btn_databasesetClick() {
     ADO1.close();
     const data::DbSettings s{bytes(Edit_servername->text()), bytes(Edit_dataname->text()),
                              bytes(Edit_id->text()), bytes(Edit_mm->text())};
-    const IniFile ini = settings();
+    const settings::IniFile ini = settings();
     ini.writeString("Database", "servername", s.server);
     ini.writeString("Database", "dataname", s.database);
     ini.writeString("Database", "username", s.user);

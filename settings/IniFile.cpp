@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace vx::app {
+namespace vx::settings {
 namespace {
 
 bool iequals(std::string_view a, std::string_view b) {
@@ -535,4 +535,4 @@ data::DbSettings readDbSettings(const IniFile& ini) {
             ini.readString("Database", "username", "sa"), ini.readString("Database", "mm", "")};
 }
 
-} // namespace vx::app
+} // namespace vx::settings

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vx::app {
+namespace vx::settings {
 
 // Raised when a value cannot be written; the text names the file, as the
 // station's message box shows it: "Unable to write to <path>", followed by
@@ -63,4 +63,4 @@ private:
 // program of the station reads them: the user is "sa" where none is set.
 data::DbSettings readDbSettings(const IniFile& ini);
 
-} // namespace vx::app
+} // namespace vx::settings

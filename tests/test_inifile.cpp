@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using vx::app::IniFile;
-using vx::app::IniWriteError;
+using vx::settings::IniFile;
+using vx::settings::IniWriteError;
 using vx::test::readFile;
 using vx::test::TempDir;
 using vx::test::utf16;

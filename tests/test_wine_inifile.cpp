@@ -16,8 +16,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
-using vx::app::IniFile;
-using vx::app::IniWriteError;
+using vx::settings::IniFile;
+using vx::settings::IniWriteError;
 using vx::test::readFile;
 using vx::test::utf16;
 using vx::test::WinePrefix;

@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        app::IniFile ini(folder + "config.ini");
+        settings::IniFile ini(folder + "config.ini");
         data::Connection db;
         db.setBaseFolder(folder);
-        db.setConnectionString(data::buildConnectionString(app::readDbSettings(ini)));
+        db.setConnectionString(data::buildConnectionString(settings::readDbSettings(ini)));
         db.open();
         data::Query q(db);
         const auto st = scan::RecordTable::importStatements(db.dialect(), table);

@@ -276,7 +276,8 @@ struct Station {
 // The label database named by the station's config.ini, opened; nothing
 // when none is named. Raises on a database that cannot be opened.
 std::unique_ptr<data::Connection> openLabelDatabase(const Station& st, std::string& name) {
-    const data::DbSettings s = app::readDbSettings(app::IniFile(st.folder + "config.ini"));
+    const data::DbSettings s =
+        settings::readDbSettings(settings::IniFile(st.folder + "config.ini"));
     name = s.server + (s.database.empty() ? "" : "/" + s.database);
     if (s.server.empty())
         return nullptr;

@@ -66,16 +66,16 @@ int main(int argc, char** argv) {
             std::printf("value %s\n", hex(buf).c_str());
         } else if (op == "read") {
             std::printf("value %s\n",
-                        hex(vx::app::IniFile(path).readString(section, key, arg)).c_str());
+                        hex(vx::settings::IniFile(path).readString(section, key, arg)).c_str());
         } else if (op == "write" && impl == "win") {
             const bool ok =
                 WritePrivateProfileStringA(section.c_str(), key.c_str(), arg.c_str(), path.c_str());
             std::printf("%s\n", ok ? "ok" : "error");
         } else if (op == "write") {
             try {
-                vx::app::IniFile(path).writeString(section, key, arg);
+                vx::settings::IniFile(path).writeString(section, key, arg);
                 std::printf("ok\n");
-            } catch (const vx::app::IniWriteError&) {
+            } catch (const vx::settings::IniWriteError&) {
                 std::printf("error\n");
             }
         } else {
