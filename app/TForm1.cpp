@@ -25,8 +25,8 @@ namespace vx::app {
 TForm1::TForm1(StationEnvironment env, QWidget* parent)
     : QWidget(parent),
       station(ADO1, ADOQuery1, *env.sound, *this, env.folder.toLocal8Bit().toStdString()),
-      m_env(std::move(env)),
-      m_journal(std::make_shared<data::Journal>(bytes(m_env.folder) + data::Journal::kFileName)) {
+      m_env(std::move(env)), m_journal(std::make_shared<journal::Journal>(
+                                 bytes(m_env.folder) + journal::Journal::kFileName)) {
     setObjectName("Form1");
     setWindowTitle("Vexora");
     setFixedSize(1034, 814);
@@ -198,7 +198,7 @@ void TForm1::guard(const std::function<void()>& handler) {
 void TForm1::showDatabaseLost(const std::string& why) {
     // Nothing more may go through it; the operator connects again.
     ADO1.close();
-    journalDatabase(data::JournalWords::Lost, why);
+    journalDatabase(journal::JournalWords::Lost, why);
     showWhatIsOpen();
     m_env.dialogs->error(QString::fromUtf8(kDatabaseLostText) + "\n" + text(why));
 }
@@ -231,7 +231,7 @@ void TForm1::showJournalFailure(const QString& why) {
 
 void TForm1::journal(const char* kind, const char* what, const std::string& subject,
                      const std::string& message) {
-    data::JournalEvent e;
+    journal::JournalEvent e;
     e.kind = kind;
     e.what = what;
     e.subject = subject;
@@ -240,7 +240,7 @@ void TForm1::journal(const char* kind, const char* what, const std::string& subj
 }
 
 void TForm1::journalPort(const char* what, const std::string& message) {
-    using namespace data::JournalWords;
+    using namespace journal::JournalWords;
     const bool opened = std::string_view(what) == Opened;
     journal(Port, opened && m_portLost ? Reconnected : what, m_portName, message);
     if (opened || std::string_view(what) == Lost)
@@ -248,7 +248,7 @@ void TForm1::journalPort(const char* what, const std::string& message) {
 }
 
 void TForm1::journalDatabase(const char* what, const std::string& message) {
-    using namespace data::JournalWords;
+    using namespace journal::JournalWords;
     // Where the labels are, never who logs in with what.
     const std::string where = bytes(Edit_servername->text()) +
                               (Edit_dataname->text().isEmpty() ? "" : "/") +
@@ -267,7 +267,7 @@ void TForm1::journalSettings(
         if (value)
             values += (values.empty() ? "" : " ") + std::string(key) + "=" + *value;
     }
-    journal(data::JournalWords::Settings, data::JournalWords::Saved, names, values);
+    journal(journal::JournalWords::Settings, journal::JournalWords::Saved, names, values);
 }
 
 void TForm1::openHelp() {

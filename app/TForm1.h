@@ -82,7 +82,7 @@ public:
     // The one print worker; jobs run there in the order they were dispatched.
     print::PrintWorker& printWorker() { return *m_printWorker; }
     // The station's journal beside the executable (vexora-journal.db).
-    data::Journal& journal() { return *m_journal; }
+    journal::Journal& journal() { return *m_journal; }
     const std::string& portName() const { return m_portName; }
 
     // Handlers, named control + event; each area's handlers have a file of
@@ -210,7 +210,7 @@ private:
 
     StationEnvironment m_env;
     // Shared with the print worker's observer, which may outlive the window.
-    std::shared_ptr<data::Journal> m_journal;
+    std::shared_ptr<journal::Journal> m_journal;
     bool m_portLost = false, m_databaseLost = false;
     bool m_shown = false;
     NativeWindow m_barTender = 0;

@@ -187,7 +187,7 @@ void TForm1::btn_reprnClick() {
     ADOQ2.setText(scan::RecordTable::clearAllScanned(ADO1.dialect()));
     ADOQ2.execute();
     writeLastnum("0");
-    journal(data::JournalWords::Print, data::JournalWords::Reset, {});
+    journal(journal::JournalWords::Print, journal::JournalWords::Reset, {});
     try {
         showTableInGrid("a15");
     } catch (const std::exception&) {

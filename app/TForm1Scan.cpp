@@ -23,7 +23,7 @@ void TForm1::com31RxChar(serial::TCustomComPort& Sender, int Count) {
     sw.chk_quejing = chk_quejing->isChecked();
     // A connection the engine found unusable is closed: show it so.
     if (const auto out = station.com31RxChar(scanText, sw); out.databaseLost) {
-        journalDatabase(data::JournalWords::Lost, out.error);
+        journalDatabase(journal::JournalWords::Lost, out.error);
         showWhatIsOpen();
     }
     renderScan();

@@ -109,14 +109,14 @@ void TForm1::openScannerPort(const settings::IniFile& ini) {
         com31.OpenPort();
         if (com31.Connected()) {
             setCaptionColour(btn_comset, kGreen);
-            journalPort(data::JournalWords::Opened);
+            journalPort(journal::JournalWords::Opened);
         }
     } catch (const std::exception& ex) {
         try {
             com31.ClosePort();
         } catch (const std::exception&) {
         }
-        journalPort(data::JournalWords::Failed, ex.what());
+        journalPort(journal::JournalWords::Failed, ex.what());
         m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
     }
     Edit_comnum->setText(text(ini.readString("com", "num", "")));
@@ -128,7 +128,7 @@ void TForm1::openDatabase() {
         ADO1.open();
         if (!ADO1.connected())
             return;
-        journalDatabase(data::JournalWords::Opened);
+        journalDatabase(journal::JournalWords::Opened);
         setCaptionColour(btn_databaseset, kGreen);
         setDataButtonsEnabled(true);
         if (com31.Connected())
@@ -138,7 +138,7 @@ void TForm1::openDatabase() {
         m_env.dialogs->message("表a15异常");
         return;
     } catch (const std::exception& ex) {
-        journalDatabase(data::JournalWords::Failed, ex.what());
+        journalDatabase(journal::JournalWords::Failed, ex.what());
         m_env.dialogs->message(kDbOpenError + QString::fromLocal8Bit(ex.what()));
         ADO1.close();
         showWhatIsOpen();
@@ -170,7 +170,7 @@ void TForm1::showWhatIsOpen() {
 }
 
 void TForm1::onDeviceLost() {
-    journalPort(data::JournalWords::Lost);
+    journalPort(journal::JournalWords::Lost);
     setCaptionColour(btn_comset, kBlack);
     chk_start->setEnabled(false);
 }
@@ -189,14 +189,14 @@ void TForm1::btn_comsetClick() {
         journalSettings("com", {{"num", &m_portName}});
         com31.OpenPort();
         if (com31.Connected()) {
-            journalPort(data::JournalWords::Opened);
+            journalPort(journal::JournalWords::Opened);
             setCaptionColour(btn_comset, kGreen);
             if (isGreen(btn_databaseset))
                 chk_start->setEnabled(true);
             m_env.dialogs->message("com口可用！");
         }
     } catch (const std::exception& failure) {
-        journalPort(data::JournalWords::Failed, failure.what());
+        journalPort(journal::JournalWords::Failed, failure.what());
         // The name is stored even when the port fails, so that the next
         // start-up tries it again. When config.ini cannot be written either,
         // the operator is told after the port's own message.
@@ -280,10 +280,10 @@ void TForm1::btn_databasesetClick() {
             DataSource1.clear(); // no a15 yet: the grid stays empty
         }
         setCaptionColour(btn_databaseset, kGreen);
-        journalDatabase(data::JournalWords::Opened);
+        journalDatabase(journal::JournalWords::Opened);
         m_env.dialogs->message("数据库连接成功！");
     } catch (const std::exception& ex) {
-        journalDatabase(data::JournalWords::Failed, ex.what());
+        journalDatabase(journal::JournalWords::Failed, ex.what());
         setDataButtonsEnabled(false);
         ADO1.close();
         chk_start->setEnabled(false);

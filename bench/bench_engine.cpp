@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     sw.chk_start = true;
 
     data::Query ADOQuery1J(dbJ);
-    data::Journal journal(journalPath);
+    journal::Journal journal(journalPath);
     scan::ScanStation journalled(dbJ, ADOQuery1J, sound, window, "./");
     journalled.setJournal(&journal);
     journalled.engine.strstart = "1";
@@ -109,9 +109,9 @@ int main(int argc, char** argv) {
     std::vector<double> appends;
     appends.reserve(outcomes.size());
     {
-        data::Journal alone(appendPath);
+        journal::Journal alone(appendPath);
         for (const auto& out : outcomes) {
-            const data::JournalEvent e = scan::scanEvent(out);
+            const journal::JournalEvent e = scan::scanEvent(out);
             auto t0 = bench::Clock::now();
             alone.append(e);
             appends.push_back(bench::ms(bench::Clock::now() - t0));

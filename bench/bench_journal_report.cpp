@@ -43,7 +43,7 @@ void exec(sqlite3* db, const char* sql) {
 // The journal as a station writes it, filled in one transaction.
 void fillJournal(const std::string& path, std::int64_t events, int records) {
     bench::removeDatabase(path);
-    { data::Journal make(path); } // the station's own layout and settings
+    { journal::Journal make(path); } // the station's own layout and settings
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     exec(db, "PRAGMA synchronous=OFF; BEGIN");
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     const std::int64_t events = argc > 2 ? std::atoll(argv[2]) : 10'000'000;
     const int records = 1'000'000;
     std::filesystem::create_directories(folder);
-    const std::string journal = folder + "/" + data::Journal::kFileName;
+    const std::string journal = folder + "/" + journal::Journal::kFileName;
     const std::string labels = folder + "/station.db";
 
     if (countRows(journal) != events) {

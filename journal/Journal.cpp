@@ -5,7 +5,7 @@
 #include <chrono>
 #include <sqlite3.h>
 
-namespace vx::data {
+namespace vx::journal {
 namespace {
 
 constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS events("
@@ -75,7 +75,7 @@ void createJournalSchema(sqlite3* db) {
     if (sqlite3_exec(db, kSchema, nullptr, nullptr, &err) != SQLITE_OK) {
         std::string msg = err ? err : "cannot create the journal table";
         sqlite3_free(err);
-        throw DbError(msg);
+        throw data::DbError(msg);
     }
 }
 
@@ -129,7 +129,7 @@ bool Journal::openLocked() {
     sqlite3_busy_timeout(db, 100);
     try {
         createJournalSchema(db);
-    } catch (const DbError&) {
+    } catch (const data::DbError&) {
         return fail();
     }
     // WAL: an append writes its page to the log and returns; nothing is
@@ -287,4 +287,4 @@ void Journal::checkpointLoop() {
     sqlite3_close_v2(db);
 }
 
-} // namespace vx::data
+} // namespace vx::journal

@@ -12,7 +12,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace vx::data {
+namespace vx::journal {
 
 // One event as the journal keeps it: one row of the table events. Fields
 // that do not apply to an event stay empty (NULL in the file). Texts are
@@ -154,4 +154,4 @@ private:
 // tests that build a journal file directly.
 void createJournalSchema(sqlite3* db);
 
-} // namespace vx::data
+} // namespace vx::journal

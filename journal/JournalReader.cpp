@@ -4,7 +4,7 @@
 
 #include <sqlite3.h>
 
-namespace vx::data {
+namespace vx::journal {
 namespace {
 
 struct Statement {
@@ -46,7 +46,7 @@ JournalReader::JournalReader(const std::string& path) : m_path(path) {
         std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw DbError(path + ": " + msg);
+        throw data::DbError(path + ": " + msg);
     }
     sqlite3_busy_timeout(m_db, 2000);
     // Pages straight from the file's mapping rather than copied by read():
@@ -58,7 +58,7 @@ JournalReader::JournalReader(const std::string& path) : m_path(path) {
         std::string msg = sqlite3_errmsg(m_db);
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw DbError(path + ": not a station journal (" + msg + ")");
+        throw data::DbError(path + ": not a station journal (" + msg + ")");
     }
 }
 
@@ -70,7 +70,7 @@ std::int64_t JournalReader::highestId() {
     Statement s;
     if (sqlite3_prepare_v2(m_db, "SELECT max(id) FROM events", -1, &s.st, nullptr) != SQLITE_OK ||
         sqlite3_step(s.st) != SQLITE_ROW)
-        throw DbError(sqlite3_errmsg(m_db));
+        throw data::DbError(sqlite3_errmsg(m_db));
     return sqlite3_column_int64(s.st, 0);
 }
 
@@ -107,7 +107,7 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
 
     Statement s;
     if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &s.st, nullptr) != SQLITE_OK)
-        throw DbError(sqlite3_errmsg(m_db));
+        throw data::DbError(sqlite3_errmsg(m_db));
     if (f.from && !appended)
         sqlite3_bind_int64(s.st, 1, *f.from);
     if (f.to && !appended)
@@ -132,7 +132,7 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
                                    "SELECT lo,hi,labels,code,raw,subject,backend,message "
                                    "FROM events WHERE id=?1",
                                    -1, &rest.st, nullptr) != SQLITE_OK)
-        throw DbError(sqlite3_errmsg(m_db));
+        throw data::DbError(sqlite3_errmsg(m_db));
 
     const std::int64_t top = progress ? highestId() : 0;
     std::int64_t seen = 0;
@@ -182,7 +182,7 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
             progress(row.id, top);
     }
     if (rc != SQLITE_DONE)
-        throw DbError(sqlite3_errmsg(m_db));
+        throw data::DbError(sqlite3_errmsg(m_db));
 }
 
-} // namespace vx::data
+} // namespace vx::journal

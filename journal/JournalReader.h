@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace vx::data {
+namespace vx::journal {
 
 // One row of the journal as read back.
 struct JournalRow : JournalEvent {
@@ -57,4 +57,4 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-} // namespace vx::data
+} // namespace vx::journal

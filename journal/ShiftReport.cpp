@@ -6,7 +6,7 @@
 #include <thread>
 #include <unordered_map>
 
-namespace vx::scan {
+namespace vx::journal {
 namespace {
 
 constexpr std::int64_t kHourMs = 3'600'000;
@@ -74,7 +74,7 @@ bool contains(const std::vector<std::pair<std::int64_t, std::int64_t>>& tallied,
 
 void A15Records::forEachRecord(const std::function<void(std::int64_t, const std::string&)>& fn) {
     data::Query q(m_db);
-    q.setText(RecordTable::allRecords(m_db.dialect()));
+    q.setText(scan::RecordTable::allRecords(m_db.dialect()));
     q.open();
     for (; !q.eof(); q.next())
         fn(q.field(0).asInt(), q.field(1).asText());
@@ -96,7 +96,7 @@ struct Pass {
     std::int64_t bucket = 0, bucketEnd = 0, bucketCount = 0;
     std::vector<std::int64_t> found, verified;
     std::vector<std::pair<std::int64_t, std::int64_t>> printed;
-    std::vector<data::JournalRow> prints, stationEvents;
+    std::vector<journal::JournalRow> prints, stationEvents;
 
     void countVerdict(const std::string& what, std::int64_t n = 1) {
         if (lastVerdict < verdicts.size() && verdicts[lastVerdict].first == what) {
@@ -116,9 +116,9 @@ struct Pass {
             longestPause = std::make_pair(from, to);
     }
 
-    void take(const data::JournalRow& row) {
+    void take(const journal::JournalRow& row) {
         ++events;
-        if (row.kind == data::JournalWords::Scan) {
+        if (row.kind == journal::JournalWords::Scan) {
             ++scans;
             countVerdict(row.what);
             if (lastScan)
@@ -129,7 +129,7 @@ struct Pass {
             if (!row.record)
                 return;
             found.push_back(*row.record);
-            if (!data::verifiedGood(row.what))
+            if (!journal::verifiedGood(row.what))
                 return;
             verified.push_back(*row.record);
             if (row.time < bucket || row.time >= bucketEnd) {
@@ -140,9 +140,9 @@ struct Pass {
                 bucketCount = 0;
             }
             ++bucketCount;
-        } else if (row.kind == data::JournalWords::Print) {
+        } else if (row.kind == journal::JournalWords::Print) {
             prints.push_back(row);
-            if (row.what == data::JournalWords::Dispatched && row.low && row.high &&
+            if (row.what == journal::JournalWords::Dispatched && row.low && row.high &&
                 *row.low <= *row.high)
                 printed.emplace_back(*row.low, *row.high);
         } else {
@@ -186,17 +186,17 @@ struct Pass {
 
 } // namespace
 
-ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std::int64_t to,
+ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, std::int64_t to,
                             RecordSide* records, const ReportOptions& options) {
     ShiftReport r;
     r.from = from;
     r.to = to;
     const auto hourStart = options.hourStart ? options.hourStart : utcHourStart;
 
-    data::JournalFilter filter;
+    journal::JournalFilter filter;
     filter.from = from;
     filter.to = to;
-    filter.leanKind = data::JournalWords::Scan;
+    filter.leanKind = journal::JournalWords::Scan;
 
     // The journal in parts read side by side, each on a connection of its
     // own; rows appended meanwhile lie beyond the last part and are left out.
@@ -204,16 +204,16 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     const int parts = top > 200'000 ? std::max(1, options.threads) : 1;
     std::vector<Pass> passes(static_cast<std::size_t>(parts));
     std::vector<std::string> errors(passes.size());
-    auto run = [&](std::size_t i, data::JournalReader& reader) {
+    auto run = [&](std::size_t i, journal::JournalReader& reader) {
         Pass& p = passes[i];
         p.hourStart = hourStart;
-        data::JournalFilter f = filter;
+        journal::JournalFilter f = filter;
         f.firstId = top / parts * static_cast<std::int64_t>(i) + 1;
         f.lastId = i + 1 == passes.size() ? top : top / parts * static_cast<std::int64_t>(i + 1);
         try {
             reader.forEach(
-                f, data::JournalReader::Order::Appended,
-                [&](const data::JournalRow& row) {
+                f, journal::JournalReader::Order::Appended,
+                [&](const journal::JournalRow& row) {
                     p.take(row);
                     return true;
                 },
@@ -231,7 +231,7 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
         for (std::size_t i = 0; i + 1 < passes.size(); ++i)
             threads.emplace_back([&, i] {
                 try {
-                    data::JournalReader own(journal.path());
+                    journal::JournalReader own(journal.path());
                     run(i, own);
                 } catch (const std::exception& e) {
                     errors[i] = e.what();
@@ -318,11 +318,11 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     for (auto it = wanted.begin(); it != wanted.end();)
         it = it->second->empty() ? std::next(it) : wanted.erase(it);
     if (!wanted.empty()) {
-        data::JournalFilter scans = filter;
-        scans.kind = data::JournalWords::Scan;
+        journal::JournalFilter scans = filter;
+        scans.kind = journal::JournalWords::Scan;
         scans.leanKind.clear();
-        journal.forEach(scans, data::JournalReader::Order::Appended,
-                        [&](const data::JournalRow& row) {
+        journal.forEach(scans, journal::JournalReader::Order::Appended,
+                        [&](const journal::JournalRow& row) {
                             if (row.record && row.code)
                                 if (auto it = wanted.find(*row.record); it != wanted.end()) {
                                     *it->second = *row.code;
@@ -334,4 +334,4 @@ ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std
     return r;
 }
 
-} // namespace vx::scan
+} // namespace vx::journal

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace vx::scan {
+namespace vx::journal {
 
 // A record named by the reconciliation: its number, its code text (from the
 // label database, or as scanned where the database has none) and how often
@@ -34,8 +34,8 @@ struct ShiftReport {
     std::vector<std::pair<std::int64_t, std::int64_t>> goodPerHour;
     // The longest time between two consecutive scans: its start and end.
     std::optional<std::pair<std::int64_t, std::int64_t>> longestPause;
-    std::vector<data::JournalRow> prints;        // dispatches and job outcomes
-    std::vector<data::JournalRow> stationEvents; // port, database, settings, journal
+    std::vector<journal::JournalRow> prints;        // dispatches and job outcomes
+    std::vector<journal::JournalRow> stationEvents; // port, database, settings, journal
     // Reconciliation of the print ranges sent in the shift with its scans:
     // records of the label database inside a printed range that no scan
     // verified; records verified that lie in no printed range; labels that
@@ -82,7 +82,7 @@ struct ReportOptions {
 // records (when given; a failure to read them leaves recordsRead false and
 // the reconciliation made from the journal alone). Raises DbError for a
 // journal that cannot be read.
-ShiftReport makeShiftReport(data::JournalReader& journal, std::int64_t from, std::int64_t to,
+ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, std::int64_t to,
                             RecordSide* records, const ReportOptions& options = {});
 
-} // namespace vx::scan
+} // namespace vx::journal

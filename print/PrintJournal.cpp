@@ -5,28 +5,29 @@
 namespace vx::print {
 namespace {
 
-void setRange(data::JournalEvent& e, const std::string& lower, const std::string& upper) {
+void setRange(journal::JournalEvent& e, const std::string& lower, const std::string& upper) {
     e.low = data::parseInteger(lower);
     e.high = data::parseInteger(upper);
 }
 
 } // namespace
 
-data::JournalEvent PrintJournal::dispatchEvent(const std::string& lower, const std::string& upper,
-                                               const std::string& templatePath, bool direct) {
-    data::JournalEvent e;
-    e.kind = data::JournalWords::Print;
-    e.what = data::JournalWords::Dispatched;
+journal::JournalEvent PrintJournal::dispatchEvent(const std::string& lower,
+                                                  const std::string& upper,
+                                                  const std::string& templatePath, bool direct) {
+    journal::JournalEvent e;
+    e.kind = journal::JournalWords::Print;
+    e.what = journal::JournalWords::Dispatched;
     setRange(e, lower, upper);
     e.subject = templatePath;
     e.backend = direct ? "direct" : "manual";
     return e;
 }
 
-data::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
-    data::JournalEvent e;
-    e.kind = data::JournalWords::Print;
-    e.what = outcome.ok ? data::JournalWords::Printed : data::JournalWords::Failed;
+journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
+    journal::JournalEvent e;
+    e.kind = journal::JournalWords::Print;
+    e.what = outcome.ok ? journal::JournalWords::Printed : journal::JournalWords::Failed;
     setRange(e, job.lower, job.upper);
     e.labels = outcome.sent;
     e.subject = job.templatePath;

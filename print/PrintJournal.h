@@ -13,19 +13,20 @@ namespace vx::print {
 class PrintJournal : public JobObserver {
 public:
     // Shared: a job still running when the station closes may end after it.
-    explicit PrintJournal(std::shared_ptr<data::Journal> journal) : m_journal(std::move(journal)) {}
+    explicit PrintJournal(std::shared_ptr<journal::Journal> journal)
+        : m_journal(std::move(journal)) {}
 
     void dispatched(const JobParams& job) override;
     void finished(const JobParams& job, const JobOutcome& outcome) override;
 
     // The row of a range handed on: "direct" to the worker, "manual" to the
     // operator at the label program.
-    static data::JournalEvent dispatchEvent(const std::string& lower, const std::string& upper,
-                                            const std::string& templatePath, bool direct);
-    static data::JournalEvent outcomeEvent(const JobParams& job, const JobOutcome& outcome);
+    static journal::JournalEvent dispatchEvent(const std::string& lower, const std::string& upper,
+                                               const std::string& templatePath, bool direct);
+    static journal::JournalEvent outcomeEvent(const JobParams& job, const JobOutcome& outcome);
 
 private:
-    std::shared_ptr<data::Journal> m_journal;
+    std::shared_ptr<journal::Journal> m_journal;
 };
 
 } // namespace vx::print

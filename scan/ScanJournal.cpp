@@ -2,7 +2,7 @@
 
 namespace vx::scan {
 
-namespace JournalVerdict = data::JournalVerdict;
+namespace JournalVerdict = journal::JournalVerdict;
 
 const char* journalVerdict(Verdict v) {
     switch (v) {
@@ -28,9 +28,9 @@ const char* journalVerdict(Verdict v) {
     return "unknown";
 }
 
-data::JournalEvent scanEvent(const ScanOutcome& out) {
-    data::JournalEvent e;
-    e.kind = data::JournalWords::Scan;
+journal::JournalEvent scanEvent(const ScanOutcome& out) {
+    journal::JournalEvent e;
+    e.kind = journal::JournalWords::Scan;
     e.what = journalVerdict(out.verdict);
     e.raw = out.edit_rec;
     e.code = out.edit_recstr;

@@ -12,6 +12,6 @@ const char* journalVerdict(Verdict v);
 
 // The journal row of one scan: when it came, the bytes as received, the code
 // field, the verdict with its details and the record it found.
-data::JournalEvent scanEvent(const ScanOutcome& out);
+journal::JournalEvent scanEvent(const ScanOutcome& out);
 
 } // namespace vx::scan

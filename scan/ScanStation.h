@@ -29,7 +29,7 @@ public:
     // the journal has the row).
     ScanOutcome com31RxChar(std::string_view scanText, const ScanSwitches& switches);
     // The station's journal, or none; not owned.
-    void setJournal(data::Journal* journal) { m_journal = journal; }
+    void setJournal(journal::Journal* journal) { m_journal = journal; }
     void Timer_shanTimer() { flash.tick(); }
     void play_timerTimer();
     void btn_zongjiClick() { counters.total = 0; }
@@ -46,7 +46,7 @@ private:
     SoundPlayer& m_sound;
     WindowActivator& m_window;
     std::string m_folder;
-    data::Journal* m_journal = nullptr;
+    journal::Journal* m_journal = nullptr;
 };
 
 } // namespace vx::scan

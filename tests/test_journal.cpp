@@ -16,10 +16,10 @@
 #include <unistd.h>
 
 using namespace vx;
-using data::Journal;
-using data::JournalEvent;
-using data::JournalReader;
-using data::JournalRow;
+using journal::Journal;
+using journal::JournalEvent;
+using journal::JournalReader;
+using journal::JournalRow;
 using test::journalRows;
 
 namespace {
@@ -130,13 +130,13 @@ TEST(JournalRows, FiltersSelectByTimeKindVerdictRecordAndCode) {
         ASSERT_TRUE(j.append(port));
     }
     const std::int64_t t0 = 1'700'000'000'000;
-    auto records = [&](data::JournalFilter f, JournalReader::Order order) {
+    auto records = [&](journal::JournalFilter f, JournalReader::Order order) {
         std::vector<std::int64_t> out;
         for (const JournalRow& row : journalRows(path, f, order))
             out.push_back(row.record.value_or(-1));
         return out;
     };
-    data::JournalFilter f;
+    journal::JournalFilter f;
     f.from = t0 + 1000;
     f.to = t0 + 3000;
     EXPECT_EQ(records(f, JournalReader::Order::Time), (std::vector<std::int64_t>{2, 3, 4}));

@@ -17,8 +17,8 @@ using test::waitUntil;
 
 namespace {
 
-std::vector<data::JournalRow> journalRows(const std::string& folder, const std::string& kind) {
-    return test::journalRows(folder + "/" + data::Journal::kFileName, kind);
+std::vector<journal::JournalRow> journalRows(const std::string& folder, const std::string& kind) {
+    return test::journalRows(folder + "/" + journal::Journal::kFileName, kind);
 }
 
 // The lines of a report section after its title, up to the blank line.

@@ -17,7 +17,7 @@
 #include <thread>
 
 using namespace vx;
-using data::JournalRow;
+using journal::JournalRow;
 using scan::ScanSwitches;
 using test::journalRows;
 
@@ -68,7 +68,7 @@ protected:
     test::TempDir dir;
     data::Connection db;
     data::Query ADOQuery1{db};
-    data::Journal journal{dir.file(data::Journal::kFileName)};
+    journal::Journal journal{dir.file(journal::Journal::kFileName)};
     Witness witness;
     scan::ScanStation st{db, ADOQuery1, witness, witness, "/opt/vexora/"};
     ScanSwitches on;
@@ -158,7 +158,7 @@ print::JobParams job(const std::string& lo, const std::string& hi) {
 
 TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
     test::TempDir dir;
-    auto journal = std::make_shared<data::Journal>(dir.file(data::Journal::kFileName));
+    auto journal = std::make_shared<journal::Journal>(dir.file(journal::Journal::kFileName));
     auto log = std::make_shared<test::CallLog>();
     std::string failAt;
     print::BackendFactory f;

@@ -126,8 +126,8 @@ TEST_F(JournalTool, ReportExitCodesTellAScriptWhatItGot) {
 
 TEST_F(JournalTool, ExportWritesUtf8CsvWithAHeaderAndTheScanBytesExactly) {
     {
-        data::Journal j(dir.file(data::Journal::kFileName));
-        data::JournalEvent e;
+        journal::Journal j(dir.file(journal::Journal::kFileName));
+        journal::JournalEvent e;
         e.time = test::shiftTime(9, 0);
         e.kind = "scan";
         e.what = "not-found";

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace vx;
-using scan::ReportRecord;
+using journal::ReportRecord;
 using test::shiftTime;
 
 namespace {
@@ -19,16 +19,16 @@ struct Shift {
         test::writeScriptedShift(dir.path());
         db.openWith(data::openSqliteBackend(dir.file("station.db")));
     }
-    scan::ShiftReport report(scan::RecordSide* records) {
-        data::JournalReader journal(dir.file(data::Journal::kFileName));
-        return scan::makeShiftReport(journal, shiftTime(6, 0), shiftTime(8, 0) - 1, records);
+    journal::ShiftReport report(journal::RecordSide* records) {
+        journal::JournalReader journal(dir.file(journal::Journal::kFileName));
+        return journal::makeShiftReport(journal, shiftTime(6, 0), shiftTime(8, 0) - 1, records);
     }
     test::TempDir dir;
     data::Connection db;
 };
 
 // A label database that cannot be read.
-struct BrokenRecords : scan::RecordSide {
+struct BrokenRecords : journal::RecordSide {
     void forEachRecord(const std::function<void(std::int64_t, const std::string&)>& fn) override {
         fn(1, "VX000001");
         throw data::DbError("connection reset by peer");
@@ -39,7 +39,7 @@ struct BrokenRecords : scan::RecordSide {
 
 TEST(ShiftReport, ReconcilesTheScriptedShiftAgainstTheLabelDatabase) {
     Shift s;
-    scan::A15Records a15(s.db);
+    journal::A15Records a15(s.db);
     const auto r = s.report(&a15);
 
     EXPECT_TRUE(r.recordsRead) << r.recordsError;
@@ -94,7 +94,7 @@ TEST(ShiftReport, ARecordNoLongerInTheLabelDatabaseKeepsTheCodeItWasScannedWith)
     data::Query q(s.db);
     q.setText("DELETE FROM a15 WHERE bh IN (3, 5)");
     q.execute();
-    scan::A15Records a15(s.db);
+    journal::A15Records a15(s.db);
     const auto r = s.report(&a15);
     EXPECT_EQ(r.scannedMoreThanOnce, (std::vector<ReportRecord>{{5, "VX000005", 2}}));
     EXPECT_TRUE(r.printedNotVerified.empty()) << "a record gone from the table is not listed";
@@ -102,9 +102,9 @@ TEST(ShiftReport, ARecordNoLongerInTheLabelDatabaseKeepsTheCodeItWasScannedWith)
 
 TEST(ShiftReport, AShiftWithNothingInItReconciles) {
     Shift s;
-    data::JournalReader journal(s.dir.file(data::Journal::kFileName));
-    scan::A15Records a15(s.db);
-    const auto r = scan::makeShiftReport(journal, shiftTime(4, 0), shiftTime(5, 0), &a15);
+    journal::JournalReader journal(s.dir.file(journal::Journal::kFileName));
+    journal::A15Records a15(s.db);
+    const auto r = journal::makeShiftReport(journal, shiftTime(4, 0), shiftTime(5, 0), &a15);
     EXPECT_TRUE(r.reconciles());
     EXPECT_EQ(r.scans, 0);
     EXPECT_FALSE(r.longestPause);

@@ -54,8 +54,8 @@ void removeDatabaseFile(StationHarness& h) {
 // "what message" of the journal's database rows.
 std::vector<std::string> databaseJournal(StationHarness& h) {
     std::vector<std::string> out;
-    for (const auto& row :
-         vx::test::journalRows(h.dir.file(data::Journal::kFileName), data::JournalWords::Database))
+    for (const auto& row : vx::test::journalRows(h.dir.file(journal::Journal::kFileName),
+                                                 journal::JournalWords::Database))
         out.push_back(row.what + (row.message.empty() ? "" : " " + row.message));
     return out;
 }

@@ -25,7 +25,7 @@ namespace {
 // "kind what subject | message" of each row of the station's journal.
 std::vector<std::string> journalLines(StationHarness& h) {
     std::vector<std::string> out;
-    for (const auto& r : test::journalRows(h.dir.file(data::Journal::kFileName)))
+    for (const auto& r : test::journalRows(h.dir.file(journal::Journal::kFileName)))
         out.push_back(r.kind + " " + r.what + " " + r.subject +
                       (r.message.empty() ? "" : " | " + r.message));
     return out;
@@ -65,8 +65,8 @@ TEST(StationJournal, PortDatabaseAndSettingsEventsGoOnTheJournalAndThePasswordNe
                                    "settings saved [com] num | num=" + replugged.slavePath(),
                                    "port reconnected " + replugged.slavePath(),
                                }));
-    const std::string file = test::readFile(h.dir.file(data::Journal::kFileName)) +
-                             test::readFile(h.dir.file(data::Journal::kFileName) + "-wal");
+    const std::string file = test::readFile(h.dir.file(journal::Journal::kFileName)) +
+                             test::readFile(h.dir.file(journal::Journal::kFileName) + "-wal");
     EXPECT_EQ(file.find("topsecret"), std::string::npos);
     EXPECT_EQ(file.find("s3cret"), std::string::npos);
 }
@@ -77,7 +77,7 @@ TEST(StationJournal, AJournalThatCannotBeWrittenIsShownOnceAndScanningGoesOn) {
     h.config("[Database]\r\nservername=station.db\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n");
     // A folder where the journal file would be: no journal can be opened,
     // whoever runs the test.
-    ASSERT_EQ(::mkdir(h.dir.file(data::Journal::kFileName).c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(h.dir.file(journal::Journal::kFileName).c_str(), 0700), 0);
     TForm1& f = h.start();
     for (const char* code : {"VX000001", "VX000002", "VX000003", "VX000001"})
         scanText(f, code);
@@ -86,7 +86,8 @@ TEST(StationJournal, AJournalThatCannotBeWrittenIsShownOnceAndScanningGoesOn) {
     waitFor([] { return false; }, 200ms); // let queued reports arrive
     const QStringList reports = h.dialogs.messages.filter("工作站日志无法写入");
     ASSERT_EQ(reports.size(), 1) << h.dialogs.messages.join("\n").toStdString();
-    EXPECT_TRUE(reports[0].contains(QString::fromStdString(h.dir.file(data::Journal::kFileName))));
+    EXPECT_TRUE(
+        reports[0].contains(QString::fromStdString(h.dir.file(journal::Journal::kFileName))));
     EXPECT_GE(f.journal().lost(), 4);
 }
 

@@ -84,7 +84,7 @@ bool g_utc = false;
 
 std::optional<std::int64_t> parseTime(const std::string& s) {
     if (s == "now")
-        return data::utcNowMs();
+        return journal::utcNowMs();
     if (!s.empty() && s[0] == '@') {
         auto v = data::parseInteger(s.substr(1));
         return v;
@@ -260,7 +260,7 @@ std::string num(const std::optional<std::int64_t>& v) {
     return v ? std::to_string(*v) : std::string();
 }
 
-std::string rangeText(const data::JournalEvent& e) {
+std::string rangeText(const journal::JournalEvent& e) {
     if (!e.low && !e.high)
         return {};
     return num(e.low) + "-" + num(e.high);
@@ -291,7 +291,7 @@ std::unique_ptr<data::Connection> openLabelDatabase(const Station& st, std::stri
 // --- commands ----------------------------------------------------------------
 
 struct Options {
-    data::JournalFilter filter;
+    journal::JournalFilter filter;
     bool csv = false;
     std::string output;
 };
@@ -299,7 +299,7 @@ struct Options {
 const char* kCsvHeader = "id,time_utc,time_local,kind,event,record,code,scan,scan_hex,range_low,"
                          "range_high,labels,subject,backend,message\r\n";
 
-void writeCsvRow(std::ostream& o, const data::JournalRow& r) {
+void writeCsvRow(std::ostream& o, const journal::JournalRow& r) {
     o << r.id << ',' << formatTime(r.time, true) << ',' << formatTime(r.time, false) << ','
       << csvField(r.kind) << ',' << csvField(r.what) << ',' << num(r.record) << ','
       << csvField(r.code ? toUtf8(*r.code) : std::string()) << ','
@@ -326,7 +326,7 @@ std::string pad(std::string s, std::size_t width) {
     return s;
 }
 
-void writeTableRow(std::ostream& o, const data::JournalRow& r) {
+void writeTableRow(std::ostream& o, const journal::JournalRow& r) {
     std::string details;
     for (const std::string* part : {&r.subject, &r.backend, &r.message})
         if (!part->empty())
@@ -369,7 +369,7 @@ void progressLine(const std::string& what, std::int64_t done, std::int64_t total
                      static_cast<long long>(done));
 }
 
-int listOrExport(data::JournalReader& journal, const Options& opt, bool exporting) {
+int listOrExport(journal::JournalReader& journal, const Options& opt, bool exporting) {
     return withOutput(opt.output, [&](std::ostream& o) {
         const bool csv = exporting || opt.csv;
         if (exporting)
@@ -381,8 +381,8 @@ int listOrExport(data::JournalReader& journal, const Options& opt, bool exportin
               << pad("code", 16) << pad("scan", 22) << pad("range", 14) << "details\n";
         std::int64_t rows = 0;
         journal.forEach(
-            opt.filter, data::JournalReader::Order::Time,
-            [&](const data::JournalRow& r) {
+            opt.filter, journal::JournalReader::Order::Time,
+            [&](const journal::JournalRow& r) {
                 csv ? writeCsvRow(o, r) : writeTableRow(o, r);
                 ++rows;
                 return static_cast<bool>(o);
@@ -395,15 +395,15 @@ int listOrExport(data::JournalReader& journal, const Options& opt, bool exportin
     });
 }
 
-void writeRecords(std::ostream& o, const char* title, const std::vector<scan::ReportRecord>& list,
-                  bool withTimes) {
+void writeRecords(std::ostream& o, const char* title,
+                  const std::vector<journal::ReportRecord>& list, bool withTimes) {
     o << '\n' << title << ": " << list.size() << '\n';
     for (const auto& r : list)
         endLine(o, "  record " + pad(std::to_string(r.record), 10) + pad(shown(r.code), 24) +
                        (withTimes ? std::to_string(r.times) + " scans" : ""));
 }
 
-int report(data::JournalReader& journal, const Station& st, const Options& opt) {
+int report(journal::JournalReader& journal, const Station& st, const Options& opt) {
     const std::int64_t from = opt.filter.from.value_or(INT64_MIN / 2);
     const std::int64_t to = opt.filter.to.value_or(INT64_MAX / 2);
 
@@ -414,14 +414,14 @@ int report(data::JournalReader& journal, const Station& st, const Options& opt) 
     } catch (const std::exception& e) {
         dbError = e.what();
     }
-    std::unique_ptr<scan::A15Records> records;
+    std::unique_ptr<journal::A15Records> records;
     if (db)
-        records = std::make_unique<scan::A15Records>(*db);
-    scan::ReportOptions ro;
+        records = std::make_unique<journal::A15Records>(*db);
+    journal::ReportOptions ro;
     ro.hourStart = hourStart;
     ro.progress = progressLine;
     std::fprintf(stderr, "vexora-journal: reading %s\n", st.journal.c_str());
-    const scan::ShiftReport r = scan::makeShiftReport(journal, from, to, records.get(), ro);
+    const journal::ShiftReport r = journal::makeShiftReport(journal, from, to, records.get(), ro);
     if (db && !r.recordsRead)
         dbError = r.recordsError;
 
@@ -441,11 +441,11 @@ int report(data::JournalReader& journal, const Station& st, const Options& opt) 
 
         o << "\nScans by verdict: " << r.scans << '\n';
         for (const char* v :
-             {data::JournalVerdict::Good, data::JournalVerdict::MissingRange,
-              data::JournalVerdict::Duplicate, data::JournalVerdict::IgnoredRepeat,
-              data::JournalVerdict::WrongLength, data::JournalVerdict::NotFound,
-              data::JournalVerdict::DatabaseError, data::JournalVerdict::ComparisonOff,
-              data::JournalVerdict::NoDatabase}) {
+             {journal::JournalVerdict::Good, journal::JournalVerdict::MissingRange,
+              journal::JournalVerdict::Duplicate, journal::JournalVerdict::IgnoredRepeat,
+              journal::JournalVerdict::WrongLength, journal::JournalVerdict::NotFound,
+              journal::JournalVerdict::DatabaseError, journal::JournalVerdict::ComparisonOff,
+              journal::JournalVerdict::NoDatabase}) {
             auto it = r.scansByVerdict.find(v);
             o << "  " << pad(v, 16) << (it == r.scansByVerdict.end() ? 0 : it->second) << '\n';
         }
@@ -547,7 +547,7 @@ int main(int argc, char** argv) {
             } else if (a == "--kind") {
                 opt.filter.kind = value(i);
             } else if (a == "--verdict") {
-                opt.filter.kind = data::JournalWords::Scan;
+                opt.filter.kind = journal::JournalWords::Scan;
                 opt.filter.what = value(i);
             } else if (a == "--record") {
                 const std::string v = value(i);
@@ -570,10 +570,10 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (st.journal.empty())
-        st.journal = st.folder + data::Journal::kFileName;
+        st.journal = st.folder + journal::Journal::kFileName;
 
     try {
-        data::JournalReader journal(st.journal);
+        journal::JournalReader journal(st.journal);
         if (command == "report")
             return report(journal, st, opt);
         return listOrExport(journal, opt, command == "export");

@@ -138,20 +138,20 @@ void BackendTest::SetUp() {
     db.openWith(std::move(backend));
 }
 
-std::vector<data::JournalRow> journalRows(const std::string& path,
-                                          const data::JournalFilter& filter,
-                                          data::JournalReader::Order order) {
-    data::JournalReader reader(path);
-    std::vector<data::JournalRow> rows;
-    reader.forEach(filter, order, [&](const data::JournalRow& row) {
+std::vector<journal::JournalRow> journalRows(const std::string& path,
+                                             const journal::JournalFilter& filter,
+                                             journal::JournalReader::Order order) {
+    journal::JournalReader reader(path);
+    std::vector<journal::JournalRow> rows;
+    reader.forEach(filter, order, [&](const journal::JournalRow& row) {
         rows.push_back(row);
         return true;
     });
     return rows;
 }
 
-std::vector<data::JournalRow> journalRows(const std::string& path, const std::string& kind) {
-    data::JournalFilter filter;
+std::vector<journal::JournalRow> journalRows(const std::string& path, const std::string& kind) {
+    journal::JournalFilter filter;
     filter.kind = kind;
     return journalRows(path, filter);
 }

@@ -44,10 +44,10 @@ protected:
 };
 
 // The rows of the journal file at path that pass filter.
-std::vector<data::JournalRow>
-journalRows(const std::string& path, const data::JournalFilter& filter,
-            data::JournalReader::Order order = data::JournalReader::Order::Appended);
+std::vector<journal::JournalRow>
+journalRows(const std::string& path, const journal::JournalFilter& filter,
+            journal::JournalReader::Order order = journal::JournalReader::Order::Appended);
 // Its rows of one kind (all when none is given), in the order written.
-std::vector<data::JournalRow> journalRows(const std::string& path, const std::string& kind = {});
+std::vector<journal::JournalRow> journalRows(const std::string& path, const std::string& kind = {});
 
 } // namespace vx::test

@@ -8,7 +8,7 @@
 
 namespace vx::test {
 
-using namespace data::JournalWords;
+using namespace journal::JournalWords;
 
 std::int64_t shiftTime(int hour, int minute, int second) {
     std::tm tm{};
@@ -29,17 +29,17 @@ std::string label(int n) {
     return buf;
 }
 
-data::JournalEvent at(std::int64_t t, const char* kind, const char* what) {
-    data::JournalEvent e;
+journal::JournalEvent at(std::int64_t t, const char* kind, const char* what) {
+    journal::JournalEvent e;
     e.time = t;
     e.kind = kind;
     e.what = what;
     return e;
 }
 
-data::JournalEvent scan(std::int64_t t, const char* verdict, std::optional<int> record,
-                        const std::string& code) {
-    data::JournalEvent e = at(t, Scan, verdict);
+journal::JournalEvent scan(std::int64_t t, const char* verdict, std::optional<int> record,
+                           const std::string& code) {
+    journal::JournalEvent e = at(t, Scan, verdict);
     if (record)
         e.record = *record;
     e.code = code;
@@ -47,8 +47,8 @@ data::JournalEvent scan(std::int64_t t, const char* verdict, std::optional<int> 
     return e;
 }
 
-data::JournalEvent sent(std::int64_t t, int lo, int hi, const char* mode) {
-    data::JournalEvent e = at(t, Print, Dispatched);
+journal::JournalEvent sent(std::int64_t t, int lo, int hi, const char* mode) {
+    journal::JournalEvent e = at(t, Print, Dispatched);
     e.low = lo;
     e.high = hi;
     e.backend = mode;
@@ -73,15 +73,15 @@ void writeScriptedShift(const std::string& folder) {
             q.execute();
         }
     }
-    data::Journal j(folder + "/" + data::Journal::kFileName);
-    auto put = [&](const data::JournalEvent& e) {
+    journal::Journal j(folder + "/" + journal::Journal::kFileName);
+    auto put = [&](const journal::JournalEvent& e) {
         if (!j.append(e))
             throw std::runtime_error("cannot write the scripted journal");
     };
     put(sent(shiftTime(5, 50), 20, 20, "direct"));
     put(at(shiftTime(6, 0), Port, Opened));
     put(sent(shiftTime(6, 1), 1, 5, "direct"));
-    data::JournalEvent job = at(shiftTime(6, 2), Print, Printed);
+    journal::JournalEvent job = at(shiftTime(6, 2), Print, Printed);
     job.low = 1;
     job.high = 5;
     job.labels = 5;
@@ -89,7 +89,7 @@ void writeScriptedShift(const std::string& folder) {
     put(job);
     put(scan(shiftTime(6, 10), "good", 1, label(1)));
     put(scan(shiftTime(6, 11), "good", 2, label(2)));
-    data::JournalEvent missing = scan(shiftTime(6, 12), "missing-range", 4, label(4));
+    journal::JournalEvent missing = scan(shiftTime(6, 12), "missing-range", 4, label(4));
     missing.low = 3;
     missing.high = 3;
     put(missing);
@@ -102,7 +102,8 @@ void writeScriptedShift(const std::string& folder) {
     put(scan(shiftTime(7, 8), "good", 9, label(9)));
     put(scan(shiftTime(7, 9), "wrong-length", std::nullopt, "VX12"));
     put(scan(shiftTime(7, 10), "not-found", std::nullopt, "XX000009"));
-    data::JournalEvent dbError = scan(shiftTime(7, 11), "database-error", std::nullopt, label(10));
+    journal::JournalEvent dbError =
+        scan(shiftTime(7, 11), "database-error", std::nullopt, label(10));
     dbError.message = "database is locked";
     put(dbError);
     put(scan(shiftTime(7, 12), "comparison-off", std::nullopt, label(10)));
