@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kGridWidths[] = {45, 140, 45, 30};
 constexpr const char* kTextFilter = "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*";
-namespace RT = scan::RecordTable;
+namespace RT = data::RecordTable;
 
 // The busy cursor over the window for as long as a long action runs.
 struct BusyCursor {

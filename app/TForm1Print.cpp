@@ -184,7 +184,7 @@ void TForm1::btn_reprnClick() {
     renderScan();
 
     ADOQ2.close();
-    ADOQ2.setText(scan::RecordTable::clearAllScanned(ADO1.dialect()));
+    ADOQ2.setText(data::RecordTable::clearAllScanned(ADO1.dialect()));
     ADOQ2.execute();
     writeLastnum("0");
     journal(journal::JournalWords::Print, journal::JournalWords::Reset, {});

@@ -133,8 +133,8 @@ void TForm1::openDatabase() {
         setDataButtonsEnabled(true);
         if (com31.Connected())
             chk_start->setEnabled(true);
-        hasRecords = scan::checkRecordTable(ADOQ2) == scan::TableState::HasRecords;
-    } catch (const scan::TableCheckError&) {
+        hasRecords = data::checkRecordTable(ADOQ2) == data::TableState::HasRecords;
+    } catch (const data::TableCheckError&) {
         m_env.dialogs->message("表a15异常");
         return;
     } catch (const std::exception& ex) {

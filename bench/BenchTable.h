@@ -27,7 +27,7 @@ inline void removeDatabase(const std::string& path) {
 
 // Re-creates a15 and fills it with records 1..n holding labelCode(i).
 inline void fillA15(data::Connection& db, int n) {
-    namespace RT = scan::RecordTable;
+    namespace RT = data::RecordTable;
     data::Query q(db);
     q.execute(RT::createBatch(data::Dialect::Sqlite, "a15", true));
     auto& be = db.backend();

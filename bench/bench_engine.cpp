@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     // updates change rows and commit as the engine's did: SQLite skips the
     // write of an update that leaves a row as it was.
     data::Query clear(db);
-    clear.setText(scan::RecordTable::clearAllScanned(data::Dialect::Sqlite));
+    clear.setText(data::RecordTable::clearAllScanned(data::Dialect::Sqlite));
     clear.execute();
     db.close();
 

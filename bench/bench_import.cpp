@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 using namespace vx;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 namespace {
 

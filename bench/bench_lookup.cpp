@@ -8,7 +8,7 @@
 #include <random>
 
 using namespace vx;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : "bench_lookup.db";

@@ -53,12 +53,12 @@ void makeTable(const std::string& file, const std::string& tag) {
     data::Connection db;
     db.openWith(data::openSqliteBackend(file));
     data::Query q(db);
-    for (const auto& l : scan::RecordTable::createBatch(db.dialect(), "a15", true))
+    for (const auto& l : data::RecordTable::createBatch(db.dialect(), "a15", true))
         q.add(l);
     q.execute();
     db.backend().beginTransaction();
     for (int i = 1; i <= std::max(kLabels, kZplLabels); ++i) {
-        q.setText(scan::RecordTable::insertText(db.dialect(), "a15"));
+        q.setText(data::RecordTable::insertText(db.dialect(), "a15"));
         q.setParam("a", code(tag, i));
         q.execute();
     }

@@ -1,6 +1,6 @@
 #include "data/RecordTable.h"
 
-namespace vx::scan {
+namespace vx::data {
 namespace RecordTable {
 namespace {
 
@@ -122,7 +122,7 @@ std::vector<std::string> exportQuery(Dialect d, ExportFilter filter) {
     return lines;
 }
 
-data::ImportStatements importStatements(Dialect d, std::string_view table) {
+ImportStatements importStatements(Dialect d, std::string_view table) {
     return {createBatch(d, table, false), insertText(d, table), duplicateCheck(d, table),
             duplicateSelect(d), kTextBytes};
 }
@@ -133,8 +133,8 @@ std::string allRecords(Dialect) {
 
 } // namespace RecordTable
 
-TableState checkRecordTable(data::Query& ADOQ2) {
-    const data::Dialect d = ADOQ2.connection().dialect();
+TableState checkRecordTable(Query& ADOQ2) {
+    const Dialect d = ADOQ2.connection().dialect();
     ADOQ2.open({RecordTable::existenceQuery(d)}); // a failure here is the connection's failure
     const bool missing = ADOQ2.isEmpty();
     try {
@@ -146,9 +146,9 @@ TableState checkRecordTable(data::Query& ADOQ2) {
         const bool hasRow = !ADOQ2.isEmpty();
         ADOQ2.close();
         return hasRow ? TableState::HasRecords : TableState::Empty;
-    } catch (const data::DbError& e) {
+    } catch (const DbError& e) {
         throw TableCheckError(e.what());
     }
 }
 
-} // namespace vx::scan
+} // namespace vx::data

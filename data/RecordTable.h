@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vx::scan {
+namespace vx::data {
 
 // Every statement the station runs against the record table a15 (and the
 // staging table a14 and the duplicate table #a13), in one place. The T-SQL
@@ -22,8 +22,6 @@ namespace vx::scan {
 //    the expression it compares, so a scan never walks the table;
 //  - duplicates are grouped byte for byte.
 namespace RecordTable {
-
-using data::Dialect;
 
 enum class ExportFilter { All, Unscanned, Scanned };
 
@@ -52,7 +50,7 @@ std::vector<std::string> duplicateCheck(Dialect d, std::string_view table);
 std::string duplicateSelect(Dialect d);
 std::vector<std::string> exportQuery(Dialect d, ExportFilter filter);
 // Everything a text import into table runs.
-data::ImportStatements importStatements(Dialect d, std::string_view table);
+ImportStatements importStatements(Dialect d, std::string_view table);
 // Every record's number and code text, by number (the journal's report).
 std::string allRecords(Dialect d);
 
@@ -67,12 +65,12 @@ enum class TableState {
 };
 
 // Thrown for a failure after the existence query succeeded ("表a15异常");
-// a failure of the existence query itself propagates as data::DbError.
-class TableCheckError : public data::DbError {
+// a failure of the existence query itself propagates as DbError.
+class TableCheckError : public DbError {
 public:
-    using data::DbError::DbError;
+    using DbError::DbError;
 };
 
-TableState checkRecordTable(data::Query& ADOQ2);
+TableState checkRecordTable(Query& ADOQ2);
 
-} // namespace vx::scan
+} // namespace vx::data

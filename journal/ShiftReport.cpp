@@ -74,7 +74,7 @@ bool contains(const std::vector<std::pair<std::int64_t, std::int64_t>>& tallied,
 
 void A15Records::forEachRecord(const std::function<void(std::int64_t, const std::string&)>& fn) {
     data::Query q(m_db);
-    q.setText(scan::RecordTable::allRecords(m_db.dialect()));
+    q.setText(data::RecordTable::allRecords(m_db.dialect()));
     q.open();
     for (; !q.eof(); q.next())
         fn(q.field(0).asInt(), q.field(1).asText());

@@ -42,7 +42,7 @@ void DatabaseRecords::selectOnce(const JobParams& job) {
     const std::string upper = std::to_string(toInteger(job.upper));
     adoq3.close();
     adoq3.clear();
-    adoq3.add(scan::RecordTable::printRange(m_db.dialect(), lower, upper));
+    adoq3.add(data::RecordTable::printRange(m_db.dialect(), lower, upper));
     adoq3.open();
 }
 

@@ -20,13 +20,13 @@ std::optional<PictureName> pictureNameFromPath(std::string_view path) {
 
 void padPictureNumbers(data::Query& ADOQ2, int digits) {
     ADOQ2.close();
-    ADOQ2.setText(scan::RecordTable::picturePad(ADOQ2.connection().dialect(), digits));
+    ADOQ2.setText(data::RecordTable::picturePad(ADOQ2.connection().dialect(), digits));
     ADOQ2.execute();
 }
 
 void completePicturePaths(data::Query& ADOQ2, const PictureName& name) {
     ADOQ2.close();
-    ADOQ2.setText(scan::RecordTable::pictureWrap(ADOQ2.connection().dialect()));
+    ADOQ2.setText(data::RecordTable::pictureWrap(ADOQ2.connection().dialect()));
     ADOQ2.setParam("prefix", name.prefix);
     ADOQ2.setParam("ext", name.extension);
     ADOQ2.execute();

@@ -90,7 +90,7 @@ ScanOutcome ScanEngine::com31RxChar(std::string_view scanText, const ScanSwitche
 
 void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSwitches& sw) {
     const data::Dialect d = m_db.dialect();
-    m_query.open({RecordTable::lookupQuery(d)}, {{"mm", field}});
+    m_query.open({data::RecordTable::lookupQuery(d)}, {{"mm", field}});
     if (m_query.isEmpty()) {
         out.verdict = Verdict::NotFound;
         out.Label14 = kNotFoundText;
@@ -137,7 +137,7 @@ void ScanEngine::lookUp(ScanOutcome& out, const std::string& field, const ScanSw
     // the mark changes nothing and this scan is a duplicate after all. A
     // mark whose count the database does not tell (-1) cannot be known to
     // have been recorded.
-    const long long marked = m_query.execute({RecordTable::markScanned(d, record)});
+    const long long marked = m_query.execute({data::RecordTable::markScanned(d, record)});
     if (marked < 0)
         throw data::DbError("The database did not say whether record " + record +
                             " was marked as scanned");

@@ -16,7 +16,7 @@
 #include <sys/resource.h>
 
 using namespace vx::data;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 using vx::test::readFile;
 using vx::test::TempDir;
 using vx::test::writeFile;

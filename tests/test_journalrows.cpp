@@ -42,11 +42,11 @@ protected:
     void SetUp() override {
         db.openWith(data::openSqliteBackend(dir.file("a15.db")));
         data::Query q(db);
-        for (const auto& l : scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", false))
+        for (const auto& l : data::RecordTable::createBatch(data::Dialect::Sqlite, "a15", false))
             q.add(l);
         q.execute();
         for (int i = 1; i <= 20; ++i) {
-            q.setText(scan::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
+            q.setText(data::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
             q.setParam("a", code(i));
             q.execute();
         }

@@ -9,7 +9,7 @@
 
 using namespace vx::print;
 using namespace vx::data;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 TEST(PictureName, IsTakenApartAtTheLastUnderscoreAndTheLastDot) {
     struct Case {

@@ -343,11 +343,11 @@ void makeRecordFile(const std::string& path, const std::string& prefix, int n) {
     vx::data::Connection db;
     db.openWith(vx::data::openSqliteBackend(path));
     vx::data::Query q(db);
-    for (const auto& l : vx::scan::RecordTable::createBatch(db.dialect(), "a15", true))
+    for (const auto& l : vx::data::RecordTable::createBatch(db.dialect(), "a15", true))
         q.add(l);
     q.execute();
     for (int i = 1; i <= n; ++i) {
-        q.setText(vx::scan::RecordTable::insertText(db.dialect(), "a15"));
+        q.setText(vx::data::RecordTable::insertText(db.dialect(), "a15"));
         q.setParam("a", prefix + std::to_string(i));
         q.execute();
     }

@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 using namespace vx::data;
-using namespace vx::scan;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 class RecordTableTest : public vx::test::BackendTest {
 protected:

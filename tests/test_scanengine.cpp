@@ -12,7 +12,7 @@
 
 using namespace vx::scan;
 using namespace vx::data;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using namespace vx::data;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 using vx::test::writeFile;
 
 // ---- the input box's answer ----------------------------------------------------

@@ -18,7 +18,7 @@
 using namespace vx;
 using vx::test::hex;
 using vx::test::TdsResponder;
-namespace RT = vx::scan::RecordTable;
+namespace RT = vx::data::RecordTable;
 
 namespace {
 

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         db.setConnectionString(data::buildConnectionString(settings::readDbSettings(ini)));
         db.open();
         data::Query q(db);
-        const auto st = scan::RecordTable::importStatements(db.dialect(), table);
+        const auto st = data::RecordTable::importStatements(db.dialect(), table);
         const auto r = data::importTextFile(db, q, file, st, *rule);
         switch (r.outcome) {
         case data::ImportResult::Outcome::Imported:

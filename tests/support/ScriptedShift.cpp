@@ -64,11 +64,11 @@ void writeScriptedShift(const std::string& folder) {
         data::Connection db;
         db.openWith(data::openSqliteBackend(folder + "/station.db"));
         data::Query q(db);
-        for (const auto& l : scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", false))
+        for (const auto& l : data::RecordTable::createBatch(data::Dialect::Sqlite, "a15", false))
             q.add(l);
         q.execute();
         for (int i = 1; i <= 10; ++i) {
-            q.setText(scan::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
+            q.setText(data::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
             q.setParam("a", label(i));
             q.execute();
         }

@@ -144,9 +144,9 @@ void StationHarness::seedDatabase(const std::vector<std::string>& texts, const s
     data::Connection db;
     db.openWith(data::openSqliteBackend(dir.file(file)));
     data::Query q(db);
-    q.execute(scan::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true));
+    q.execute(data::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true));
     for (const auto& t : texts)
-        q.execute({scan::RecordTable::insertText(data::Dialect::Sqlite, "a15")}, {{"a", t}});
+        q.execute({data::RecordTable::insertText(data::Dialect::Sqlite, "a15")}, {{"a", t}});
 }
 
 void StationHarness::sql(std::initializer_list<std::string> statements,
