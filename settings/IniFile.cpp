@@ -1,21 +1,12 @@
 #include "settings/IniFile.h"
 
+#include "settings/IniFilePlatform.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string_view>
 #include <vector>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace vx::settings {
 namespace {
@@ -48,6 +39,10 @@ std::string_view trim(std::string_view s) {
         s.remove_suffix(1);
     return s;
 }
+
+} // namespace
+
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // UTF-8 and UTF-16.
@@ -142,92 +137,11 @@ std::u16string utf16FromUtf8(std::string_view s, bool lenient) {
     return out;
 }
 
-// ---------------------------------------------------------------------------
-// The station's code page.
+} // namespace detail
 
-#if defined(_WIN32)
+namespace {
 
-std::u16string fromCodePage(std::string_view s, unsigned codePage) {
-    if (s.empty())
-        return {};
-    const int size = static_cast<int>(s.size());
-    const int n = MultiByteToWideChar(codePage, 0, s.data(), size, nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(n), u'\0');
-    MultiByteToWideChar(codePage, 0, s.data(), size, reinterpret_cast<wchar_t*>(out.data()), n);
-    return out;
-}
-
-std::string toCodePage(std::u16string_view s, unsigned codePage) {
-    if (s.empty())
-        return {};
-    const auto* w = reinterpret_cast<const wchar_t*>(s.data());
-    const int size = static_cast<int>(s.size());
-    const int n = WideCharToMultiByte(codePage, 0, w, size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, w, size, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-#else
-
-constexpr unsigned kUtf8 = 65001;
-
-// Through iconv for any code page but UTF-8; what the code page cannot
-// express becomes '?', as Windows' default character.
-std::string iconvAll(const char* to, const char* from, std::string_view in, std::size_t unit,
-                     std::string_view replacement) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
-    std::string out;
-    char buf[1024];
-    char* src = const_cast<char*>(in.data());
-    std::size_t left = in.size();
-    while (left > 0) {
-        char* dst = buf;
-        std::size_t room = sizeof buf;
-        const std::size_t r = iconv(cd, &src, &left, &dst, &room);
-        out.append(buf, static_cast<std::size_t>(dst - buf));
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            out += replacement;
-            const std::size_t skip = std::min(unit, left);
-            src += skip;
-            left -= skip;
-        }
-    }
-    iconv_close(cd);
-    return out;
-}
-
-std::string iconvName(unsigned codePage) {
-    return "CP" + std::to_string(codePage);
-}
-
-std::u16string fromCodePage(std::string_view s, unsigned codePage) {
-    if (codePage == 0 || codePage == kUtf8)
-        return utf16FromUtf8(s, false);
-    const std::string le =
-        iconvAll("UTF-16LE", iconvName(codePage).c_str(), s, 1, std::string_view("?\0", 2));
-    std::u16string out(le.size() / 2, u'\0');
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char16_t>(static_cast<unsigned char>(le[2 * i]) |
-                                       static_cast<unsigned char>(le[2 * i + 1]) << 8);
-    return out;
-}
-
-std::string toCodePage(std::u16string_view s, unsigned codePage) {
-    if (codePage == 0 || codePage == kUtf8)
-        return utf8FromUtf16(s, false);
-    std::string le;
-    le.reserve(s.size() * 2);
-    for (char16_t c : s) {
-        le += static_cast<char>(c & 0xFF);
-        le += static_cast<char>(c >> 8);
-    }
-    return iconvAll(iconvName(codePage).c_str(), "UTF-16LE", le, 2, "?");
-}
-
-#endif
+using namespace detail;
 
 // At most max bytes of s in the code page, never half a character.
 std::string toCodePageCut(std::u16string_view s, unsigned codePage, std::size_t max) {
@@ -354,83 +268,6 @@ bool keyValue(std::string_view line, std::string_view& key, std::string_view& va
     key = trim(line.substr(0, eq));
     value = trim(line.substr(eq + 1));
     return true;
-}
-
-void writeAtomically(const std::string& path, const std::string& data) {
-    const std::string tmp = path + ".tmp";
-#if defined(_WIN32)
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
-        throw IniWriteError(path);
-    // A temporary file left by a crash goes first; the new one is then made
-    // afresh, never opened through whatever else may have taken its name.
-    DeleteFileA(tmp.c_str());
-    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        throw IniWriteError(path);
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        DWORD n = 0;
-        ok =
-            WriteFile(h, data.data() + done, static_cast<DWORD>(data.size() - done), &n, nullptr) &&
-            n > 0;
-        done += n;
-    }
-    ok = ok && FlushFileBuffers(h);
-    ok = CloseHandle(h) && ok;
-    // ReplaceFile keeps the old file's attributes and security, as an
-    // existing file keeps its permissions elsewhere.
-    ok = ok && (exists ? ReplaceFileA(path.c_str(), tmp.c_str(), nullptr,
-                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                       : MoveFileExA(tmp.c_str(), path.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    if (!ok) {
-        DeleteFileA(tmp.c_str());
-        throw IniWriteError(path);
-    }
-#else
-    mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-        // A file without any write bit is read-only as Windows' attribute is:
-        // root, who may write it anyway, is refused too.
-        if ((mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
-            throw IniWriteError(path);
-    }
-    // A temporary file left by a crash goes first; the new one is then made
-    // afresh: a link planted under its name is never followed, and anything
-    // that takes the name in between makes the write fail.
-    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
-        throw IniWriteError(path);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0)
-        throw IniWriteError(path);
-    ::fchmod(fd, mode); // the umask must not widen or narrow what we chose
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0)
-        ok = false;
-    if (::close(fd) != 0)
-        ok = false;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        throw IniWriteError(path);
-    }
-#endif
 }
 
 } // namespace
