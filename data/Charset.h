@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,16 @@ std::string stationCharset();
 // Converts text in charset to UTF-16; raises DbError on bytes that are not
 // text in that character set.
 std::u16string toUtf16(std::string_view text, const std::string& charset);
+
+#if !defined(_WIN32)
+// Appends text, converted by iconv from one character set to another, to
+// out. Bytes that cannot be converted (not text in from, or nothing in to)
+// go to invalid with the rest of the text from them on: it appends what
+// stands for them and returns how many bytes to pass over, at least one.
+// False, and nothing appended, when iconv knows either name.
+bool iconvAppend(
+    std::string& out, const char* to, const char* from, std::string_view text,
+    const std::function<std::size_t(std::string_view rest, std::string& out)>& invalid);
+#endif
 
 } // namespace vx::data

@@ -1,11 +1,11 @@
 #include "data/Charset.h"
 #include "data/Value.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
-#include <vector>
 
 namespace vx::data {
 
@@ -24,24 +24,48 @@ std::string stationCharset() {
     return name;
 }
 
-std::u16string toUtf16(std::string_view text, const std::string& charset) {
-    iconv_t cd = iconv_open("UTF-16LE", charset.c_str());
+bool iconvAppend(
+    std::string& out, const char* to, const char* from, std::string_view text,
+    const std::function<std::size_t(std::string_view rest, std::string& out)>& invalid) {
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        throw DbError("Unknown character set \"" + charset + "\"");
-    std::vector<char> out(text.size() * 4 + 4);
+        return false;
+    char buf[1024];
     char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    char* to = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t rc = iconv(cd, &in, &inLeft, &to, &outLeft);
+    std::size_t left = text.size();
+    try {
+        while (left > 0) {
+            char* dst = buf;
+            std::size_t room = sizeof buf;
+            const std::size_t rc = iconv(cd, &in, &left, &dst, &room);
+            out.append(buf, static_cast<std::size_t>(dst - buf));
+            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+                const std::size_t skip = std::clamp<std::size_t>(invalid({in, left}, out), 1, left);
+                in += skip;
+                left -= skip;
+                iconv(cd, nullptr, nullptr, nullptr, nullptr); // a fresh shift state after it
+            }
+        }
+    } catch (...) {
+        iconv_close(cd);
+        throw;
+    }
     iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1))
-        throw DbError("The text is not valid " + charset);
-    const std::size_t bytes = out.size() - outLeft;
-    std::u16string result(bytes / 2, u'\0');
+    return true;
+}
+
+std::u16string toUtf16(std::string_view text, const std::string& charset) {
+    std::string le;
+    const bool known = iconvAppend(le, "UTF-16LE", charset.c_str(), text,
+                                   [&](std::string_view, std::string&) -> std::size_t {
+                                       throw DbError("The text is not valid " + charset);
+                                   });
+    if (!known)
+        throw DbError("Unknown character set \"" + charset + "\"");
+    std::u16string result(le.size() / 2, u'\0');
     for (std::size_t i = 0; i < result.size(); ++i)
-        result[i] = static_cast<char16_t>(static_cast<unsigned char>(out[2 * i]) |
-                                          static_cast<unsigned char>(out[2 * i + 1]) << 8);
+        result[i] = static_cast<char16_t>(static_cast<unsigned char>(le[2 * i]) |
+                                          static_cast<unsigned char>(le[2 * i + 1]) << 8);
     return result;
 }
 

@@ -1,13 +1,13 @@
 // POSIX: code pages through iconv (UTF-8 directly); the new file replaces the
 // old one by rename, keeping its permissions.
 
+#include "data/Charset.h"
 #include "settings/IniFile.h"
 #include "settings/IniFilePlatform.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,29 +17,15 @@ namespace {
 constexpr unsigned kUtf8 = 65001;
 
 // Through iconv for any code page but UTF-8; what the code page cannot
-// express becomes '?', as Windows' default character.
+// express becomes '?', as Windows' default character: one for each byte
+// (unit 1) or UTF-16 unit (unit 2) it cannot convert.
 std::string iconvAll(const char* to, const char* from, std::string_view in, std::size_t unit,
                      std::string_view replacement) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
     std::string out;
-    char buf[1024];
-    char* src = const_cast<char*>(in.data());
-    std::size_t left = in.size();
-    while (left > 0) {
-        char* dst = buf;
-        std::size_t room = sizeof buf;
-        const std::size_t r = iconv(cd, &src, &left, &dst, &room);
-        out.append(buf, static_cast<std::size_t>(dst - buf));
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            out += replacement;
-            const std::size_t skip = std::min(unit, left);
-            src += skip;
-            left -= skip;
-        }
-    }
-    iconv_close(cd);
+    data::iconvAppend(out, to, from, in, [&](std::string_view rest, std::string& o) {
+        o += replacement;
+        return std::min(unit, rest.size());
+    });
     return out;
 }
 
