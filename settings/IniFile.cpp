@@ -1,5 +1,6 @@
 #include "settings/IniFile.h"
 
+#include "data/Value.h"
 #include "settings/IniFilePlatform.h"
 
 #include <algorithm>
@@ -10,22 +11,6 @@
 
 namespace vx::settings {
 namespace {
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // Blanks around names and values; Ctrl-Z too, the end-of-file mark that DOS
 // editors leave on a file's last line.
@@ -292,11 +277,11 @@ std::string IniFile::readString(const std::string& section, const std::string& k
     for (const Line& line : contents.lines) {
         std::string_view name;
         if (sectionName(line.text, name)) {
-            inSection = iequals(name, wantedSection);
+            inSection = data::equalsNoCase(name, wantedSection);
             continue;
         }
         std::string_view k, v;
-        if (inSection && keyValue(line.text, k, v) && iequals(k, wantedKey)) {
+        if (inSection && keyValue(line.text, k, v) && data::equalsNoCase(k, wantedKey)) {
             // A value ends at a NUL byte, as a C string handed back by Windows.
             v = v.substr(0, v.find('\0'));
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -333,7 +318,7 @@ void IniFile::writeString(const std::string& section, const std::string& key,
         if (sectionName(lines[i].text, name)) {
             if (inSection)
                 break; // the section ended without the key
-            inSection = iequals(name, wantedSection);
+            inSection = data::equalsNoCase(name, wantedSection);
             if (inSection) {
                 sectionSeen = true;
                 insertAt = i + 1;
@@ -343,7 +328,7 @@ void IniFile::writeString(const std::string& section, const std::string& key,
         if (!inSection)
             continue;
         std::string_view k, v;
-        if (keyValue(lines[i].text, k, v) && iequals(k, wantedKey)) {
+        if (keyValue(lines[i].text, k, v) && data::equalsNoCase(k, wantedKey)) {
             lines[i].text = entry;
             done = true;
         } else if (!trim(lines[i].text).empty()) {
