@@ -210,8 +210,8 @@ std::string TForm1::bytes(const QString& t) {
     return t.toLocal8Bit().toStdString();
 }
 
-settings::IniFile TForm1::settings() const {
-    return settings::IniFile(bytes(m_env.folder + "config.ini"));
+settings::StationSettings TForm1::settings() const {
+    return settings::StationSettings(bytes(m_env.folder));
 }
 
 bool TForm1::isGreen(const QPushButton* b) {

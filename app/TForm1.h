@@ -13,7 +13,7 @@
 #include "print/PrintWorker.h"
 #include "scan/ScanStation.h"
 #include "serial/ComPort.h"
-#include "settings/IniFile.h"
+#include "settings/StationSettings.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -170,16 +170,17 @@ private:
     // Runs a handler; an error it does not catch gets the general error report,
     // a lost connection the handling of showDatabaseLost.
     void guard(const std::function<void()>& handler);
-    settings::IniFile settings() const;
+    // config.ini, read afresh at every use.
+    settings::StationSettings settings() const;
     static QString text(const std::string& bytes);
     static std::string bytes(const QString& text);
 
     // Start-up, in three parts: the settings read into memory and the boxes,
     // the scanner port, the database.
-    data::DbSettings loadSettings(const settings::IniFile& ini);
-    void openScannerPort(const settings::IniFile& ini);
+    data::DbSettings loadSettings(const settings::StationSettings& config);
+    void openScannerPort(const settings::StationSettings& config);
     void openDatabase();
-    void showStartNumber(const settings::IniFile& ini);
+    void showStartNumber(const settings::StationSettings& config);
     // The fixed line settings and the port name, before every open.
     void configureScannerPort();
     void onDeviceLost();

@@ -24,13 +24,13 @@ namespace vx::app {
 
 // At start-up: the start box shows the number after the held last printed
 // one.
-void TForm1::showStartNumber(const settings::IniFile& ini) {
+void TForm1::showStartNumber(const settings::StationSettings& config) {
     const std::string& held = printState.heldLastPrinted;
     // A missing last printed number is stored as 0 but held as empty, and
     // the start box keeps its 1.
     if (held.empty()) {
         try {
-            ini.writeString("print", "lastnum", "0");
+            config.setLastPrinted("0");
         } catch (const std::exception& ex) {
             m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
         }
@@ -59,11 +59,11 @@ void TForm1::createPrintWorker() {
 }
 
 std::string TForm1::readLastnum() {
-    return settings().readString("print", "lastnum", "0");
+    return settings().lastPrinted("0");
 }
 
 void TForm1::writeLastnum(const std::string& value) {
-    settings().writeString("print", "lastnum", value);
+    settings().setLastPrinted(value);
 }
 
 bool TForm1::confirmNotNext() {
@@ -117,7 +117,7 @@ void TForm1::dispatch(const print::JobBounds& bounds) {
         job.lower = bounds.lower;
         job.upper = bounds.upper;
         job.templatePath = printState.templatePath;
-        job.printer = settings().readString("print", "printer", "");
+        job.printer = settings().printer();
         job.database = ADO1.connectionString();
         job.baseFolder = bytes(m_env.folder);
         job.charset = ADO1.clientCharset();
@@ -207,7 +207,7 @@ void TForm1::btn_btprnClick() {
                                 text(printState.templatePath));
     if (path.isEmpty())
         return;
-    settings().writeString("print", "btfile", bytes(path));
+    settings().setTemplatePath(bytes(path));
     printState.templatePath = bytes(path);
     journalSettings("print", {{"btfile", &printState.templatePath}});
     if (print::directPrintAvailable(m_env.printBackends, printState.templatePath,

@@ -46,23 +46,23 @@ void TForm1::FormShow() {
     FindSimilarWindow(kBarTenderTitle);
     chk_start->setEnabled(false);
 
-    const settings::IniFile ini = settings();
-    const data::DbSettings db = loadSettings(ini);
+    const settings::StationSettings config = settings();
+    const data::DbSettings db = loadSettings(config);
     if (!m_portName.empty())
-        openScannerPort(ini);
+        openScannerPort(config);
     if (!db.server.empty())
         openDatabase();
     // The start box is first in the tab order: typing starts there.
     Edit_willprn->setFocus();
 }
 
-data::DbSettings TForm1::loadSettings(const settings::IniFile& ini) {
-    const data::DbSettings db = settings::readDbSettings(ini);
-    printState.heldLastPrinted = ini.readString("print", "lastnum", "");
-    station.engine.strstart = ini.readString("STR", "strstart", "1");
-    station.engine.strnum = ini.readString("STR", "strnum", "0");
-    printState.templatePath = ini.readString("print", "btfile", "");
-    const std::string lienum = ini.readString("print", "lienum", "1");
+data::DbSettings TForm1::loadSettings(const settings::StationSettings& config) {
+    const data::DbSettings db = config.database();
+    printState.heldLastPrinted = config.lastPrinted();
+    station.engine.strstart = config.codeFieldStart();
+    station.engine.strnum = config.codeFieldLength();
+    printState.templatePath = config.templatePath();
+    const std::string lienum = config.columnCount();
     if (auto columns = toInt32(lienum)) {
         station.engine.columnCount = *columns;
     } else {
@@ -84,14 +84,14 @@ data::DbSettings TForm1::loadSettings(const settings::IniFile& ini) {
     Edit_id->setText(text(db.user));
     Edit_mm->setText(text(db.password));
     ADO1.setConnectionString(data::buildConnectionString(db));
-    ADO1.setClientCharset(ini.readString("Database", "charset", ""));
+    ADO1.setClientCharset(config.charset());
     setDataButtonsEnabled(false);
 
-    m_portName = ini.readString("com", "num", "");
+    m_portName = config.portName();
     if (m_portName.empty())
         m_env.dialogs->message("请先进行com口设置");
 
-    showStartNumber(ini);
+    showStartNumber(config);
     return db;
 }
 
@@ -103,7 +103,7 @@ void TForm1::configureScannerPort() {
     com31.Parity().setBits(serial::prNone);
 }
 
-void TForm1::openScannerPort(const settings::IniFile& ini) {
+void TForm1::openScannerPort(const settings::StationSettings& config) {
     try {
         configureScannerPort();
         com31.OpenPort();
@@ -119,7 +119,7 @@ void TForm1::openScannerPort(const settings::IniFile& ini) {
         journalPort(journal::JournalWords::Failed, ex.what());
         m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
     }
-    Edit_comnum->setText(text(ini.readString("com", "num", "")));
+    Edit_comnum->setText(text(config.portName()));
 }
 
 void TForm1::openDatabase() {
@@ -177,14 +177,14 @@ void TForm1::onDeviceLost() {
 
 void TForm1::btn_comsetClick() {
     m_portName = serial::portNameFromOperator(bytes(Edit_comnum->text()));
-    const settings::IniFile ini = settings();
+    const settings::StationSettings config = settings();
     bool stored = false;
     try {
         chk_start->setEnabled(false);
         if (com31.Connected())
             com31.ClosePort();
         configureScannerPort();
-        ini.writeString("com", "num", m_portName);
+        config.setPortName(m_portName);
         stored = true;
         journalSettings("com", {{"num", &m_portName}});
         com31.OpenPort();
@@ -202,7 +202,7 @@ void TForm1::btn_comsetClick() {
         // the operator is told after the port's own message.
         QString notStored;
         try {
-            ini.writeString("com", "num", m_portName);
+            config.setPortName(m_portName);
             if (!stored)
                 journalSettings("com", {{"num", &m_portName}});
         } catch (const std::exception& ex) {
@@ -217,9 +217,7 @@ void TForm1::btn_comsetClick() {
 }
 
 void TForm1::btn_selNClick() {
-    const settings::IniFile ini = settings();
-    ini.writeString("STR", "strstart", bytes(ed_strstart->text()));
-    ini.writeString("STR", "strnum", bytes(ed_strnum->text()));
+    settings().setCodeField(bytes(ed_strstart->text()), bytes(ed_strnum->text()));
     station.engine.strstart = bytes(ed_strstart->text());
     station.engine.strnum = bytes(ed_strnum->text());
     journalSettings("STR",
@@ -247,7 +245,7 @@ void TForm1::ed_prnlieKeyDown(int key) {
     if (!columns)
         throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
     station.engine.columnCount = *columns;
-    settings().writeString("print", "lienum", typed);
+    settings().setColumnCount(typed);
     journalSettings("print", {{"lienum", &typed}});
     m_env.dialogs->message("已保存");
 }
@@ -256,17 +254,14 @@ void TForm1::btn_databasesetClick() {
     ADO1.close();
     const data::DbSettings s{bytes(Edit_servername->text()), bytes(Edit_dataname->text()),
                              bytes(Edit_id->text()), bytes(Edit_mm->text())};
-    const settings::IniFile ini = settings();
-    ini.writeString("Database", "servername", s.server);
-    ini.writeString("Database", "dataname", s.database);
-    ini.writeString("Database", "username", s.user);
-    ini.writeString("Database", "mm", s.password);
+    const settings::StationSettings config = settings();
+    config.setDatabase(s);
     journalSettings("Database", {{"servername", &s.server},
                                  {"dataname", &s.database},
                                  {"username", &s.user},
                                  {"mm", nullptr}});
     ADO1.setConnectionString(data::buildConnectionString(s));
-    ADO1.setClientCharset(ini.readString("Database", "charset", ""));
+    ADO1.setClientCharset(config.charset());
     try {
         ADO1.open();
         if (!ADO1.connected())

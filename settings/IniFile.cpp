@@ -351,10 +351,4 @@ void IniFile::writeString(const std::string& section, const std::string& key,
     writeAtomically(m_path, serialise(contents));
 }
 
-data::DbSettings readDbSettings(const IniFile& ini) {
-    return {ini.readString("Database", "servername", ""),
-            ini.readString("Database", "dataname", ""),
-            ini.readString("Database", "username", "sa"), ini.readString("Database", "mm", "")};
-}
-
 } // namespace vx::settings

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "data/ConnectionString.h"
-
 #include <stdexcept>
 #include <string>
 
@@ -58,9 +56,5 @@ private:
     std::string m_path;
     unsigned m_codePage;
 };
-
-// The connection settings of config.ini's [Database] section, as every
-// program of the station reads them: the user is "sa" where none is set.
-data::DbSettings readDbSettings(const IniFile& ini);
 
 } // namespace vx::settings

@@ -11,7 +11,7 @@
 #include "data/ConnectionString.h"
 #include "data/RecordTable.h"
 #include "data/TextImport.h"
-#include "settings/IniFile.h"
+#include "settings/StationSettings.h"
 
 #include <cstdio>
 #include <string>
@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        settings::IniFile ini(folder + "config.ini");
         data::Connection db;
         db.setBaseFolder(folder);
-        db.setConnectionString(data::buildConnectionString(settings::readDbSettings(ini)));
+        db.setConnectionString(
+            data::buildConnectionString(settings::StationSettings(folder).database()));
         db.open();
         data::Query q(db);
         const auto st = data::RecordTable::importStatements(db.dialect(), table);

@@ -10,7 +10,7 @@
 #include "data/Database.h"
 #include "journal/JournalReader.h"
 #include "journal/ShiftReport.h"
-#include "settings/IniFile.h"
+#include "settings/StationSettings.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -276,8 +276,7 @@ struct Station {
 // The label database named by the station's config.ini, opened; nothing
 // when none is named. Raises on a database that cannot be opened.
 std::unique_ptr<data::Connection> openLabelDatabase(const Station& st, std::string& name) {
-    const data::DbSettings s =
-        settings::readDbSettings(settings::IniFile(st.folder + "config.ini"));
+    const data::DbSettings s = settings::StationSettings(st.folder).database();
     name = s.server + (s.database.empty() ? "" : "/" + s.database);
     if (s.server.empty())
         return nullptr;
