@@ -229,45 +229,15 @@ void TForm1::showJournalFailure(const QString& why) {
         "工作站日志无法写入，扫描照常进行；日志恢复可写之前的扫描和打印不会记入日志。\n" + why);
 }
 
-void TForm1::journal(const char* kind, const char* what, const std::string& subject,
-                     const std::string& message) {
-    journal::JournalEvent e;
-    e.kind = kind;
-    e.what = what;
-    e.subject = subject;
-    e.message = message;
-    m_journal->append(e);
-}
-
 void TForm1::journalPort(const char* what, const std::string& message) {
-    using namespace journal::JournalWords;
-    const bool opened = std::string_view(what) == Opened;
-    journal(Port, opened && m_portLost ? Reconnected : what, m_portName, message);
-    if (opened || std::string_view(what) == Lost)
-        m_portLost = !opened;
+    m_stationJournal.port(what, m_portName, message);
 }
 
 void TForm1::journalDatabase(const char* what, const std::string& message) {
-    using namespace journal::JournalWords;
-    // Where the labels are, never who logs in with what.
-    const std::string where = bytes(Edit_servername->text()) +
-                              (Edit_dataname->text().isEmpty() ? "" : "/") +
-                              bytes(Edit_dataname->text());
-    const bool opened = std::string_view(what) == Opened;
-    journal(Database, opened && m_databaseLost ? Reconnected : what, where, message);
-    if (opened || std::string_view(what) == Lost)
-        m_databaseLost = !opened;
-}
-
-void TForm1::journalSettings(
-    const char* section, std::initializer_list<std::pair<const char*, const std::string*>> keys) {
-    std::string names = std::string("[") + section + "]", values;
-    for (const auto& [key, value] : keys) {
-        names += std::string(names.back() == ']' ? " " : ", ") + key;
-        if (value)
-            values += (values.empty() ? "" : " ") + std::string(key) + "=" + *value;
-    }
-    journal(journal::JournalWords::Settings, journal::JournalWords::Saved, names, values);
+    data::DbSettings shown;
+    shown.server = bytes(Edit_servername->text());
+    shown.database = bytes(Edit_dataname->text());
+    m_stationJournal.database(what, data::databaseLocation(shown), message);
 }
 
 void TForm1::openHelp() {

@@ -8,6 +8,7 @@
 #include "data/Database.h"
 #include "data/Table.h"
 #include "journal/Journal.h"
+#include "journal/StationJournal.h"
 #include "print/Backends.h"
 #include "print/PrintRange.h"
 #include "print/PrintWorker.h"
@@ -197,22 +198,16 @@ private:
     void setDataButtonsEnabled(bool on);
     void showTableInGrid(const std::string& table);
 
-    // One journal row for a port, database or settings event.
-    void journal(const char* kind, const char* what, const std::string& subject,
-                 const std::string& message = {});
-    // what: opened (noted as reconnected after a loss), failed or lost.
+    // The port's and the database's events on the journal, named as the
+    // settings area shows them. what: opened, failed or lost.
     void journalPort(const char* what, const std::string& message = {});
     void journalDatabase(const char* what, const std::string& message = {});
-    // Keys saved in one section, with their values; a key given without a
-    // value (the password) is named only.
-    void journalSettings(const char* section,
-                         std::initializer_list<std::pair<const char*, const std::string*>> keys);
     void showJournalFailure(const QString& why);
 
     StationEnvironment m_env;
     // Shared with the print worker's observer, which may outlive the window.
     std::shared_ptr<journal::Journal> m_journal;
-    bool m_portLost = false, m_databaseLost = false;
+    journal::StationJournal m_stationJournal{*m_journal};
     bool m_shown = false;
     NativeWindow m_barTender = 0;
     std::string m_portName;

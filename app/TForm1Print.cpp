@@ -187,7 +187,7 @@ void TForm1::btn_reprnClick() {
     ADOQ2.setText(data::RecordTable::clearAllScanned(ADO1.dialect()));
     ADOQ2.execute();
     writeLastnum("0");
-    journal(journal::JournalWords::Print, journal::JournalWords::Reset, {});
+    m_stationJournal.event(journal::JournalWords::Print, journal::JournalWords::Reset, {});
     try {
         showTableInGrid("a15");
     } catch (const std::exception&) {
@@ -209,7 +209,7 @@ void TForm1::btn_btprnClick() {
         return;
     settings().setTemplatePath(bytes(path));
     printState.templatePath = bytes(path);
-    journalSettings("print", {{"btfile", &printState.templatePath}});
+    m_stationJournal.settingsSaved("print", {{"btfile", &printState.templatePath}});
     if (print::directPrintAvailable(m_env.printBackends, printState.templatePath,
                                     m_barTender != 0)) {
         chk_BTprn->setEnabled(true);

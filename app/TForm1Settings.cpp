@@ -186,7 +186,7 @@ void TForm1::btn_comsetClick() {
         configureScannerPort();
         config.setPortName(m_portName);
         stored = true;
-        journalSettings("com", {{"num", &m_portName}});
+        m_stationJournal.settingsSaved("com", {{"num", &m_portName}});
         com31.OpenPort();
         if (com31.Connected()) {
             journalPort(journal::JournalWords::Opened);
@@ -204,7 +204,7 @@ void TForm1::btn_comsetClick() {
         try {
             config.setPortName(m_portName);
             if (!stored)
-                journalSettings("com", {{"num", &m_portName}});
+                m_stationJournal.settingsSaved("com", {{"num", &m_portName}});
         } catch (const std::exception& ex) {
             notStored = QString::fromLocal8Bit(ex.what());
         }
@@ -220,8 +220,8 @@ void TForm1::btn_selNClick() {
     settings().setCodeField(bytes(ed_strstart->text()), bytes(ed_strnum->text()));
     station.engine.strstart = bytes(ed_strstart->text());
     station.engine.strnum = bytes(ed_strnum->text());
-    journalSettings("STR",
-                    {{"strstart", &station.engine.strstart}, {"strnum", &station.engine.strnum}});
+    m_stationJournal.settingsSaved(
+        "STR", {{"strstart", &station.engine.strstart}, {"strnum", &station.engine.strnum}});
     m_env.dialogs->message("已保存");
 }
 
@@ -246,7 +246,7 @@ void TForm1::ed_prnlieKeyDown(int key) {
         throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
     station.engine.columnCount = *columns;
     settings().setColumnCount(typed);
-    journalSettings("print", {{"lienum", &typed}});
+    m_stationJournal.settingsSaved("print", {{"lienum", &typed}});
     m_env.dialogs->message("已保存");
 }
 
@@ -256,10 +256,10 @@ void TForm1::btn_databasesetClick() {
                              bytes(Edit_id->text()), bytes(Edit_mm->text())};
     const settings::StationSettings config = settings();
     config.setDatabase(s);
-    journalSettings("Database", {{"servername", &s.server},
-                                 {"dataname", &s.database},
-                                 {"username", &s.user},
-                                 {"mm", nullptr}});
+    m_stationJournal.settingsSaved("Database", {{"servername", &s.server},
+                                                {"dataname", &s.database},
+                                                {"username", &s.user},
+                                                {"mm", nullptr}});
     ADO1.setConnectionString(data::buildConnectionString(s));
     ADO1.setClientCharset(config.charset());
     try {

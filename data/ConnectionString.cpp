@@ -27,6 +27,10 @@ std::string trimmed(const std::string& s) {
 
 } // namespace
 
+std::string databaseLocation(const DbSettings& s) {
+    return s.server + (s.database.empty() ? "" : "/") + s.database;
+}
+
 std::string buildConnectionString(const DbSettings& s) {
     return std::string(kPrefix) + s.user + kPassword + s.password + kCatalog + s.database +
            kSource + s.server;

@@ -12,6 +12,10 @@ struct DbSettings {
     std::string password;
 };
 
+// Where the labels are, as the journal and its reports name a database:
+// "server/database", or the server alone; never who logs in with what.
+std::string databaseLocation(const DbSettings& s);
+
 // "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=<user>;Password=<pw>;
 //  Initial Catalog=<db>;Data Source=<server>", byte for byte, values unquoted.
 std::string buildConnectionString(const DbSettings& s);

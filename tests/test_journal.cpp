@@ -3,6 +3,7 @@
 
 #include "journal/Journal.h"
 #include "journal/JournalReader.h"
+#include "journal/StationJournal.h"
 #include "tests/support/Databases.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/TempDir.h"
@@ -154,6 +155,42 @@ TEST(JournalRows, FiltersSelectByTimeKindVerdictRecordAndCode) {
     f = {};
     f.kind = "port";
     EXPECT_EQ(records(f, JournalReader::Order::Time), (std::vector<std::int64_t>{-1}));
+}
+
+TEST(JournalRows, AnOpeningAfterALossIsAReconnectionForThePortAndTheDatabaseEachOnItsOwn) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    {
+        Journal j(path);
+        journal::StationJournal station(j);
+        namespace W = journal::JournalWords;
+        station.port(W::Opened, "COM3");
+        station.port(W::Lost, "COM3");
+        station.database(W::Opened, "srv/labels");
+        station.port(W::Failed, "COM3", "no such port");
+        station.port(W::Opened, "COM4");
+        station.port(W::Opened, "COM4");
+        station.database(W::Lost, "srv/labels", "connection reset");
+        station.database(W::Failed, "srv/labels");
+        station.database(W::Opened, "srv/labels");
+        const std::string user = "sa";
+        station.settingsSaved("Database", {{"username", &user}, {"mm", nullptr}});
+    }
+    std::vector<std::string> rows;
+    for (const auto& r : journalRows(path))
+        rows.push_back(r.kind + " " + r.what + " " + r.subject + " | " + r.message);
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "port opened COM3 | ",
+                        "port lost COM3 | ",
+                        "database opened srv/labels | ",
+                        "port failed COM3 | no such port",
+                        "port reconnected COM4 | ",
+                        "port opened COM4 | ",
+                        "database lost srv/labels | connection reset",
+                        "database failed srv/labels | ",
+                        "database reconnected srv/labels | ",
+                        "settings saved [Database] username, mm | username=sa",
+                    }));
 }
 
 TEST(JournalReaderOpen, AMissingFileOrAFileThatIsNoJournalIsAnError) {

@@ -277,7 +277,7 @@ struct Station {
 // when none is named. Raises on a database that cannot be opened.
 std::unique_ptr<data::Connection> openLabelDatabase(const Station& st, std::string& name) {
     const data::DbSettings s = settings::StationSettings(st.folder).database();
-    name = s.server + (s.database.empty() ? "" : "/" + s.database);
+    name = data::databaseLocation(s);
     if (s.server.empty())
         return nullptr;
     auto db = std::make_unique<data::Connection>();
