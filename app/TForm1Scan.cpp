@@ -4,6 +4,7 @@
 
 #include "app/TForm1.h"
 #include "app/UiProbe.h"
+#include "data/ControlNames.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -75,37 +76,16 @@ void TForm1::LB_shaoDblClick() {
     renderResults();
 }
 
-namespace {
-// A list entry on one line: each control byte of a scan (CR, LF …) is shown
-// by its ASCII name in angle brackets, "<CR><LF>", in letters every font of
-// the window draws (the control pictures U+2400… are missing from them).
-QString listEntry(const std::string& bytes) {
-    static const char* const kNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                         "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                         "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                         "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-    const QString t = QString::fromLocal8Bit(bytes.data(), static_cast<int>(bytes.size()));
-    QString shown;
-    for (QChar c : t) {
-        if (c.unicode() < 0x20)
-            shown += QLatin1Char('<') + QLatin1String(kNames[c.unicode()]) + QLatin1Char('>');
-        else if (c.unicode() == 0x7F)
-            shown += QLatin1String("<DEL>");
-        else
-            shown += c;
-    }
-    return shown;
-}
-} // namespace
-
+// An entry on one line: control bytes of a scan by name, since the control
+// pictures (U+2400 …) are missing from the window's fonts.
 void TForm1::renderList(QListWidget* w, const scan::ResultList& list) {
     const auto& items = list.items();
     if (static_cast<std::size_t>(w->count()) + 1 == items.size()) {
-        w->addItem(listEntry(items.back()));
+        w->addItem(text(data::withControlNames(items.back())));
     } else if (static_cast<std::size_t>(w->count()) != items.size()) {
         w->clear();
         for (const auto& i : items)
-            w->addItem(listEntry(i));
+            w->addItem(text(data::withControlNames(i)));
     }
     if (w->count() > 0)
         w->scrollToItem(w->item(list.topIndex()), QAbstractItemView::PositionAtTop);
