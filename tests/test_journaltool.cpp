@@ -1,14 +1,18 @@
 // vexora-journal as a supervisor's script runs it: its output and its exit
-// codes, on the scripted shift.
+// codes, on the scripted shift; and the text it writes, made in-process.
 
+#include "data/Database.h"
 #include "journal/Journal.h"
+#include "journal/JournalText.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 
 using namespace vx;
 
@@ -169,4 +173,136 @@ TEST_F(JournalTool, ListFiltersByVerdictRecordAndCode) {
 
     const ToolRun code = tool(station + "list --code XX000009 --csv");
     EXPECT_EQ(std::count(code.out.begin(), code.out.end(), '\n'), 2) << code.out;
+}
+
+namespace {
+
+// Runs the block under the POSIX time zone tz ("CST-8": UTC+8), then puts
+// the test's own zone back.
+template <typename F> void inZone(const char* tz, F block) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+    block();
+    if (old)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+}
+
+// The characters (not bytes) of a UTF-8 line before needle.
+std::size_t column(const std::string& line, const std::string& needle) {
+    const std::size_t at = line.find(needle);
+    if (at == std::string::npos)
+        return std::string::npos;
+    return static_cast<std::size_t>(
+        std::count_if(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(at),
+                      [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+} // namespace
+
+TEST(JournalText, TimesAreReadAsTypedInLocalTimeOrUtcAndWrittenBack) {
+    using journal::formatTime;
+    using journal::parseTime;
+    using test::shiftTime;
+    EXPECT_EQ(parseTime("2026-12-08", true), shiftTime(0, 0));
+    EXPECT_EQ(parseTime("2026-12-08 06:13", true), shiftTime(6, 13));
+    EXPECT_EQ(parseTime("2026-12-08T06:13:05.5Z", false), shiftTime(6, 13, 5) + 500);
+    EXPECT_EQ(parseTime("2026-12-08 06:13:05.05", true), shiftTime(6, 13, 5) + 50);
+    EXPECT_EQ(parseTime("@1765174380000", false), 1765174380000);
+    for (const char* bad : {"yesterday", "2026-13-01", "2026-12-08 24:00", "2026-12-08 06",
+                            "2026-12-08 06:13:05.1234", "2026-12-08 06:13:05.x", "2026-12-08x"})
+        EXPECT_FALSE(parseTime(bad, true)) << bad;
+
+    inZone("CST-8", [&] {
+        EXPECT_EQ(parseTime("2026-12-08 14:00", false), shiftTime(6, 0));
+        EXPECT_EQ(parseTime("2026-12-08 14:00", true), shiftTime(14, 0));
+        EXPECT_EQ(formatTime(shiftTime(6, 0) + 7, false), "2026-12-08 14:00:00.007");
+        EXPECT_EQ(formatTime(shiftTime(6, 0), true, false), "2026-12-08 06:00:00");
+    });
+    // A half-hour zone: the good scans of 06:10 UTC count in the hour that
+    // began at 11:00 there, 05:30 UTC.
+    inZone("IST-5:30", [&] {
+        EXPECT_EQ(journal::hourStart(shiftTime(6, 10, 1) + 1, false), shiftTime(5, 30));
+        EXPECT_EQ(journal::hourStart(shiftTime(6, 10, 1) + 1, true), shiftTime(6, 0));
+    });
+    EXPECT_EQ(formatTime(-1, true), "1969-12-31 23:59:59.999") << "before 1970 rounds down";
+    EXPECT_EQ(journal::formatDuration(90'061'001), "25:01:01.001");
+}
+
+TEST(JournalText, CsvAndTableRowsWriteTheStationsTextsAsUtf8InTheirColumns) {
+    test::TempDir dir;
+    const std::string path = dir.file(journal::Journal::kFileName);
+    {
+        journal::Journal j(path);
+        journal::JournalEvent e;
+        e.time = test::shiftTime(9, 0);
+        e.kind = "scan";
+        e.what = "not-found";
+        e.code = "\xB1\xEA";          // GBK for U+6807
+        e.raw = "\xB1\xEA\xFF\r\n";   // and a byte that is no GBK
+        e.message = "\xB4\xED,\"x\""; // GBK U+9519, a comma and quotes
+        ASSERT_TRUE(j.append(e));
+    }
+    journal::JournalReader reader(path);
+    journal::TextStyle gbk{true, "GBK"};
+
+    std::ostringstream csv;
+    EXPECT_EQ(journal::writeEvents(csv, reader, {}, journal::EventFormat::Csv, gbk), 1);
+    EXPECT_EQ(csv.str(), "id,time_utc,time_local,kind,event,record,code,scan,scan_hex,range_low,"
+                         "range_high,labels,subject,backend,message\r\n"
+                         "1,2026-12-08 09:00:00.000,2026-12-08 09:00:00.000,scan,not-found,,"
+                         "\u6807,\u6807\\xFF<CR><LF>,B1EAFF0D0A,,,,,,\"\u9519,\"\"x\"\"\"\r\n");
+
+    std::ostringstream table;
+    journal::writeEvents(table, reader, {}, journal::EventFormat::Table, gbk);
+    std::istringstream lines(table.str());
+    std::string header, row;
+    std::getline(lines, header);
+    std::getline(lines, row);
+    EXPECT_EQ(column(row, "\u6807\\xFF"), column(header, "scan"))
+        << "a Chinese character takes one column, as in the header:\n"
+        << table.str();
+    EXPECT_EQ(column(row, "\u9519"), column(header, "details")) << table.str();
+
+    journal::TextStyle unknown{true, "NO-SUCH-CHARSET"};
+    std::ostringstream asUtf8;
+    journal::writeEvents(asUtf8, reader, {}, journal::EventFormat::Csv, unknown);
+    EXPECT_NE(asUtf8.str().find(",\\xB1\\xEA,"), std::string::npos)
+        << "an unknown character set reads as UTF-8, its stray bytes escaped:\n"
+        << asUtf8.str();
+}
+
+TEST(JournalText, TheShiftReportsHeadingSaysWhereItsFiguresCameFrom) {
+    test::TempDir dir;
+    test::writeScriptedShift(dir.path());
+    journal::JournalReader reader(dir.file(journal::Journal::kFileName));
+    const auto r =
+        journal::makeShiftReport(reader, test::shiftTime(6, 0), test::shiftTime(8, 0) - 1, nullptr);
+    auto heading = [&](const journal::ReportSource& source) {
+        std::ostringstream o;
+        journal::writeShiftReport(o, r, source, journal::TextStyle{true, "UTF-8"});
+        std::string first, second, third;
+        std::istringstream in(o.str());
+        std::getline(in, first);
+        std::getline(in, second);
+        std::getline(in, third);
+        return first + "\n" + second + "\n" + third;
+    };
+    EXPECT_EQ(heading({test::shiftTime(6, 0), test::shiftTime(8, 0) - 1, "j.db", "", ""}),
+              "Shift report 2026-12-08 06:00:00 to 2026-12-08 08:00:00 UTC\n"
+              "Journal: j.db, 18 events\n"
+              "Label database: none named in config.ini (printed records are listed by number "
+              "only)");
+    EXPECT_EQ(heading({std::nullopt, std::nullopt, "j.db", "station.db", "no such table: a15"}),
+              "Shift report (start) to (end) UTC\n"
+              "Journal: j.db, 18 events\n"
+              "Label database: station.db could not be read: no such table: a15");
+    EXPECT_EQ(heading({std::nullopt, std::nullopt, "j.db", "srv/labels", ""}),
+              "Shift report (start) to (end) UTC\n"
+              "Journal: j.db, 18 events\n"
+              "Label database: srv/labels");
 }
