@@ -167,25 +167,14 @@ void TForm1::btn_reprnClick() {
         return;
     // The screen first: a failing update below leaves it reset all the same.
     printState.reset();
-    station.LB_rec.clear();
-    station.engine.lastScanned.assign(1, '0');
-    station.counters = {};
-    station.Label14.clear();
-    station.edit_rec.clear();
-    station.edit_recstr.clear();
-    station.Lb_cuo.clear();
-    station.LB_chong.clear();
-    station.LB_shao.clear();
-    station.flash.resetTicks();
+    station.reset();
     Edit_willprn->setText("1");
     Edit_willprn->setFocus();
     Edit_willprn->setCursorPosition(1);
     renderBatchList();
     renderScan();
 
-    ADOQ2.close();
-    ADOQ2.setText(data::RecordTable::clearAllScanned(ADO1.dialect()));
-    ADOQ2.execute();
+    data::unmarkAllRecords(ADOQ2);
     writeLastnum("0");
     m_stationJournal.event(journal::JournalWords::Print, journal::JournalWords::Reset, {});
     try {

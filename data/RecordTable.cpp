@@ -151,4 +151,10 @@ TableState checkRecordTable(Query& ADOQ2) {
     }
 }
 
+void unmarkAllRecords(Query& ADOQ2) {
+    ADOQ2.close();
+    ADOQ2.setText(RecordTable::clearAllScanned(ADOQ2.connection().dialect()));
+    ADOQ2.execute();
+}
+
 } // namespace vx::data

@@ -73,4 +73,8 @@ public:
 
 TableState checkRecordTable(Query& ADOQ2);
 
+// Every record of a15 unscanned, for printing and scanning from the start
+// again ("全部清除重打印"); run on ADOQ2.
+void unmarkAllRecords(Query& ADOQ2);
+
 } // namespace vx::data

@@ -37,6 +37,19 @@ ScanOutcome ScanStation::com31RxChar(std::string_view scanText, const ScanSwitch
     return out;
 }
 
+void ScanStation::reset() {
+    LB_rec.clear();
+    engine.lastScanned.assign(1, '0');
+    counters = {};
+    Label14.clear();
+    edit_rec.clear();
+    edit_recstr.clear();
+    Lb_cuo.clear();
+    LB_chong.clear();
+    LB_shao.clear();
+    flash.resetTicks();
+}
+
 void ScanStation::play_timerTimer() {
     if (alarm.tick())
         m_sound.play(soundPath("chong_d.wav"));

@@ -39,6 +39,10 @@ public:
     void Button6Click() { LB_shao.clear(); }
     void LB_chongDblClick(int selected) { LB_chong.removeSelected(selected); }
     void LB_shaoDblClick(int selected) { LB_shao.removeSelected(selected); }
+    // The scan side of "全部清除重打印" once answered Yes: the lists, the
+    // counters, the scan and verdict shown cleared, the last scanned number
+    // back to "0", and a running flash given its 40 inversions again.
+    void reset();
 
     std::string soundPath(const std::string& name) const { return m_folder + name; }
 

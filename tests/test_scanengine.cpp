@@ -338,9 +338,7 @@ TEST_P(ScanTest, TwoStationsScanningOneLabelAtOnceGiveOneGoodAndOneDuplicate) {
     std::string seen;
     const std::string label = code(1);
     for (int round = 0; round < 300; ++round) {
-        ADOQ2.close();
-        ADOQ2.setText(RT::clearAllScanned(db.dialect()));
-        ADOQ2.execute();
+        unmarkAllRecords(ADOQ2);
         st.engine.lastScanned = other.lastScanned = "0";
         std::barrier both(2);
         Verdict mine{}, theirs{};
