@@ -111,16 +111,9 @@ void TForm1::renderPrint(const print::RangeOutcome& o) {
 
 void TForm1::dispatch(const print::JobBounds& bounds) {
     if (printState.directPrint) {
-        // Everything the job needs is copied now: the worker never looks at
-        // the window.
-        print::JobParams job;
-        job.lower = bounds.lower;
-        job.upper = bounds.upper;
-        job.templatePath = printState.templatePath;
-        job.printer = settings().printer();
-        job.database = ADO1.connectionString();
-        job.baseFolder = bytes(m_env.folder);
-        job.charset = ADO1.clientCharset();
+        const print::JobParams job =
+            printState.job(bounds, {settings().printer(), ADO1.connectionString(),
+                                    bytes(m_env.folder), ADO1.clientCharset()});
         if (!m_printWorker->start(job)) {
             print::JobOutcome none;
             none.message = "线程创建失败";

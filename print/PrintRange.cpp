@@ -121,6 +121,18 @@ void PrintState::reset() {
     heldLastPrinted.assign(1, '0');
 }
 
+JobParams PrintState::job(const JobBounds& bounds, JobTarget target) const {
+    JobParams job;
+    job.lower = bounds.lower;
+    job.upper = bounds.upper;
+    job.templatePath = templatePath;
+    job.printer = std::move(target.printer);
+    job.database = std::move(target.database);
+    job.baseFolder = std::move(target.baseFolder);
+    job.charset = std::move(target.charset);
+    return job;
+}
+
 void PrintState::LB_alprnDblClick(int selected) {
     if (selected < 0 || static_cast<std::size_t>(selected) >= LB_alprn.size())
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "print/PrintJob.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -66,6 +68,15 @@ struct RangeOutcome {
     std::optional<JobBounds> dispatch; // hand these bounds on (print or manual)
 };
 
+// Where a job prints and where its records come from, as the station has
+// them when the range is handed on.
+struct JobTarget {
+    std::string printer;    // [print] printer
+    std::string database;   // the connection string of the window's connection
+    std::string baseFolder; // the station's folder
+    std::string charset;    // the character set of the label texts
+};
+
 // The print area without its widgets: how far printing has got and the
 // range logic of the start box, the count box, the batch list and the reset.
 // Runs on the user-interface thread.
@@ -89,6 +100,10 @@ public:
     void reset();
     // Double-click in the batch list; -1 (nothing selected) does nothing.
     void LB_alprnDblClick(int selected);
+    // The job for bounds handed on for direct printing, with the template
+    // chosen here: everything it needs, copied, so that the worker never
+    // looks at the station again.
+    JobParams job(const JobBounds& bounds, JobTarget target) const;
 
 private:
     // Records an accepted range ending at end (endValue, its number).
