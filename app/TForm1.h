@@ -211,6 +211,8 @@ private:
     bool m_shown = false;
     NativeWindow m_barTender = 0;
     std::string m_portName;
+    // The test and benchmark hook (UiProbe.h); null, and never called, unless
+    // VEXORA_UI_PROBE is set.
     std::unique_ptr<UiProbe> m_probe;
     // Last, so it goes first: closing the window waits for its jobs while
     // everything else still stands.

@@ -1,5 +1,9 @@
 #pragma once
 
+// A test and benchmark hook, not a feature of the station: the end-to-end
+// tests and bench_scan_latency (through tests/support/LiveStation) read the
+// window through it. With VEXORA_UI_PROBE unset no probe exists.
+
 #include <QString>
 #include <QTimer>
 #include <memory>
