@@ -84,7 +84,6 @@ public:
     print::PrintWorker& printWorker() { return *m_printWorker; }
     // The station's journal beside the executable (vexora-journal.db).
     journal::Journal& journal() { return *m_journal; }
-    const std::string& portName() const { return m_portName; }
 
     // Handlers, named control + event; each area's handlers have a file of
     // their own (TForm1Settings.cpp, TForm1Scan.cpp, TForm1Print.cpp,

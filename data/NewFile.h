@@ -36,7 +36,6 @@ public:
     void commit();
 
     const std::string& target() const { return m_target; }
-    const std::string& temporaryPath() const { return m_temp; }
 
 private:
     void flushBuffer();

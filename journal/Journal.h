@@ -126,7 +126,6 @@ private:
     bool openLocked();
     void closeLocked();
     bool insertLocked(const JournalEvent& event);
-    void failLocked(const std::string& message);
     void checkpointLoop();
     static int walHook(void* self, sqlite3* db, const char* name, int frames);
 
