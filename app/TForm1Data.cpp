@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kGridWidths[] = {45, 140, 45, 30};
 constexpr const char* kTextFilter = "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*";
-namespace RT = data::RecordTable;
 
 // The busy cursor over the window for as long as a long action runs.
 struct BusyCursor {
@@ -110,7 +109,8 @@ void TForm1::btn_txtimportClick() {
     BusyCursor busy;
     // Statements follow the database the connection reaches; open it first.
     ADO1.open();
-    const data::ImportStatements statements = RT::importStatements(ADO1.dialect(), table);
+    const data::ImportStatements statements =
+        data::RecordTable::importStatements(ADO1.dialect(), table);
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     const data::ImportResult result =
@@ -139,11 +139,12 @@ void TForm1::btn_localdataClick() {
     const data::Dialect d = ADO1.dialect();
     // One transaction: a14 missing or unreadable leaves a15 as it was, and
     // the error reaches the general error report.
-    data::rebuildTable(ADO1, ADOQ2, ADOCommand1, RT::createBatch(d, "a15", false),
-                       RT::copyStagingToMain(d));
+    data::rebuildTable(ADO1, ADOQ2, ADOCommand1, data::RecordTable::createBatch(d, "a15", false),
+                       data::RecordTable::copyStagingToMain(d));
     setCaptionColour(btn_picset, kBlack);
     m_env.dialogs->message("生成成功!");
-    if (data::findDuplicates(ADOQ2, RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d))) {
+    if (data::findDuplicates(ADOQ2, data::RecordTable::duplicateCheck(d, "a15"),
+                             data::RecordTable::duplicateSelect(d))) {
         DataSource1.showQuery(ADOQ2);
         m_env.dialogs->message("数据有重复，见数据表格");
     } else {
@@ -189,15 +190,15 @@ void TForm1::btn_datatoClick() {
     }
     if (!ADO1.connected())
         return;
-    RT::ExportFilter filter = RT::ExportFilter::All;
+    data::RecordTable::ExportFilter filter = data::RecordTable::ExportFilter::All;
     if (rg1Items->checkedId() == 0)
-        filter = RT::ExportFilter::Unscanned;
+        filter = data::RecordTable::ExportFilter::Unscanned;
     else if (rg1Items->checkedId() == 1)
-        filter = RT::ExportFilter::Scanned;
+        filter = data::RecordTable::ExportFilter::Scanned;
     ADOQ2.close();
     ADOQ2.clear();
     // The rows are read as they are written, never held all at once.
-    data::RecordExport records(ADO1, RT::exportQuery(ADO1.dialect(), filter));
+    data::RecordExport records(ADO1, data::RecordTable::exportQuery(ADO1.dialect(), filter));
     if (records.empty()) {
         m_env.dialogs->message("没有找到记录");
         return;

@@ -27,11 +27,11 @@ inline void removeDatabase(const std::string& path) {
 
 // Re-creates a15 and fills it with records 1..n holding labelCode(i).
 inline void fillA15(data::Connection& db, int n) {
-    namespace RT = data::RecordTable;
     data::Query q(db);
-    q.execute(RT::createBatch(data::Dialect::Sqlite, "a15", true));
+    q.execute(data::RecordTable::createBatch(data::Dialect::Sqlite, "a15", true));
     auto& be = db.backend();
-    auto st = be.prepare(data::parseParameters(RT::insertText(data::Dialect::Sqlite, "a15")));
+    auto st = be.prepare(
+        data::parseParameters(data::RecordTable::insertText(data::Dialect::Sqlite, "a15")));
     be.beginTransaction();
     for (int i = 1; i <= n; ++i) {
         st->bindText(0, labelCode(i));

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 using namespace vx;
-namespace RT = vx::data::RecordTable;
 
 namespace {
 
@@ -21,7 +20,9 @@ namespace {
 int exportOnly(const std::string& database, const std::string& file) {
     data::Connection db;
     db.openWith(data::openSqliteBackend(database));
-    data::RecordExport records(db, RT::exportQuery(data::Dialect::Sqlite, RT::ExportFilter::All));
+    data::RecordExport records(
+        db, data::RecordTable::exportQuery(data::Dialect::Sqlite,
+                                           data::RecordTable::ExportFilter::All));
     return records.writeTo(file) > 0 ? 0 : 1;
 }
 

@@ -21,17 +21,17 @@
 #include <unistd.h>
 
 using namespace vx;
-namespace RT = vx::data::RecordTable;
 
 namespace {
 
 data::ImportStatements statements(data::Dialect d) {
 #if defined(VEXORA_BASELINE)
     // The tree this is measured against has no shared statement list.
-    return {RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
-            RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+    return {data::RecordTable::createBatch(d, "a15", false),
+            data::RecordTable::insertText(d, "a15"), data::RecordTable::duplicateCheck(d, "a15"),
+            data::RecordTable::duplicateSelect(d)};
 #else
-    return RT::importStatements(d, "a15");
+    return data::RecordTable::importStatements(d, "a15");
 #endif
 }
 

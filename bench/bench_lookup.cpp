@@ -8,7 +8,6 @@
 #include <random>
 
 using namespace vx;
-namespace RT = vx::data::RecordTable;
 
 int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : "bench_lookup.db";
@@ -31,9 +30,9 @@ int main(int argc, char** argv) {
     data::Query q(db);
     for (const std::string& c : codes) {
         auto t0 = bench::Clock::now();
-        q.open({RT::lookupQuery(data::Dialect::Sqlite)}, {{"mm", c}});
+        q.open({data::RecordTable::lookupQuery(data::Dialect::Sqlite)}, {{"mm", c}});
         const std::string bh = q.fieldByName("bh").asText();
-        q.execute({RT::markScanned(data::Dialect::Sqlite, bh)});
+        q.execute({data::RecordTable::markScanned(data::Dialect::Sqlite, bh)});
         layer.push_back(bench::ms(bench::Clock::now() - t0));
     }
     db.close();

@@ -174,7 +174,7 @@ File openSource(const std::string& path) {
 }
 
 // How one pass over the file ended.
-struct Pass {
+struct PassOutcome {
     bool ok = true;
     long long inserted = 0;
     // The line that failed, when known; otherwise the lines of the array
@@ -203,11 +203,11 @@ public:
 
     // Re-creates the table and inserts lines up to lastLine (kAllLines: all),
     // as arrays where the database takes them, one by one from singleFrom on.
-    Pass run(std::FILE* file, long long lastLine, long long singleFrom) {
+    PassOutcome run(std::FILE* file, long long lastLine, long long singleFrom) {
         m_backend.beginTransaction();
         m_query.execute(m_st.create);
         auto insert = m_backend.prepare(parseParameters(m_st.insert));
-        Pass pass;
+        PassOutcome pass;
         LineReader reader(file);
         std::vector<std::string> pending;
         long long first = 1; // line number of pending.front()
@@ -254,7 +254,7 @@ private:
         return std::move(value);
     }
 
-    static void fail(Pass& pass, long long line, std::string error) {
+    static void fail(PassOutcome& pass, long long line, std::string error) {
         pass.ok = false;
         pass.failedLine = line;
         pass.error = std::move(error);
@@ -263,7 +263,7 @@ private:
     // Inserts the pending values (lines first, first + 1, …); false, with
     // pass telling where, when the database refused one.
     bool flush(PreparedStatement& insert, std::vector<std::string>& pending, long long first,
-               long long singleFrom, Pass& pass) {
+               long long singleFrom, PassOutcome& pass) {
         if (pending.empty())
             return true;
         const long long last = first + static_cast<long long>(pending.size()) - 1;
@@ -301,10 +301,10 @@ private:
 };
 
 // Runs a pass over file; rolls it back when it fails or raises.
-Pass attempt(Importer& importer, Backend& backend, File file, long long lastLine,
-             long long singleFrom) {
+PassOutcome attempt(Importer& importer, Backend& backend, File file, long long lastLine,
+                    long long singleFrom) {
     try {
-        Pass pass = importer.run(file.get(), lastLine, singleFrom);
+        PassOutcome pass = importer.run(file.get(), lastLine, singleFrom);
         if (!pass.ok)
             backend.rollback();
         return pass;
@@ -328,7 +328,7 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
 
     ImportResult result;
     constexpr long long never = std::numeric_limits<long long>::max();
-    const Pass whole = attempt(importer, backend, std::move(file), kAllLines, never);
+    const PassOutcome whole = attempt(importer, backend, std::move(file), kAllLines, never);
     if (whole.ok) {
         backend.commit();
         result.lines = whole.inserted;
@@ -342,13 +342,13 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     // exactly the lines before it.
     long long failed = whole.failedLine;
     if (failed == 0) {
-        const Pass probe =
+        const PassOutcome probe =
             attempt(importer, backend, openSource(path), whole.batchLast, whole.batchFirst);
         if (probe.ok)
             backend.rollback();
         failed = probe.ok ? whole.batchLast + 1 : probe.failedLine;
     }
-    const Pass kept = attempt(importer, backend, openSource(path), failed - 1, never);
+    const PassOutcome kept = attempt(importer, backend, openSource(path), failed - 1, never);
     if (kept.ok)
         backend.commit();
     result.outcome = ImportResult::Outcome::Failed;

@@ -16,7 +16,6 @@
 #include <sys/resource.h>
 
 using namespace vx::data;
-namespace RT = vx::data::RecordTable;
 using vx::test::readFile;
 using vx::test::TempDir;
 using vx::test::writeFile;
@@ -128,11 +127,11 @@ protected:
     void fill(const std::string& table, const std::vector<std::string>& texts) {
         q.close();
         q.clear();
-        for (const auto& l : RT::createBatch(d, table, false))
+        for (const auto& l : RecordTable::createBatch(d, table, false))
             q.add(l);
         q.execute();
         for (const auto& t : texts) {
-            q.setText(RT::insertText(d, table));
+            q.setText(RecordTable::insertText(d, table));
             q.setParam("a", t);
             q.execute();
         }
@@ -233,8 +232,8 @@ protected:
         sql("update a15 set pic='p_003.jpg' where bh=3");
         sql("update a15 set prned=1 where bh=3");
     }
-    std::string exportTo(RT::ExportFilter filter, const std::string& name = "out.txt") {
-        RecordExport e(db, RT::exportQuery(d, filter));
+    std::string exportTo(RecordTable::ExportFilter filter, const std::string& name = "out.txt") {
+        RecordExport e(db, RecordTable::exportQuery(d, filter));
         EXPECT_FALSE(e.empty());
         e.writeTo(dir.file(name));
         return readFile(dir.file(name));
@@ -242,18 +241,19 @@ protected:
 };
 
 TEST_P(Export, WritesEveryColumnWithACommaAfterItAndCrLfAfterEveryRecordOfTheFilter) {
-    EXPECT_EQ(exportTo(RT::ExportFilter::All), "1,AB12,,False,\r\n"
-                                               "2,CD34,,False,\r\n"
-                                               "3,E,F\xB2\xE2,p_003.jpg,True,\r\n")
+    EXPECT_EQ(exportTo(RecordTable::ExportFilter::All), "1,AB12,,False,\r\n"
+                                                        "2,CD34,,False,\r\n"
+                                                        "3,E,F\xB2\xE2,p_003.jpg,True,\r\n")
         << "NULL and empty pic give the same line; texts are written as stored";
-    EXPECT_EQ(exportTo(RT::ExportFilter::Unscanned, "u.txt"),
+    EXPECT_EQ(exportTo(RecordTable::ExportFilter::Unscanned, "u.txt"),
               "1,AB12,,False,\r\n2,CD34,,False,\r\n");
-    EXPECT_EQ(exportTo(RT::ExportFilter::Scanned, "s.txt"), "3,E,F\xB2\xE2,p_003.jpg,True,\r\n");
+    EXPECT_EQ(exportTo(RecordTable::ExportFilter::Scanned, "s.txt"),
+              "3,E,F\xB2\xE2,p_003.jpg,True,\r\n");
 }
 
 TEST_P(Export, NoMatchingRecordCreatesNoFile) {
     sql("update a15 set prned=0");
-    RecordExport e(db, RT::exportQuery(d, RT::ExportFilter::Scanned));
+    RecordExport e(db, RecordTable::exportQuery(d, RecordTable::ExportFilter::Scanned));
     EXPECT_TRUE(e.empty());
     EXPECT_EQ(e.writeTo(dir.file("none.txt")), 0);
     EXPECT_FALSE(pathExists(dir.file("none.txt")));
@@ -262,7 +262,7 @@ TEST_P(Export, NoMatchingRecordCreatesNoFile) {
 
 TEST_P(Export, AnExistingFileIsNeverOverwritten) {
     writeFile(dir.file("old.txt"), "keep");
-    RecordExport e(db, RT::exportQuery(d, RT::ExportFilter::All));
+    RecordExport e(db, RecordTable::exportQuery(d, RecordTable::ExportFilter::All));
     EXPECT_THROW(e.writeTo(dir.file("old.txt")), FileError);
     EXPECT_EQ(readFile(dir.file("old.txt")), "keep");
 }
@@ -287,7 +287,7 @@ TEST_P(Export, AnErrorMidwayLeavesNoFileUnderTheChosenName) {
 
 TEST_P(Export, AFileThatCannotBeWrittenToTheEndLeavesNothingUnderItsName) {
     fillNumbered("a15", 3000);
-    RecordExport e(db, RT::exportQuery(d, RT::ExportFilter::All));
+    RecordExport e(db, RecordTable::exportQuery(d, RecordTable::ExportFilter::All));
     // Files may grow to 16 KiB, far less than the export needs.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -310,10 +310,12 @@ INSTANTIATE_TEST_SUITE_P(Backends, Export, ::testing::ValuesIn(vx::test::backend
 class StagingRebuild : public DataOnBackend {
 protected:
     void rebuild() {
-        rebuildTable(db, q, command, RT::createBatch(d, "a15", false), RT::copyStagingToMain(d));
+        rebuildTable(db, q, command, RecordTable::createBatch(d, "a15", false),
+                     RecordTable::copyStagingToMain(d));
     }
     bool duplicates() {
-        return findDuplicates(q, RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d));
+        return findDuplicates(q, RecordTable::duplicateCheck(d, "a15"),
+                              RecordTable::duplicateSelect(d));
     }
 };
 

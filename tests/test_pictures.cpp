@@ -9,7 +9,6 @@
 
 using namespace vx::print;
 using namespace vx::data;
-namespace RT = vx::data::RecordTable;
 
 TEST(PictureName, IsTakenApartAtTheLastUnderscoreAndTheLastDot) {
     struct Case {
@@ -45,12 +44,12 @@ protected:
         if (IsSkipped())
             return;
         const Dialect d = db.dialect();
-        for (const auto& l : RT::createBatch(d, "a15", true))
+        for (const auto& l : RecordTable::createBatch(d, "a15", true))
             q.add(l);
         q.execute();
         for (int i = 1; i <= 123; ++i) {
             q.close();
-            q.setText(RT::insertText(d, "a15"));
+            q.setText(RecordTable::insertText(d, "a15"));
             q.setParam("a", "T" + std::to_string(i));
             q.execute();
         }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 using namespace vx::data;
-namespace RT = vx::data::RecordTable;
 
 class RecordTableTest : public vx::test::BackendTest {
 protected:
@@ -26,12 +25,12 @@ protected:
         }
     }
     void create(const std::string& table = "a15") {
-        run(RT::createBatch(d, table, table == "a15"));
+        run(RecordTable::createBatch(d, table, table == "a15"));
     }
     void import(const std::vector<std::string>& texts, const std::string& table = "a15") {
         for (const auto& t : texts) {
             q.close();
-            q.setText(RT::insertText(d, table));
+            q.setText(RecordTable::insertText(d, table));
             q.setParam("a", t);
             q.execute();
         }
@@ -48,7 +47,7 @@ protected:
     // bh of the first row the scan lookup finds for a code field, or "".
     std::string lookup(const std::string& code) {
         q.close();
-        q.setText(RT::lookupQuery(d));
+        q.setText(RecordTable::lookupQuery(d));
         q.setParam("mm", code);
         q.open();
         return q.isEmpty() ? "" : q.fieldByName("bh").asText();
@@ -73,7 +72,7 @@ TEST_P(RecordTableTest, TenImportedLinesAreNumberedOneToTenInOrder) {
 TEST_P(RecordTableTest, RecreationRestartsNumberingAndClearsFlags) {
     create();
     import({"A", "B", "C"});
-    run({RT::markScanned(d, "2")});
+    run({RecordTable::markScanned(d, "2")});
     create();
     import({"X"});
     EXPECT_EQ(column("select bh from a15"), std::vector<std::string>{"1"});
@@ -107,13 +106,13 @@ TEST_P(RecordTableTest, LookupFindsDoubleByteTextsByTheirBytes) {
 TEST_P(RecordTableTest, MarkAndClearAllSetTheScannedFlag) {
     create();
     import({"A", "B", "C"});
-    run({RT::markScanned(d, "2")});
+    run({RecordTable::markScanned(d, "2")});
     q.close();
-    q.setText(RT::lookupQuery(d));
+    q.setText(RecordTable::lookupQuery(d));
     q.setParam("mm", "B");
     q.open();
     EXPECT_EQ(q.fieldByName("prned").asText(), "True");
-    run({RT::clearAllScanned(d)});
+    run({RecordTable::clearAllScanned(d)});
     EXPECT_EQ(column("select prned from a15 where bh=2")[0], "False");
 }
 
@@ -126,9 +125,9 @@ TEST_P(RecordTableTest, TextsLongerThanTheColumnAreRefused) {
 TEST_P(RecordTableTest, DuplicatesGroupByteForByte) {
     create();
     import({"ABC", "ABC", "abc", "ABC ", "Q", "Q", "Q"});
-    run(RT::duplicateCheck(d, "a15"));
+    run(RecordTable::duplicateCheck(d, "a15"));
     q.close();
-    q.setText(RT::duplicateSelect(d));
+    q.setText(RecordTable::duplicateSelect(d));
     q.open();
     std::map<std::string, std::string> groups;
     for (; !q.eof(); q.next())
@@ -137,9 +136,9 @@ TEST_P(RecordTableTest, DuplicatesGroupByteForByte) {
     // Rebuilt after the next import: the old rows are gone.
     create();
     import({"Z"});
-    run(RT::duplicateCheck(d, "a15"));
+    run(RecordTable::duplicateCheck(d, "a15"));
     q.close();
-    q.setText(RT::duplicateSelect(d));
+    q.setText(RecordTable::duplicateSelect(d));
     q.open();
     EXPECT_TRUE(q.isEmpty());
 }
@@ -147,9 +146,9 @@ TEST_P(RecordTableTest, DuplicatesGroupByteForByte) {
 TEST_P(RecordTableTest, PicturePathsArePaddedNumbersWithPrefixAndExtension) {
     create();
     import({"A", "B"});
-    run({RT::picturePad(d, 4)});
+    run({RecordTable::picturePad(d, 4)});
     q.close();
-    q.setText(RT::pictureWrap(d));
+    q.setText(RecordTable::pictureWrap(d));
     q.setParam("prefix", "D:\\pic\\p_");
     q.setParam("ext", ".jpg");
     q.execute();
@@ -160,25 +159,25 @@ TEST_P(RecordTableTest, PicturePathsArePaddedNumbersWithPrefixAndExtension) {
 TEST_P(RecordTableTest, PrintRangeAndExportSelectTheirRecords) {
     create();
     import({"A", "B", "C", "D"});
-    run({RT::markScanned(d, "3")});
-    EXPECT_EQ(column(RT::printRange(d, "2", "3"), 1).size(), 2u);
-    auto rows = [&](RT::ExportFilter f) {
-        q.open(RT::exportQuery(d, f));
+    run({RecordTable::markScanned(d, "3")});
+    EXPECT_EQ(column(RecordTable::printRange(d, "2", "3"), 1).size(), 2u);
+    auto rows = [&](RecordTable::ExportFilter f) {
+        q.open(RecordTable::exportQuery(d, f));
         std::vector<std::string> out;
         for (; !q.eof(); q.next())
             out.push_back(q.field(1).asText());
         return out;
     };
-    EXPECT_EQ(rows(RT::ExportFilter::Scanned), std::vector<std::string>{"C"});
-    EXPECT_EQ(rows(RT::ExportFilter::Unscanned).size(), 3u);
-    EXPECT_EQ(rows(RT::ExportFilter::All).size(), 4u);
+    EXPECT_EQ(rows(RecordTable::ExportFilter::Scanned), std::vector<std::string>{"C"});
+    EXPECT_EQ(rows(RecordTable::ExportFilter::Unscanned).size(), 3u);
+    EXPECT_EQ(rows(RecordTable::ExportFilter::All).size(), 4u);
 }
 
 TEST_P(RecordTableTest, StagingTableCopiesIntoANewMainTable) {
     create("a14");
     import({"S1", "S2"}, "a14");
     create();
-    run(RT::copyStagingToMain(d));
+    run(RecordTable::copyStagingToMain(d));
     EXPECT_EQ(column("select tt from a15 order by bh"), (std::vector<std::string>{"S1", "S2"}));
     EXPECT_EQ(column("select pic from a15 order by bh"), (std::vector<std::string>{"", ""}));
 }

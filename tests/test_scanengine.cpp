@@ -12,7 +12,6 @@
 
 using namespace vx::scan;
 using namespace vx::data;
-namespace RT = vx::data::RecordTable;
 
 namespace {
 
@@ -52,9 +51,9 @@ protected:
     }
     void load(const std::vector<std::string>& texts) {
         const Dialect d = db.dialect();
-        ADOQ2.execute(RT::createBatch(d, "a15", false));
+        ADOQ2.execute(RecordTable::createBatch(d, "a15", false));
         for (const auto& t : texts)
-            ADOQ2.execute({RT::insertText(d, "a15")}, {{"a", t}});
+            ADOQ2.execute({RecordTable::insertText(d, "a15")}, {{"a", t}});
     }
     bool scannedFlag(int bh) {
         ADOQ2.close();
@@ -315,7 +314,7 @@ TEST_P(ScanTest, ARepeatLeavesTheConnectionFreeForPagingExportAndTheNextScan) {
     ADOTable1.open();
     EXPECT_EQ(ADOTable1.fetchAfter(0, 10).size(), 10u);
     // An export reads the scanned records.
-    ADOQ2.open(RT::exportQuery(db.dialect(), RT::ExportFilter::Scanned));
+    ADOQ2.open(RecordTable::exportQuery(db.dialect(), RecordTable::ExportFilter::Scanned));
     int exported = 0;
     for (; !ADOQ2.eof(); ADOQ2.next())
         ++exported;

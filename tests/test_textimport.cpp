@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 using namespace vx::data;
-namespace RT = vx::data::RecordTable;
 using vx::test::writeFile;
 
 // ---- the input box's answer ----------------------------------------------------
@@ -121,8 +120,9 @@ protected:
                      const std::string& table = "a15") {
         writeFile(dir.file("labels.txt"), bytes);
         const Dialect d = db.dialect();
-        ImportStatements st{RT::createBatch(d, table, false), RT::insertText(d, table),
-                            RT::duplicateCheck(d, table), RT::duplicateSelect(d)};
+        ImportStatements st{RecordTable::createBatch(d, table, false),
+                            RecordTable::insertText(d, table),
+                            RecordTable::duplicateCheck(d, table), RecordTable::duplicateSelect(d)};
         return importTextFile(db, q, dir.file("labels.txt"), st, *parseImportAnswer(answer),
                               CodePage::Gbk);
     }
@@ -216,8 +216,9 @@ TEST_P(TextImport, AnImportKilledMidwayLeavesTheOldTableWhole) {
             own.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
             Query q2(own);
             const Dialect d = own.dialect();
-            ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
-                                RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+            ImportStatements st{
+                RecordTable::createBatch(d, "a15", false), RecordTable::insertText(d, "a15"),
+                RecordTable::duplicateCheck(d, "a15"), RecordTable::duplicateSelect(d)};
             importTextFile(own, q2, fifo, st, *parseImportAnswer("1"), CodePage::Gbk);
         } catch (...) {
             _exit(2);
@@ -265,8 +266,9 @@ TEST_P(TextImport, AnEmptyFileLeavesTheTableEmptyAndSucceeds) {
 TEST_P(TextImport, AnUnreadableFileLeavesTheExistingTableUntouched) {
     run("KEEP1\nKEEP2\n");
     const Dialect d = db.dialect();
-    ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
-                        RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+    ImportStatements st{RecordTable::createBatch(d, "a15", false),
+                        RecordTable::insertText(d, "a15"), RecordTable::duplicateCheck(d, "a15"),
+                        RecordTable::duplicateSelect(d)};
     EXPECT_THROW(importTextFile(db, q, dir.file("missing.txt"), st, *parseImportAnswer("1")),
                  ImportSourceError);
     EXPECT_EQ(rows(), (std::vector<std::string>{"1:KEEP1", "2:KEEP2"}));

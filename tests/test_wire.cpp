@@ -18,7 +18,6 @@
 using namespace vx;
 using vx::test::hex;
 using vx::test::TdsResponder;
-namespace RT = vx::data::RecordTable;
 
 namespace {
 
@@ -46,8 +45,10 @@ protected:
     data::ImportResult import(const std::string& bytes) {
         test::writeFile(dir.file("labels.txt"), bytes);
         const data::Dialect d = conn.dialect();
-        data::ImportStatements st{RT::createBatch(d, "a15", false), RT::insertText(d, "a15"),
-                                  RT::duplicateCheck(d, "a15"), RT::duplicateSelect(d)};
+        data::ImportStatements st{data::RecordTable::createBatch(d, "a15", false),
+                                  data::RecordTable::insertText(d, "a15"),
+                                  data::RecordTable::duplicateCheck(d, "a15"),
+                                  data::RecordTable::duplicateSelect(d)};
         return data::importTextFile(conn, ADOQ2, dir.file("labels.txt"), st,
                                     *data::parseImportAnswer("1"));
     }
@@ -84,7 +85,8 @@ TEST_F(Wire, ADuplicateLeavesTheConnectionFreeForPagingExportAndTheNextScan) {
     EXPECT_EQ(ADOTable1.fetchAfter(0, 256).size(), 2u);
     ADOQ2.close();
     ADOQ2.clear();
-    for (const auto& l : RT::exportQuery(data::Dialect::TSql, RT::ExportFilter::Scanned))
+    for (const auto& l : data::RecordTable::exportQuery(data::Dialect::TSql,
+                                                        data::RecordTable::ExportFilter::Scanned))
         ADOQ2.add(l);
     ASSERT_NO_THROW(ADOQ2.open());
     EXPECT_EQ(ADOQ2.fieldByName("tt").asText(), "C001");
