@@ -26,7 +26,7 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     : QWidget(parent),
       station(ADO1, ADOQuery1, *env.sound, *this, env.folder.toLocal8Bit().toStdString()),
       m_env(std::move(env)), m_journal(std::make_shared<journal::Journal>(
-                                 bytes(m_env.folder) + journal::Journal::kFileName)) {
+                                 toLocal8Bit(m_env.folder) + journal::Journal::kFileName)) {
     setObjectName("Form1");
     setWindowTitle("Vexora");
     setFixedSize(1034, 814);
@@ -200,18 +200,18 @@ void TForm1::showDatabaseLost(const std::string& why) {
     ADO1.close();
     journalDatabase(journal::JournalWords::Lost, why);
     showWhatIsOpen();
-    m_env.dialogs->error(QString::fromUtf8(kDatabaseLostText) + "\n" + text(why));
+    m_env.dialogs->error(QString::fromUtf8(kDatabaseLostText) + "\n" + fromLocal8Bit(why));
 }
 
-QString TForm1::text(const std::string& b) {
+QString TForm1::fromLocal8Bit(const std::string& b) {
     return QString::fromLocal8Bit(b.data(), static_cast<int>(b.size()));
 }
-std::string TForm1::bytes(const QString& t) {
+std::string TForm1::toLocal8Bit(const QString& t) {
     return t.toLocal8Bit().toStdString();
 }
 
 settings::StationSettings TForm1::settings() const {
-    return settings::StationSettings(bytes(m_env.folder));
+    return settings::StationSettings(toLocal8Bit(m_env.folder));
 }
 
 bool TForm1::isGreen(const QPushButton* b) {
@@ -235,8 +235,8 @@ void TForm1::journalPort(const char* what, const std::string& message) {
 
 void TForm1::journalDatabase(const char* what, const std::string& message) {
     data::DbSettings shown;
-    shown.server = bytes(Edit_servername->text());
-    shown.database = bytes(Edit_dataname->text());
+    shown.server = toLocal8Bit(Edit_servername->text());
+    shown.database = toLocal8Bit(Edit_dataname->text());
     m_stationJournal.database(what, data::databaseLocation(shown), message);
 }
 

@@ -172,8 +172,10 @@ private:
     void guard(const std::function<void()>& handler);
     // config.ini, read afresh at every use.
     settings::StationSettings settings() const;
-    static QString text(const std::string& bytes);
-    static std::string bytes(const QString& text);
+    // The station's bytes as a widget's text and back, in the local 8-bit
+    // encoding (the ANSI code page on Windows).
+    static QString fromLocal8Bit(const std::string& bytes);
+    static std::string toLocal8Bit(const QString& text);
 
     // Start-up, in three parts: the settings read into memory and the boxes,
     // the scanner port, the database.

@@ -101,7 +101,7 @@ void TForm1::btn_txtimportClick() {
     if (answer == Dialogs::Answer::Cancel)
         return;
     const std::string table = answer == Dialogs::Answer::Yes ? "a15" : "a14";
-    const auto rule = data::parseImportAnswer(bytes(
+    const auto rule = data::parseImportAnswer(toLocal8Bit(
         m_env.dialogs->inputBox("提示", "只有单列填写1，多列填写分隔符和所选列数如,2 ", "请填写")));
     if (!rule)
         return;
@@ -114,7 +114,7 @@ void TForm1::btn_txtimportClick() {
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     const data::ImportResult result =
-        data::importTextFile(ADO1, ADOQ2, bytes(file), statements, *rule);
+        data::importTextFile(ADO1, ADOQ2, toLocal8Bit(file), statements, *rule);
     busy.restore();
     if (result.outcome == data::ImportResult::Outcome::Failed) {
         m_env.dialogs->message("导入出错.");
@@ -157,13 +157,15 @@ void TForm1::Btn_sqlexecClick() {
         "选择文件", "sql文件 (*.sql)|*.sql|所有文件 (*.*)|*.*", m_env.folder);
     if (file.isEmpty())
         return;
-    const data::ScriptRun run = data::runScript(ADOCommand1, data::readSqlScript(bytes(file)));
+    const data::ScriptRun run =
+        data::runScript(ADOCommand1, data::readSqlScript(toLocal8Bit(file)));
     const QString rolledBack =
         run.rolledBack ? QString::fromUtf8(kScriptTransactionRolledBack) : "";
     if (run.failure) {
         // One report: what the database said, then what became of the
         // script's transaction.
-        m_env.dialogs->error(text(*run.failure) + (run.rolledBack ? "\n" + rolledBack : ""));
+        m_env.dialogs->error(fromLocal8Bit(*run.failure) +
+                             (run.rolledBack ? "\n" + rolledBack : ""));
         return;
     }
     try {
@@ -183,7 +185,7 @@ void TForm1::btn_datatoClick() {
     const QString file = m_env.dialogs->saveFile("选择文件", kTextFilter, ".txt", m_env.folder);
     if (file.isEmpty())
         return;
-    const std::string path = bytes(file);
+    const std::string path = toLocal8Bit(file);
     if (data::pathExists(path)) {
         m_env.dialogs->message("文件已经存在，请更改一个新名");
         return;

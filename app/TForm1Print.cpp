@@ -37,12 +37,12 @@ void TForm1::showStartNumber(const settings::StationSettings& config) {
     } else if (const auto last = data::parseInteger(held); !last) {
         m_env.dialogs->message(
             QString("config.ini 中 [print] lastnum=%1 不是整数，打印开始数保持为 1。")
-                .arg(text(held)));
+                .arg(fromLocal8Bit(held)));
     } else if (*last == std::numeric_limits<std::int64_t>::max()) {
         // No number follows the largest one.
         m_env.dialogs->message(
             QString("config.ini 中 [print] lastnum=%1 已是最大编号，打印开始数保持为 1。")
-                .arg(text(held)));
+                .arg(fromLocal8Bit(held)));
     } else {
         Edit_willprn->setText(QString::number(*last + 1));
     }
@@ -54,7 +54,7 @@ void TForm1::createPrintWorker() {
     m_printWorker = std::make_unique<print::PrintWorker>(
         m_env.printBackends, [] { return std::make_unique<print::DatabaseRecords>(); });
     m_printWorker->addObserver(
-        std::make_shared<print::ErrorLog>(bytes(m_env.folder + print::ErrorLog::kFileName)));
+        std::make_shared<print::ErrorLog>(toLocal8Bit(m_env.folder + print::ErrorLog::kFileName)));
     m_printWorker->addObserver(std::make_shared<print::PrintJournal>(m_journal));
 }
 
@@ -80,11 +80,11 @@ void TForm1::resetBatchCounter() {
 void TForm1::renderBatchList() {
     const auto& items = printState.LB_alprn;
     if (static_cast<std::size_t>(LB_alprn->count()) + 1 == items.size()) {
-        LB_alprn->addItem(text(items.back()));
+        LB_alprn->addItem(fromLocal8Bit(items.back()));
     } else {
         LB_alprn->clear();
         for (const std::string& i : items)
-            LB_alprn->addItem(text(i));
+            LB_alprn->addItem(fromLocal8Bit(i));
     }
     if (LB_alprn->count() > 0)
         LB_alprn->scrollToItem(LB_alprn->item(LB_alprn->count() - 1));
@@ -94,9 +94,9 @@ void TForm1::renderPrint(const print::RangeOutcome& o) {
     using Message = print::RangeOutcome::Message;
     renderBatchList();
     if (o.clipboard)
-        QApplication::clipboard()->setText(text(*o.clipboard));
+        QApplication::clipboard()->setText(fromLocal8Bit(*o.clipboard));
     if (o.startBox) {
-        Edit_willprn->setText(text(*o.startBox));
+        Edit_willprn->setText(fromLocal8Bit(*o.startBox));
         if (o.focusStartBox)
             Edit_willprn->setFocus();
         Edit_willprn->setCursorPosition(Edit_willprn->text().size());
@@ -113,7 +113,7 @@ void TForm1::dispatch(const print::JobBounds& bounds) {
     if (printState.directPrint) {
         const print::JobParams job =
             printState.job(bounds, {settings().printer(), ADO1.connectionString(),
-                                    bytes(m_env.folder), ADO1.clientCharset()});
+                                    toLocal8Bit(m_env.folder), ADO1.clientCharset()});
         if (!m_printWorker->start(job)) {
             print::JobOutcome none;
             none.message = "线程创建失败";
@@ -138,14 +138,14 @@ void TForm1::Edit_willprnKeyDown(int key) {
     }
     if (key != 13)
         return;
-    renderPrint(printState.Edit_willprnEnter(bytes(Edit_willprn->text()), *this));
+    renderPrint(printState.Edit_willprnEnter(toLocal8Bit(Edit_willprn->text()), *this));
 }
 
 void TForm1::Edit_zhengKeyDown(int key) {
     if (key != 13)
         return;
-    renderPrint(
-        printState.Edit_zhengEnter(bytes(Edit_willprn->text()), bytes(Edit_zheng->text()), *this));
+    renderPrint(printState.Edit_zhengEnter(toLocal8Bit(Edit_willprn->text()),
+                                           toLocal8Bit(Edit_zheng->text()), *this));
 }
 
 void TForm1::LB_alprnDblClick() {
@@ -184,13 +184,13 @@ void TForm1::Timer_returnappTimer() {
 }
 
 void TForm1::btn_btprnClick() {
-    const QString path =
-        m_env.dialogs->openFile("选择文件", text(print::templateFilter(m_env.printBackends)),
-                                text(printState.templatePath));
+    const QString path = m_env.dialogs->openFile(
+        "选择文件", fromLocal8Bit(print::templateFilter(m_env.printBackends)),
+        fromLocal8Bit(printState.templatePath));
     if (path.isEmpty())
         return;
-    settings().setTemplatePath(bytes(path));
-    printState.templatePath = bytes(path);
+    settings().setTemplatePath(toLocal8Bit(path));
+    printState.templatePath = toLocal8Bit(path);
     m_stationJournal.settingsSaved("print", {{"btfile", &printState.templatePath}});
     if (print::directPrintAvailable(m_env.printBackends, printState.templatePath,
                                     m_barTender != 0)) {
@@ -210,7 +210,7 @@ void TForm1::chk_BTprnClick() {
         printState.directPrint = false;
         return;
     }
-    if (QFileInfo::exists(text(printState.templatePath)))
+    if (QFileInfo::exists(fromLocal8Bit(printState.templatePath)))
         printState.directPrint = true;
     else
         m_env.dialogs->message("打印模板不存在,请检查!"); // the box stays ticked
@@ -221,7 +221,7 @@ void TForm1::btn_picsetClick() {
         "选择文件", "图片文件 (*.png *.jpg)|*.png;*.jpg|所有文件 (*.*)|*.*", QString());
     if (file.isEmpty())
         return;
-    const auto name = print::pictureNameFromPath(bytes(file));
+    const auto name = print::pictureNameFromPath(toLocal8Bit(file));
     if (!name) {
         m_env.dialogs->message("不是标准形式:_00001.*");
         return;

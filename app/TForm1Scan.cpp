@@ -81,20 +81,20 @@ void TForm1::LB_shaoDblClick() {
 void TForm1::renderList(QListWidget* w, const scan::ResultList& list) {
     const auto& items = list.items();
     if (static_cast<std::size_t>(w->count()) + 1 == items.size()) {
-        w->addItem(text(data::withControlNames(items.back())));
+        w->addItem(fromLocal8Bit(data::withControlNames(items.back())));
     } else if (static_cast<std::size_t>(w->count()) != items.size()) {
         w->clear();
         for (const auto& i : items)
-            w->addItem(text(data::withControlNames(i)));
+            w->addItem(fromLocal8Bit(data::withControlNames(i)));
     }
     if (w->count() > 0)
         w->scrollToItem(w->item(list.topIndex()), QAbstractItemView::PositionAtTop);
 }
 
 void TForm1::renderScan() {
-    edit_rec->setText(text(station.edit_rec));
-    edit_recstr->setText(text(station.edit_recstr));
-    Label14->setText(text(station.Label14));
+    edit_rec->setText(fromLocal8Bit(station.edit_rec));
+    edit_recstr->setText(fromLocal8Bit(station.edit_recstr));
+    Label14->setText(fromLocal8Bit(station.Label14));
     renderResults();
 }
 

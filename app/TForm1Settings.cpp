@@ -67,8 +67,8 @@ data::DbSettings TForm1::loadSettings(const settings::StationSettings& config) {
         station.engine.columnCount = *columns;
     } else {
         station.engine.columnCount = 1;
-        m_env.dialogs->message(
-            QString("config.ini 中 [print] lienum=%1 不是整数，列数按 1 处理。").arg(text(lienum)));
+        m_env.dialogs->message(QString("config.ini 中 [print] lienum=%1 不是整数，列数按 1 处理。")
+                                   .arg(fromLocal8Bit(lienum)));
     }
     ed_prnlie->setText(QString::number(station.engine.columnCount));
 
@@ -77,12 +77,12 @@ data::DbSettings TForm1::loadSettings(const settings::StationSettings& config) {
     // printed while nothing prints.
     if (print::directPrintAvailable(m_env.printBackends, printState.templatePath, m_barTender != 0))
         chk_BTprn->setEnabled(true);
-    ed_strstart->setText(text(station.engine.strstart));
-    ed_strnum->setText(text(station.engine.strnum));
-    Edit_servername->setText(text(db.server));
-    Edit_dataname->setText(text(db.database));
-    Edit_id->setText(text(db.user));
-    Edit_mm->setText(text(db.password));
+    ed_strstart->setText(fromLocal8Bit(station.engine.strstart));
+    ed_strnum->setText(fromLocal8Bit(station.engine.strnum));
+    Edit_servername->setText(fromLocal8Bit(db.server));
+    Edit_dataname->setText(fromLocal8Bit(db.database));
+    Edit_id->setText(fromLocal8Bit(db.user));
+    Edit_mm->setText(fromLocal8Bit(db.password));
     ADO1.setConnectionString(data::buildConnectionString(db));
     ADO1.setClientCharset(config.charset());
     setDataButtonsEnabled(false);
@@ -119,7 +119,7 @@ void TForm1::openScannerPort(const settings::StationSettings& config) {
         journalPort(journal::JournalWords::Failed, ex.what());
         m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
     }
-    Edit_comnum->setText(text(config.portName()));
+    Edit_comnum->setText(fromLocal8Bit(config.portName()));
 }
 
 void TForm1::openDatabase() {
@@ -176,7 +176,7 @@ void TForm1::onDeviceLost() {
 }
 
 void TForm1::btn_comsetClick() {
-    m_portName = serial::portNameFromOperator(bytes(Edit_comnum->text()));
+    m_portName = serial::portNameFromOperator(toLocal8Bit(Edit_comnum->text()));
     const settings::StationSettings config = settings();
     bool stored = false;
     try {
@@ -210,16 +210,16 @@ void TForm1::btn_comsetClick() {
         }
         setCaptionColour(btn_comset, kBlack);
         chk_start->setEnabled(false);
-        m_env.dialogs->message("条码枪没插或者" + text(m_portName) + "设置错误！");
+        m_env.dialogs->message("条码枪没插或者" + fromLocal8Bit(m_portName) + "设置错误！");
         if (!notStored.isEmpty())
             m_env.dialogs->error(notStored);
     }
 }
 
 void TForm1::btn_selNClick() {
-    settings().setCodeField(bytes(ed_strstart->text()), bytes(ed_strnum->text()));
-    station.engine.strstart = bytes(ed_strstart->text());
-    station.engine.strnum = bytes(ed_strnum->text());
+    settings().setCodeField(toLocal8Bit(ed_strstart->text()), toLocal8Bit(ed_strnum->text()));
+    station.engine.strstart = toLocal8Bit(ed_strstart->text());
+    station.engine.strnum = toLocal8Bit(ed_strnum->text());
     m_stationJournal.settingsSaved(
         "STR", {{"strstart", &station.engine.strstart}, {"strnum", &station.engine.strnum}});
     m_env.dialogs->message("已保存");
@@ -240,7 +240,7 @@ void TForm1::edit_recClick() {
 void TForm1::ed_prnlieKeyDown(int key) {
     if (key != 13)
         return;
-    const std::string typed = bytes(ed_prnlie->text());
+    const std::string typed = toLocal8Bit(ed_prnlie->text());
     const auto columns = toInt32(typed);
     if (!columns)
         throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
@@ -252,8 +252,9 @@ void TForm1::ed_prnlieKeyDown(int key) {
 
 void TForm1::btn_databasesetClick() {
     ADO1.close();
-    const data::DbSettings s{bytes(Edit_servername->text()), bytes(Edit_dataname->text()),
-                             bytes(Edit_id->text()), bytes(Edit_mm->text())};
+    const data::DbSettings s{toLocal8Bit(Edit_servername->text()),
+                             toLocal8Bit(Edit_dataname->text()), toLocal8Bit(Edit_id->text()),
+                             toLocal8Bit(Edit_mm->text())};
     const settings::StationSettings config = settings();
     config.setDatabase(s);
     m_stationJournal.settingsSaved("Database", {{"servername", &s.server},
