@@ -1,12 +1,64 @@
 #include "app/Dialogs.h"
 
+#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
 
 namespace vx::app {
+namespace {
+
+// The file dialogs' icons and type names, from the names of the files alone.
+// Qt's own provider reads the first bytes of every file whose name does not
+// settle its type (station.db-wal, station.db-shm, the journal's files). On
+// POSIX, closing that read drops every lock the process holds on the file,
+// and SQLite keeps the database and the journal by such locks: the next
+// program to close the database would then take itself for its last user
+// and delete the write-ahead log the station still writes to.
+class NameOnlyIconProvider : public QAbstractFileIconProvider {
+public:
+    QIcon icon(IconType type) const override { return m_icons.icon(type); }
+    QIcon icon(const QFileInfo& info) const override {
+        if (info.isRoot())
+            return m_icons.icon(Drive);
+        return m_icons.icon(info.isDir() ? Folder : File);
+    }
+    QString type(const QFileInfo& info) const override {
+        if (!info.isFile()) // a folder, a drive or a dangling link: never opened
+            return QAbstractFileIconProvider::type(info);
+        const QList<QMimeType> byName = m_mime.mimeTypesForFileName(info.fileName());
+        if (!byName.isEmpty() && !byName.first().comment().isEmpty())
+            return byName.first().comment();
+        const QString suffix = info.suffix();
+        return suffix.isEmpty() ? QStringLiteral("File") : suffix + QStringLiteral(" File");
+    }
+
+private:
+    QFileIconProvider m_icons; // the style's icons by kind, which read no file
+    QMimeDatabase m_mime;
+};
+
+// Runs a file dialog with icons that must outlive it; the chosen path, or
+// empty on cancel. The model describes files on this thread, from the event
+// loop, so nothing was described before the provider was set.
+QString runFileDialog(QFileDialog& dialog, NameOnlyIconProvider& icons) {
+    dialog.setIconProvider(&icons);
+#ifndef Q_OS_WIN
+    // A platform's own dialog (GTK's, in this process) would read the files
+    // with code of its own. Windows keeps its dialog: a lock there belongs to
+    // the handle that took it, and another handle's close costs nothing.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+} // namespace
 
 void QtDialogs::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
@@ -51,19 +103,21 @@ QString QtDialogs::qtFilter(const QString& pipeFilter) {
 }
 
 QString QtDialogs::openFile(const QString& title, const QString& filter, const QString& folder) {
-    return QFileDialog::getOpenFileName(m_parent, title, folder, qtFilter(filter));
+    NameOnlyIconProvider icons;
+    QFileDialog dlg(m_parent, title, folder, qtFilter(filter));
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    return runFileDialog(dlg, icons);
 }
 
 QString QtDialogs::saveFile(const QString& title, const QString& filter,
                             const QString& defaultSuffix, const QString& folder) {
+    NameOnlyIconProvider icons;
     QFileDialog dlg(m_parent, title, folder, qtFilter(filter));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix(QString(defaultSuffix).remove(0, defaultSuffix.startsWith('.') ? 1 : 0));
     // An existing file is refused by the caller with its own message.
     dlg.setOption(QFileDialog::DontConfirmOverwrite);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-        return {};
-    return dlg.selectedFiles().first();
+    return runFileDialog(dlg, icons);
 }
 
 QString QtDialogs::inputBox(const QString& caption, const QString& prompt, const QString& preset) {

@@ -1,22 +1,29 @@
 // The window's database side, offscreen: the record grid paging into a
-// database error, and a database file pulled away while scanning.
+// database error, a database file pulled away while scanning, and the file
+// dialogs beside the files SQLite keeps locked.
 
 #include "scan/ScanEngine.h"
 #include "tests/support/Databases.h"
+#include "tests/support/Processes.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vx;
+using app::StationControls;
 using app::TForm1;
 using vx::test::Pty;
 using vx::test::StationHarness;
@@ -68,6 +75,45 @@ void expectDatabaseShownClosed(TForm1& f) {
     for (QPushButton* b :
          {f.btn_txtimport, f.btn_localdata, f.Btn_sqlexec, f.btn_picset, f.btn_datato, f.btn_reprn})
         EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+}
+
+// The process that holds a POSIX lock on path (0: none, -1: the question
+// failed). Asked from a child process: a process never sees its own locks
+// as standing in its way.
+pid_t lockHolder(const std::string& path) {
+    int answer[2];
+    if (::pipe(answer) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls here: the parent runs threads.
+        pid_t holder = -1;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET; // the whole file
+        if (fd >= 0 && ::fcntl(fd, F_GETLK, &lock) == 0)
+            holder = lock.l_type == F_UNLCK ? 0 : lock.l_pid;
+        [[maybe_unused]] const auto n = ::write(answer[1], &holder, sizeof holder);
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    pid_t holder = -1;
+    if (child < 0 || ::read(answer[0], &holder, sizeof holder) != sizeof holder)
+        holder = -1;
+    ::close(answer[0]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return holder;
+}
+
+// A second program on a database file of the folder: the sqlite3 shell,
+// which opens the file, runs the statement and closes it again.
+std::string sqliteShell(StationHarness& h, const std::string& file, const std::string& sql) {
+    int rc = 0;
+    const std::string out =
+        test::run("sqlite3 '" + h.dir.file(file) + "' \"" + sql + "\" 2>&1", &rc);
+    return rc == 0 ? out : "exit " + std::to_string(rc) + ": " + out;
 }
 
 } // namespace
@@ -175,6 +221,62 @@ TEST(LostDatabase, PagingTheGridIntoAGoneFileReportsItAfterThePagingAndShowsTheC
     EXPECT_FALSE(f.DataSource1.setData(f.DataSource1.index(0, 1), "EDIT", Qt::EditRole));
     ASSERT_TRUE(waitFor([&] { return h.dialogs.errors.size() == 1; }));
     expectDatabaseShownClosed(f);
+}
+
+// On POSIX, closing any descriptor of a file drops every lock the process
+// holds on it: a file dialog that read station.db, its -shm or the journal
+// to guess their type would leave SQLite believing it still held them, and
+// the next program to close the database would delete the log the station
+// still writes to.
+TEST(FileDialogs, NoDialogCostsTheStationItsLocksOrItsLogs) {
+    // 导出, 执行SQL, 文本数据导入, 选择BT模板, 设置图片: each opened and cancelled
+    // on a station of its own.
+    for (QPushButton* StationControls::*button :
+         {&StationControls::btn_datato, &StationControls::Btn_sqlexec,
+          &StationControls::btn_txtimport, &StationControls::btn_btprn,
+          &StationControls::btn_picset}) {
+        ScanningStation st(5);
+        StationHarness& h = st.h;
+        // Something for each dialog's filter to show beside the station's files.
+        for (const char* name : {"labels.txt", "fix.sql", "p_00001.png", "label.zpl"})
+            test::writeFile(h.dir.file(name), "x");
+        h.dialogs.realFileDialogs = true;
+        // Whichever folder a dialog opens in, the operator may go to the
+        // station's.
+        const QString folder = QDir(QString::fromStdString(h.dir.path())).absolutePath();
+        h.dialogs.fileDialogFolder = folder;
+        TForm1& f = h.start();
+        SCOPED_TRACE((f.*button)->text().toStdString());
+        ASSERT_TRUE(f.ADO1.connected());
+        const std::vector<std::string> locked = {"station.db", "station.db-shm",
+                                                 journal::Journal::kFileName,
+                                                 std::string(journal::Journal::kFileName) + "-shm"};
+        for (const std::string& file : locked)
+            ASSERT_EQ(lockHolder(h.dir.file(file)), ::getpid()) << file << " before the dialog";
+
+        (f.*button)->click();
+        EXPECT_EQ(h.dialogs.fileDialogs, QStringList{"选择文件|" + folder});
+        EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
+        for (const std::string& file : locked)
+            EXPECT_EQ(lockHolder(h.dir.file(file)), ::getpid()) << file << " after the dialog";
+
+        // A second program opens and closes each file: it must find that it
+        // is not the last user, and leave the logs to the station.
+        EXPECT_EQ(sqliteShell(h, "station.db", "select count(*) from a15"), "5\n");
+        EXPECT_EQ(sqliteShell(h, journal::Journal::kFileName, "select count(*) > 0 from events"),
+                  "1\n");
+        EXPECT_TRUE(std::filesystem::exists(h.dir.file("station.db-wal")));
+        EXPECT_TRUE(
+            std::filesystem::exists(h.dir.file(std::string(journal::Journal::kFileName) + "-wal")));
+
+        // The next good scan is in the files everyone else reads.
+        test::scanText(f, "VX000002");
+        EXPECT_EQ(f.Label14->text(), "2");
+        EXPECT_EQ(sqliteShell(h, "station.db", "select prned from a15 where bh=2"), "1\n");
+        EXPECT_EQ(sqliteShell(h, journal::Journal::kFileName,
+                              "select count(*) from events where kind='scan' and record=2"),
+                  "1\n");
+    }
 }
 
 int main(int argc, char** argv) {

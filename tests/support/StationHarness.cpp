@@ -4,6 +4,10 @@
 #include "data/RecordTable.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -88,6 +92,55 @@ app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QSt
     poll.start();
     app::QtDialogs real;
     return real.question(caption, text, buttons, defaultAnswer, icon);
+}
+
+QString ScriptedDialogs::openFile(const QString& title, const QString& filter,
+                                  const QString& folder) {
+    if (!realFileDialogs)
+        return next(files, {});
+    cancelFileDialogWhenListed();
+    return app::QtDialogs().openFile(title, filter, folder);
+}
+
+QString ScriptedDialogs::saveFile(const QString& title, const QString& filter,
+                                  const QString& defaultSuffix, const QString& folder) {
+    if (!realFileDialogs)
+        return next(files, {});
+    cancelFileDialogWhenListed();
+    return app::QtDialogs().saveFile(title, filter, defaultSuffix, folder);
+}
+
+void ScriptedDialogs::cancelFileDialogWhenListed() {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
+    QObject::connect(poll, &QTimer::timeout, [this, poll, since] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* model = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+        if (!model || !dialog->isVisible())
+            return;
+        if (!fileDialogFolder.isEmpty() && dialog->directory() != QDir(fileDialogFolder))
+            dialog->setDirectory(fileDialogFolder);
+        // Listed: every entry the dialog shows has its type, which the model
+        // learns from its icon provider together with the icon, in one batch
+        // for all the files of the folder, shown or filtered out.
+        const QModelIndex folder = model->index(dialog->directory().absolutePath());
+        const int rows = model->rowCount(folder);
+        bool listed = rows > 0;
+        for (int r = 0; r < rows && listed; ++r)
+            listed = !model->index(r, 2, folder).data().toString().isEmpty() &&
+                     !model->index(r, 0, folder).data(Qt::DecorationRole).isNull();
+        const bool late = since->elapsed() > 10000;
+        if (!listed && !late)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        fileDialogs << dialog->windowTitle() + "|" + dialog->directory().absolutePath() +
+                           (listed ? "" : "|not listed");
+        dialog->reject();
+    });
+    poll->start();
 }
 
 bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

@@ -30,22 +30,28 @@ public:
     // boxes and answered from answers.
     bool realQuestionBoxes = false;
     QStringList boxes;
+    // When set, file dialogs open the real dialog, which is cancelled once
+    // its model has described every file it lists (name, type and icon: what
+    // a dialog may read a file for); "title|folder" of each goes into
+    // fileDialogs, with "|not listed" when it listed nothing in 10 s.
+    bool realFileDialogs = false;
+    QStringList fileDialogs;
+    // When set, the operator goes to this folder in a real file dialog first.
+    QString fileDialogFolder;
 
     void message(const QString& text) override { messages << text; }
     void error(const QString& text) override { errors << text; }
     Answer question(const QString& caption, const QString& text, Buttons buttons,
                     Answer defaultAnswer, Icon icon) override;
-    QString openFile(const QString&, const QString&, const QString&) override {
-        return next(files, {});
-    }
-    QString saveFile(const QString&, const QString&, const QString&, const QString&) override {
-        return next(files, {});
-    }
+    QString openFile(const QString& title, const QString& filter, const QString& folder) override;
+    QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
+                     const QString& folder) override;
     QString inputBox(const QString&, const QString&, const QString& preset) override {
         return next(inputs, preset);
     }
 
 private:
+    void cancelFileDialogWhenListed();
     template <class T> static T next(std::deque<T>& q, T fallback) {
         if (q.empty())
             return fallback;
