@@ -11,16 +11,37 @@
 #include "tests/support/Screenshot.h"
 #include "tests/support/ZplReader.h"
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vx;
 using namespace std::chrono_literals;
 using test::run;
 using test::waitUntil;
+
+namespace {
+
+// The process that holds a POSIX lock on path; 0 when none does.
+pid_t lockHolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET; // the whole file
+    const int rc = ::fcntl(fd, F_GETLK, &lock);
+    // This process never held a lock on it: closing costs it nothing.
+    ::close(fd);
+    return rc != 0 ? -1 : lock.l_type == F_UNLCK ? 0 : lock.l_pid;
+}
+
+} // namespace
 
 TEST(EndToEnd, AnOperatorScansUnplugsAndReplugsThroughTheRealStation) {
     if (!std::getenv("DISPLAY"))
@@ -248,4 +269,42 @@ TEST(EndToEnd, AnOperatorPrintsRangesDirectlyToAZplPrinterOnTheLoopback) {
     EXPECT_EQ(printed, expected);
     EXPECT_FALSE(std::filesystem::exists(st.folder() + "/error.log"))
         << test::readFile(st.folder() + "/error.log");
+}
+
+// The station's locks on its database after a file dialog, and a good scan's
+// mark after a crash: a second program that opens and closes the database
+// must find the station still using it and leave its log alone.
+TEST(EndToEnd, AFileDialogLeavesTheStationItsLocksAndAKilledStationItsMarks) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    test::LiveStation st(5, {"--suffix", "crlf", "--quiet"});
+    test::Child& sim = st.scanner();
+    ASSERT_TRUE(st.waitReady(15s)) << st.dump();
+    ASSERT_TRUE(st.switchComparisonOn()) << st.dump();
+    const std::string db = st.folder() + "/station.db";
+    const pid_t station = st.station().pid();
+    ASSERT_EQ(lockHolder(db), station);
+
+    // 导出, and Esc once the dialog has had time to list the station's folder.
+    ASSERT_TRUE(st.clickUntil(test::LiveStation::kDataToX, test::LiveStation::kDataToY, [&] {
+        return st.windowShown("选择文件");
+    })) << st.dump();
+    std::this_thread::sleep_for(2s);
+    st.keys("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !st.windowShown("选择文件"); }, 5s));
+    EXPECT_EQ(lockHolder(db), station);
+    EXPECT_EQ(lockHolder(db + "-shm"), station);
+
+    int rc = 0;
+    EXPECT_EQ(run("sqlite3 '" + db + "' 'select count(*) from a15'", &rc), "5\n");
+    EXPECT_TRUE(std::filesystem::exists(db + "-wal")) << "the log was deleted under the station";
+
+    const long before = st.seq();
+    sim.writeLine("VX000002");
+    ASSERT_TRUE(waitUntil([&] { return st.seq() > before && st.get("Label14") == "2"; }, 5s))
+        << st.dump();
+    ::kill(station, SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !st.station().running(); }, 5s));
+    EXPECT_EQ(run("sqlite3 '" + db + "' 'select bh from a15 where prned=1'", &rc), "2\n")
+        << "the mark of a scan shown good is gone";
 }

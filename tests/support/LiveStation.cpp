@@ -54,6 +54,10 @@ std::string LiveStation::windowId() const {
     return out.substr(0, out.find('\n'));
 }
 
+bool LiveStation::windowShown(const std::string& title) const {
+    return !run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty();
+}
+
 bool LiveStation::clickUntil(int x, int y, const std::function<bool()>& done) {
     std::string window;
     if (!waitUntil([&] { return !(window = windowId()).empty(); }, 5s))

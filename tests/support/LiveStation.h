@@ -22,6 +22,7 @@ public:
     static constexpr int kComSetX = 680 + 182 + 33, kComSetY = 104 + 19 + 12;
     static constexpr int kBTprnX = 480 + 24 + 8, kBTprnY = 104 + 600 + 8;
     static constexpr int kStartBoxX = 496 + 56, kStartBoxY = 608 + 12;
+    static constexpr int kDataToX = 887 + 37, kDataToY = 735 + 12;
 
     // Sets up the folder with labels VX000001 … and starts the simulator
     // (with simulatorOptions) and the station. quiet: their output is
@@ -55,6 +56,8 @@ public:
     // Types text into the start box in place of what it held and presses
     // Enter; false when the box could not be clicked.
     bool enterPrintRange(const std::string& text);
+    // Whether a window with exactly this title is on the screen.
+    bool windowShown(const std::string& title) const;
     // Types keys into the window (xdotool key names: "ctrl+a", "Return").
     void keys(const std::string& xdotoolKeys);
     void type(const std::string& text);
