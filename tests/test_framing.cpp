@@ -163,6 +163,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CrOnlySuffixIsLearntFromTheFirstScan",
              {{0, "A\r"}, {50, "B\r"}, {70, "C\r"}},
              {{"A\r", 30}, {"B\r", 55}, {"C\r", 75}}},
+        // A CR LF scanner whose adapter flushed the LF after the silence: the
+        // lone LF teaches that an LF follows the CR, and from then on the
+        // station waits for it.
+        Case{"ALateLfTeachesThatTheScannerSendsCrLf",
+             {{0, "A\r"},
+              {50, "B\r"},
+              {66, "\n"},
+              {100, "C\r"},
+              {116, "\n"},
+              {200, "D\r"},
+              {216, "\n"}},
+             {{"A\r", 30}, {"B\r", 55}, {"\n", 71}, {"C\r\n", 121}, {"D\r\n", 221}}},
         Case{"ANextCodeAfterTheSilenceEndsACrScanAtOnce",
              {{0, "A\r"}, {8, "B\r"}, {16, "C\r"}},
              {{"A\r", 8}, {"B\r", 13}, {"C\r", 21}}},
