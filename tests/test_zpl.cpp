@@ -293,6 +293,9 @@ TEST_F(ZplLabels, HostileTextsStayDataAndEachFormatStaysOneLabel) {
         "\xD7\xF7\xD5\xBE\xB2\xE2\xCA\xD4",
         "_5E_7E",
         "~DGR:X.GRF,2,1,FF\r\n^XZ",
+        // DEL, which a printer may drop or act on, with a digit after it
+        "DEL\x7F"
+        "8",
     };
     std::vector<LabelRecord> records;
     for (std::size_t i = 0; i < hostile.size(); ++i)
