@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -296,6 +297,34 @@ TEST(JournalTrouble, AFullDiskFailsAppendsReportsOnceAndNotesTheGapWhenRoomRetur
                        "last=3")
         << "made with " << r.howMade;
     EXPECT_NE(r.output.find(path), std::string::npos) << "the report names the file: " << r.output;
+}
+
+TEST(JournalTrouble, AJournalThatCannotBeOpenedIsTriedAgainOncePerIntervalNotAtEveryAppend) {
+    test::TempDir dir;
+    const std::string folder = dir.file("not-yet");
+    const std::string path = folder + "/" + Journal::kFileName;
+    ManualClock clock;
+    Journal j(path, clock.fn());
+    int reports = 0;
+    j.setFailureListener([&](const std::string&) { ++reports; });
+    EXPECT_FALSE(j.append(scanRow(1)));
+
+    // The folder appears; a scan every second must not try the file each time.
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (std::int64_t i = 2; i <= 5; ++i) {
+        *clock.now += 1000;
+        EXPECT_FALSE(j.append(scanRow(i))) << "reopened " << (i - 1) << " s after the last try";
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    *clock.now += Journal::kReopenIntervalMs;
+    EXPECT_TRUE(j.append(scanRow(6)));
+    EXPECT_EQ(reports, 1);
+    const auto rows = journalRows(path);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].what, "resumed");
+    EXPECT_EQ(rows[0].labels, 5) << "the events not written";
+    EXPECT_EQ(rows[1].record, 6);
 }
 
 TEST(JournalTrouble, AReadOnlyFolderIsReportedOnceAndAppendsNeverThrow) {
