@@ -6,9 +6,12 @@
 #include "tests/support/TempDir.h"
 
 #include <barrier>
+#include <cctype>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
+#include <utility>
 
 using namespace vx::scan;
 using namespace vx::data;
@@ -355,6 +358,74 @@ TEST_P(ScanTest, TwoStationsScanningOneLabelAtOnceGiveOneGoodAndOneDuplicate) {
                     std::to_string(int(theirs));
     }
     EXPECT_EQ(wrong, 0) << "verdicts (Good=7, Duplicate=5):" << seen;
+}
+
+namespace {
+
+// A back end on which another station acts once, just before this one marks
+// a record and after it looked the record up: the moment a race is lost.
+class OtherStationFirst : public Backend {
+public:
+    OtherStationFirst(std::unique_ptr<Backend> inner, std::function<void()> other)
+        : m_inner(std::move(inner)), m_other(std::move(other)) {}
+    Dialect dialect() const override { return m_inner->dialect(); }
+    std::unique_ptr<Cursor> run(const ParsedSql& sql, const ParamValues& values) override {
+        return m_inner->run(sql, values);
+    }
+    long long runAll(const ParsedSql& sql, const ParamValues& values) override {
+        std::string text = sql.text;
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (m_other && text.rfind("update a15 set prned", 0) == 0)
+            std::exchange(m_other, nullptr)();
+        return m_inner->runAll(sql, values);
+    }
+    std::unique_ptr<PreparedStatement> prepare(const ParsedSql& sql) override {
+        return m_inner->prepare(sql);
+    }
+    void beginTransaction() override { m_inner->beginTransaction(); }
+    void commit() override { m_inner->commit(); }
+    void rollback() override { m_inner->rollback(); }
+    bool inTransaction() override { return m_inner->inTransaction(); }
+
+private:
+    std::unique_ptr<Backend> m_inner;
+    std::function<void()> m_other;
+};
+
+} // namespace
+
+TEST_P(ScanTest, TheStationThatLosesTheRaceGetsADuplicateAndNoMissingRange) {
+    // Both stations last scanned record 5 and both scan record 9; the other
+    // one marks it between this one's lookup and its mark.
+    std::string why;
+    Connection otherDb;
+    otherDb.openWith(vx::test::openBackend(GetParam(), dir.path(), why));
+    Query otherQuery(otherDb);
+    ScanEngine other(otherDb, otherQuery);
+    ScanOutcome won;
+    Connection mineDb;
+    mineDb.openWith(
+        std::make_unique<OtherStationFirst>(vx::test::openBackend(GetParam(), dir.path(), why),
+                                            [&] { won = other.com31RxChar(code(9), on); }));
+    Query mineQuery(mineDb);
+    ScanEngine mine(mineDb, mineQuery);
+    for (ScanEngine* e : {&other, &mine}) {
+        e->strnum = "4";
+        e->lastScanned = "5";
+    }
+    const ScanOutcome lost = mine.com31RxChar(code(9), on);
+
+    EXPECT_EQ(won.verdict, Verdict::MissingRange);
+    EXPECT_EQ(won.LB_shao, "6-8");
+    EXPECT_EQ(lost.verdict, Verdict::Duplicate);
+    EXPECT_EQ(lost.Label14, "9重复");
+    EXPECT_EQ(lost.LB_chong, "9");
+    EXPECT_EQ(lost.LB_shao, std::nullopt) << "the winner listed the skipped labels already";
+    EXPECT_EQ(lost.missing, std::nullopt) << "nor may the journal count them twice";
+    EXPECT_EQ(lost.flashTarget, "label10");
+    EXPECT_EQ(mine.lastScanned, "9");
+    EXPECT_TRUE(scannedFlag(9));
 }
 
 // ---- the database file pulled away ---------------------------------------------
