@@ -79,7 +79,9 @@ std::string utf8FromUtf16(std::u16string_view s, bool lenient) {
     return out;
 }
 
-// Invalid bytes become U+FFFD one by one.
+// Bytes that are no UTF-8 become U+FFFD, one for each longest start of a
+// sequence that could have become a character, as Unicode recommends: a
+// character cut short is one, as Wine's profile functions read it too.
 std::u16string utf16FromUtf8(std::string_view s, bool lenient) {
     std::u16string out;
     out.reserve(s.size());
@@ -87,29 +89,40 @@ std::u16string utf16FromUtf8(std::string_view s, bool lenient) {
     const auto* end = p + s.size();
     while (p < end) {
         const unsigned char b = *p;
-        std::size_t n = b < 0x80             ? 1
-                        : (b & 0xE0) == 0xC0 ? 2
-                        : (b & 0xF0) == 0xE0 ? 3
-                        : (b & 0xF8) == 0xF0 ? 4
-                                             : 0;
+        // C0, C1 and F5 to FF start no character at all.
+        const std::size_t n = b < 0x80   ? 1
+                              : b < 0xC2 ? 0
+                              : b < 0xE0 ? 2
+                              : b < 0xF0 ? 3
+                              : b < 0xF5 ? 4
+                                         : 0;
         char32_t c = 0xFFFD;
         std::size_t used = 1;
         if (n == 1) {
             c = b;
-        } else if (n > 1 && static_cast<std::size_t>(end - p) >= n) {
+        } else if (n > 1) {
+            // What the second byte may be, which rules out overlong forms,
+            // surrogates (unless lenient) and values past U+10FFFF.
+            unsigned char low = 0x80, high = 0xBF;
+            if (b == 0xE0)
+                low = 0xA0;
+            else if (b == 0xED && !lenient)
+                high = 0x9F;
+            else if (b == 0xF0)
+                low = 0x90;
+            else if (b == 0xF4)
+                high = 0x8F;
             char32_t v = b & (0x7F >> n);
-            bool ok = true;
-            for (std::size_t i = 1; i < n && ok; ++i) {
-                ok = (p[i] & 0xC0) == 0x80;
-                v = (v << 6) | (p[i] & 0x3F);
+            std::size_t i = 1;
+            for (; i < n && p + i < end; ++i) {
+                const unsigned char next = p[i];
+                if (i == 1 ? next < low || next > high : (next & 0xC0) != 0x80)
+                    break;
+                v = (v << 6) | (next & 0x3F);
             }
-            const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-            ok = ok && v >= least[n] && v <= 0x10FFFF &&
-                 (lenient || !(isHighSurrogate(v) || isLowSurrogate(v)));
-            if (ok) {
+            used = i;
+            if (i == n)
                 c = v;
-                used = n;
-            }
         }
         p += used;
         if (c >= 0x10000) {
@@ -148,7 +161,13 @@ std::string toCodePageCut(std::u16string_view s, unsigned codePage, std::size_t 
 // ---------------------------------------------------------------------------
 // The file as lines.
 
-enum class Encoding { Bytes, Utf16Le, Utf16Be };
+// A file with a byte-order mark is text in its encoding; any other file is
+// bytes. The UTF-8 mark is read as Wine's profile functions read it: Windows'
+// own take it for three characters of the first line, whose section is then
+// never found, and a [Database] saved by an editor would read as defaults.
+enum class Encoding { Bytes, Utf8, Utf16Le, Utf16Be };
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 struct Line {
     std::string text; // UTF-8 in a UTF-16 file, the file's own bytes otherwise
@@ -207,6 +226,10 @@ bool loadContents(const std::string& path, Contents& contents) {
             units += static_cast<char16_t>(lo | hi << 8);
         }
         contents.lines = splitLines(utf8FromUtf16(units, true));
+    } else if (std::string_view(data).substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+        // What many editors save: the mark is no part of the first line.
+        contents.encoding = Encoding::Utf8;
+        contents.lines = splitLines(std::string_view(data).substr(kUtf8Mark.size()));
     } else {
         contents.lines = splitLines(data);
     }
@@ -221,6 +244,8 @@ std::string serialise(const Contents& contents) {
     }
     if (contents.encoding == Encoding::Bytes)
         return text;
+    if (contents.encoding == Encoding::Utf8)
+        return std::string(kUtf8Mark) + text;
     const bool little = contents.encoding == Encoding::Utf16Le;
     std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
     for (char16_t c : utf16FromUtf8(text, true)) {
@@ -268,9 +293,10 @@ std::string IniFile::readString(const std::string& section, const std::string& k
     Contents contents;
     if (!loadContents(m_path, contents))
         return defaultValue;
-    const bool utf16 = contents.encoding != Encoding::Bytes;
+    // In a text file names and values are UTF-8 as searched and edited.
+    const bool text = contents.encoding != Encoding::Bytes;
     const auto inFile = [&](const std::string& s) {
-        return utf16 ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
+        return text ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
     };
     const std::string wantedSection = inFile(section), wantedKey = inFile(key);
     bool inSection = false;
@@ -286,7 +312,7 @@ std::string IniFile::readString(const std::string& section, const std::string& k
             v = v.substr(0, v.find('\0'));
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
                 v = v.substr(1, v.size() - 2);
-            if (utf16)
+            if (text)
                 return toCodePageCut(utf16FromUtf8(v, true), m_codePage, kMaxValueBytes);
             return std::string(v.substr(0, kMaxValueBytes));
         }
@@ -303,9 +329,10 @@ void IniFile::writeString(const std::string& section, const std::string& key,
             throw IniWriteError(m_path, "a name or value holds a line break or a NUL byte");
     Contents contents;
     loadContents(m_path, contents);
-    const bool utf16 = contents.encoding != Encoding::Bytes;
+    // In a text file names and values are UTF-8 as searched and edited.
+    const bool text = contents.encoding != Encoding::Bytes;
     const auto inFile = [&](const std::string& s) {
-        return utf16 ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
+        return text ? utf8FromUtf16(fromCodePage(s, m_codePage), false) : s;
     };
     const std::string wantedSection = inFile(section), wantedKey = inFile(key);
     const std::string entry = inFile(key + "=" + value);

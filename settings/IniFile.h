@@ -21,8 +21,10 @@ public:
 //    enclosing quotes is dropped;
 //  - a line ends at CR LF, LF or a bare CR;
 //  - a file that starts with a UTF-16 byte-order mark (Notepad's "Unicode") is
-//    read and written in UTF-16; names and values cross the interface in the
-//    station's code page all the same. Any other file is taken byte for byte;
+//    read and written in UTF-16, one with a UTF-8 byte-order mark (what many
+//    editors save) in UTF-8, the mark kept; names and values cross the
+//    interface in the station's code page all the same. Any other file is
+//    taken byte for byte;
 //  - a read-only file is a failed write, whoever runs the station;
 //  - nothing is cached: every read opens the file, every write rewrites it, so
 //    several objects on one path always see the same contents.

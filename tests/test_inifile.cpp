@@ -205,6 +205,23 @@ TEST_F(IniFileWrite, ABareCrFileIsEditedInPlaceWithItsOwnLineEnds) {
     EXPECT_EQ(readFile(path), "[STR]\rstrstart=3\rstrnum=5\r[print]\rlienum=2\rlastnum=9\r");
 }
 
+TEST_F(IniFileRead, AUtf8ByteOrderMarkIsNoPartOfTheFirstSectionAndAWriteKeepsIt) {
+    // 标签 in UTF-8, as an editor saves the file.
+    const std::string file = "\xEF\xBB\xBF[Database]\r\nservername=station.db\r\n"
+                             "[print]\r\nbtfile=\xE6\xA0\x87\xE7\xAD\xBE.btw\r\n";
+    writeFile(path, file);
+    IniFile ini(path);
+    EXPECT_EQ(ini.readString("Database", "servername", ""), "station.db");
+    ini.writeString("print", "lastnum", "6");
+    EXPECT_EQ(readFile(path), file + "lastnum=6\r\n");
+    // A GBK station gets its values in GBK and writes UTF-8.
+    IniFile gbk(path, 936);
+    EXPECT_EQ(gbk.readString("print", "btfile", ""), "\xB1\xEA\xC7\xA9.btw");
+    gbk.writeString("print", "btfile", "\xBF\xE2.btw");
+    EXPECT_EQ(readFile(path), "\xEF\xBB\xBF[Database]\r\nservername=station.db\r\n"
+                              "[print]\r\nbtfile=\xE5\xBA\x93.btw\r\nlastnum=6\r\n");
+}
+
 TEST_F(IniFileUtf16, NamesAndValuesCrossInTheGivenCodePage) {
     writeFile(path, utf16(u"[打印]\r\nbtfile=标签.btw\r\n"));
     const IniFile gbk(path, 936);

@@ -91,6 +91,26 @@ std::string stationConfigGbk(const std::string& eol) {
     return out;
 }
 
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+
+// The station's file as an editor saves it in UTF-8.
+std::string utf8(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 const std::vector<Read> kStationKeys = {
     {"Database", "servername"}, {"Database", "dataname"}, {"Database", "username"},
     {"Database", "mm"},         {"com", "num"},           {"STR", "strstart"},
@@ -160,13 +180,31 @@ std::vector<ReadCase> readCases() {
                  "Windows decodes an 8-bit file in the ANSI code page and encodes it back, so "
                  "a byte that is no character becomes '?'; the station keeps file bytes as "
                  "they are."}}}},
+        // Wine skips a UTF-8 byte-order mark and reads the file as UTF-8;
+        // Windows takes the mark for three characters of the first line, so
+        // that line's section is never found. The station reads as Wine does.
         {"UTF-8 byte-order mark",
          "\xEF\xBB\xBF[a]\r\nk=1\r\n[b]\r\nm=2\r\n",
-         {{"a", "k",
-           Known{"1", kDefault,
-                 "Wine skips a UTF-8 byte-order mark; Windows takes it as three characters of "
-                 "the first line, so that line's section is never found."}},
-          {"b", "m"}}},
+         {{"a", "k"}, {"b", "m"}}},
+        {"the station's file, UTF-8 with a byte-order mark", kUtf8Mark + utf8(kStationConfig),
+         kStationKeys},
+        {"UTF-8 byte-order mark, bytes that are no UTF-8",
+         kUtf8Mark + "[a]\r\nk=\x81x\r\nm=\xE6\xA0\r\nn=\xC0\xAFy\r\no=\xED\xA0\x80z\r\n"
+                     "q=\xF4\x90\x80\x80w\r\nr=\xE6\xA0\x87\xE7\r\n",
+         {{"a", "k"},
+          {"a", "m"},
+          {"a", "n"},
+          {"a", "o",
+           Known{"??z", "?z",
+                 "an encoded surrogate: Wine gives up on it after two bytes; the station keeps "
+                 "it as the one character a UTF-16 file may hold, and a GBK value has no room "
+                 "for it either way"}},
+          {"a", "q",
+           Known{"???w", "????w",
+                 "a sequence past U+10FFFF: Wine replaces its first two bytes together; the "
+                 "station replaces each byte that starts no character, as Unicode recommends"}},
+          {"a", "r"}}},
+        {"UTF-8 byte-order mark only", kUtf8Mark, {{"a", "k"}}},
         {"UTF-16 LE",
          utf16(u"[Database]\r\nservername=srv\r\ndataname=\"标签库\"\r\n"),
          {{"Database", "servername"}, {"database", "dataname"}, {"Database", "mm"}}},
@@ -200,6 +238,8 @@ std::vector<WriteCase> writeCases() {
         {"the station's writes, 8-bit", stationConfigGbk("\r\n"), stationWrites, kStationKeys},
         {"the station's writes, UTF-16", utf16(kStationConfig), stationWrites, kStationKeys},
         {"the station's writes, new file", std::nullopt, stationWrites, kStationKeys},
+        {"the station's writes, UTF-8 with a byte-order mark", kUtf8Mark + utf8(kStationConfig),
+         stationWrites, kStationKeys},
         {"new file", std::nullopt, {{"print", "lastnum", "0"}}, {{"print", "lastnum"}}},
         {"replace, add a key, add a section",
          "; c\r\n[Database]\r\n servername = a \r\n\r\n[print]\r\nLastNum=5\r\n",
@@ -444,6 +484,10 @@ TEST_F(WineIniFile, WritesReadBackAsWindowsWritesDo) {
             << "the Windows and the Linux build write the same bytes";
         if (c.file && c.file->rfind("\xFF\xFE", 0) == 0) {
             EXPECT_EQ(readFile(f.ours).substr(0, 2), "\xFF\xFE") << "still UTF-16";
+        }
+        if (c.file && c.file->rfind(kUtf8Mark, 0) == 0) {
+            EXPECT_EQ(readFile(f.windows).substr(0, 3), kUtf8Mark) << "Wine keeps the mark";
+            EXPECT_EQ(readFile(f.ours).substr(0, 3), kUtf8Mark) << "so does the station";
         }
 
         std::vector<std::string> windowsOnWindows, windowsOnOurs, oursOnOurs;
