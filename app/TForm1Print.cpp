@@ -192,8 +192,7 @@ void TForm1::btn_btprnClick() {
     settings().setTemplatePath(toLocal8Bit(path));
     printState.templatePath = toLocal8Bit(path);
     m_stationJournal.settingsSaved("print", {{"btfile", &printState.templatePath}});
-    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath,
-                                    m_barTender != 0)) {
+    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath)) {
         chk_BTprn->setEnabled(true);
     } else {
         // A switch left on over a template that cannot be printed here would

@@ -73,9 +73,9 @@ data::DbSettings TForm1::loadSettings(const settings::StationSettings& config) {
     ed_prnlie->setText(QString::number(station.engine.columnCount));
 
     // The same rule as the template choice: a template no back end here
-    // prints, or BarTender's without its window, would list ranges as
-    // printed while nothing prints.
-    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath, m_barTender != 0))
+    // prints, or BarTender's without its automation server, would list
+    // ranges as printed while nothing prints.
+    if (print::directPrintAvailable(m_env.printBackends, printState.templatePath))
         chk_BTprn->setEnabled(true);
     ed_strstart->setText(fromLocal8Bit(station.engine.strstart));
     ed_strnum->setText(fromLocal8Bit(station.engine.strnum));

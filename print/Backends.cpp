@@ -26,8 +26,8 @@ std::string templateExtension(const std::string& path) {
     return lower(path.substr(dot));
 }
 
-void BackendFactory::add(const std::string& extension, BackendMaker maker) {
-    m_entries.push_back({lower(extension), std::move(maker)});
+void BackendFactory::add(const std::string& extension, BackendMaker maker, BackendReady ready) {
+    m_entries.push_back({lower(extension), std::move(maker), std::move(ready)});
 }
 
 bool BackendFactory::accepts(const std::string& templatePath) const {
@@ -35,6 +35,14 @@ bool BackendFactory::accepts(const std::string& templatePath) const {
     for (const Entry& e : m_entries)
         if (e.extension == ext)
             return true;
+    return false;
+}
+
+bool BackendFactory::ready(const std::string& templatePath) const {
+    const std::string ext = templateExtension(templatePath);
+    for (const Entry& e : m_entries)
+        if (e.extension == ext)
+            return !e.ready || e.ready();
     return false;
 }
 
@@ -59,21 +67,15 @@ std::vector<std::string> BackendFactory::extensions() const {
     return out;
 }
 
-bool needsBarTender(const std::string& templatePath) {
-    return templateExtension(templatePath) == ".btw";
-}
-
-bool directPrintAvailable(const BackendFactory& backends, const std::string& templatePath,
-                          bool barTenderWindow) {
-    if (templatePath.empty() || !backends.accepts(templatePath))
-        return false;
-    return barTenderWindow || !needsBarTender(templatePath);
+bool directPrintAvailable(const BackendFactory& backends, const std::string& templatePath) {
+    return !templatePath.empty() && backends.ready(templatePath);
 }
 
 BackendFactory platformBackends() {
     BackendFactory f;
 #ifdef _WIN32
-    f.add(".btw", [](const JobParams&) { return makeBarTenderBackend(); });
+    f.add(
+        ".btw", [](const JobParams&) { return makeBarTenderBackend(); }, &barTenderRegistered);
 #else
     f.add(".glabels", [](const JobParams& job) {
         return std::make_unique<GLabelsBackend>(job.printer, "Vexora " + job.rangeText());

@@ -262,4 +262,10 @@ std::unique_ptr<PrintBackend> makeBarTenderBackend() {
     return std::make_unique<BarTenderBackend>();
 }
 
+bool barTenderRegistered() {
+    // A look in the registry's classes; it needs no COM set up on this thread.
+    CLSID clsid;
+    return CLSIDFromProgID(kProgId, &clsid) == S_OK;
+}
+
 } // namespace vx::print

@@ -293,29 +293,27 @@ TEST(BackendChoice, TheTemplateDialogListsWhatThisPlatformPrints) {
 #endif
 }
 
-TEST(BackendChoice, TheSwitchIsOfferedForTemplatesThisStationPrintsBarTendersOnlyWithItsWindow) {
-    // The Windows station's back ends; the rule is the same on every platform.
-    BackendFactory windows;
+TEST(BackendChoice, TheSwitchIsOfferedForTemplatesABackEndHerePrintsWhenItIsReady) {
+    // The Windows station's back ends, BarTender's ready while its automation
+    // server is registered; the rule is the same on every platform.
     auto log = std::make_shared<CallLog>();
     auto recording = [&](const JobParams&) { return std::make_unique<RecordingBackend>(log); };
-    windows.add(".btw", recording);
-    windows.add(".zpl", recording);
-    EXPECT_TRUE(needsBarTender("C:\\labels\\a.BTW"));
-    EXPECT_FALSE(needsBarTender("C:\\labels\\a.zpl"));
-    for (bool window : {false, true}) {
-        EXPECT_EQ(directPrintAvailable(windows, "C:\\labels\\a.btw", window), window);
-        EXPECT_TRUE(directPrintAvailable(windows, "C:\\labels\\a.zpl", window))
+    for (bool registered : {false, true}) {
+        BackendFactory windows;
+        windows.add(".btw", recording, [&] { return registered; });
+        windows.add(".zpl", recording);
+        EXPECT_EQ(directPrintAvailable(windows, "C:\\labels\\a.BTW"), registered);
+        EXPECT_TRUE(directPrintAvailable(windows, "C:\\labels\\a.zpl"))
             << "a label printer needs no BarTender";
-        EXPECT_FALSE(directPrintAvailable(windows, "C:\\labels\\a.glabels", window))
+        EXPECT_FALSE(directPrintAvailable(windows, "C:\\labels\\a.glabels"))
             << "no back end prints it here";
-        EXPECT_FALSE(directPrintAvailable(windows, "", window));
+        EXPECT_FALSE(directPrintAvailable(windows, ""));
     }
     BackendFactory linuxStation;
     linuxStation.add(".glabels", recording);
     linuxStation.add(".zpl", recording);
-    EXPECT_TRUE(directPrintAvailable(linuxStation, "/labels/a.glabels", false));
-    EXPECT_FALSE(directPrintAvailable(linuxStation, "/labels/a.btw", true))
-        << "no BarTender back end";
+    EXPECT_TRUE(directPrintAvailable(linuxStation, "/labels/a.glabels"));
+    EXPECT_FALSE(directPrintAvailable(linuxStation, "/labels/a.btw")) << "no BarTender back end";
 }
 
 TEST(RecordArguments, NumberCodeAndPictureAreSplitAtTheOuterBars) {

@@ -269,6 +269,33 @@ TEST_F(PrintArea, AtStartUpTheSwitchIsOfferedByTheSameRuleAsTheChoice) {
     EXPECT_FALSE(f.chk_BTprn->isEnabled()) << "no back end here prints .btw, no BarTender window";
 }
 
+TEST_F(PrintArea, ABarTenderTemplateFollowsTheAutomationServerNotBarTendersWindow) {
+    // The Windows station's BarTender back end, here recording; no BarTender
+    // window was found at start-up, and the automation starts its own.
+    bool registered = true;
+    h.printBackends.add(
+        ".btw",
+        [this](const print::JobParams&) { return std::make_unique<RecordingBackend>(calls); },
+        [&] { return registered; });
+    const std::string btw = h.dir.file("label.btw");
+    test::writeFile(btw, "x");
+    TForm1& f = start("[print]\r\nlastnum=4\r\nbtfile=" + btw + "\r\n");
+    EXPECT_TRUE(f.chk_BTprn->isEnabled()) << "at start-up";
+    h.dialogs.files = {QString::fromStdString(btw)};
+    f.btn_btprn->click();
+    EXPECT_TRUE(f.chk_BTprn->isEnabled()) << "the template chosen again";
+    f.chk_BTprn->click();
+    enter(f.Edit_willprn, "5");
+    ASSERT_TRUE(test::waitFor([&] { return printed().size() == 1; })) << "printed directly";
+
+    // BarTender uninstalled: the next choice turns the switch off.
+    registered = false;
+    h.dialogs.files = {QString::fromStdString(btw)};
+    f.btn_btprn->click();
+    EXPECT_FALSE(f.chk_BTprn->isEnabled());
+    EXPECT_FALSE(f.printState.directPrint);
+}
+
 TEST_F(PrintArea, TheJobCarriesTheCharsetOfTheWindowsConnection) {
     std::string charset = "(no job)";
     h.printBackends = print::BackendFactory{};

@@ -169,4 +169,23 @@ TEST_F(WineBarTender, AReversedRangeOpensClosesAndQuitsWithoutPrinting) {
     EXPECT_EQ(joined(job.calls), joined(expected));
 }
 
+TEST_F(WineBarTender, DirectPrintingOfABtwTemplateFollowsWhetherTheAutomationServerIsRegistered) {
+    // No BarTender window is open in the prefix: the job starts its own.
+    const std::string dll =
+        WinePrefix::windowsPath(WinePrefix::windowsProgram("vexora-bartender-recorder.dll"));
+    auto check = [&] {
+        const std::string out =
+            s_wine->run({WinePrefix::windowsProgram("vexora-btprint.exe"), "--check", kTemplate})
+                .out;
+        return out.substr(0, out.find_first_of("\r\n"));
+    };
+    EXPECT_EQ(check(), "direct printing offered");
+    ASSERT_EQ(s_wine->run({"regsvr32", "/s", "/u", dll}).status, 0);
+    const std::string unregistered = check();
+    // Registered again for the other tests, whatever happened above.
+    ASSERT_EQ(s_wine->run({"regsvr32", "/s", dll}).status, 0);
+    EXPECT_EQ(unregistered, "direct printing not offered");
+    EXPECT_EQ(check(), "direct printing offered");
+}
+
 } // namespace

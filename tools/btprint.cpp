@@ -47,6 +47,10 @@ through COM automation on Windows; .glabels: gLabels and CUPS elsewhere;
                     Windows). BarTender prints where its template says.
   --log FILE        the error log a failed job is written to (default:
                     error.log in the current folder).
+  --check           print nothing; say whether the station offers direct
+                    printing of TEMPLATE here, as 直接BT打印 does: a back end
+                    takes its type and can print (for .btw: BarTender's
+                    automation server is registered). Exit status 0 yes, 1 no.
   -h, --help        this text.
 
 The job makes, in this order: create, Visible(false), formats, open(TEMPLATE
@@ -100,6 +104,7 @@ int main(int argc, char** argv) {
     std::vector<LabelRecord> records;
     std::vector<std::string> files;
     std::string templatePath, lower, upper, printer, logPath = ErrorLog::kFileName;
+    bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -122,6 +127,8 @@ int main(int argc, char** argv) {
         } else if (a == "--printer") {
             if (!value(printer))
                 return usageError("--printer needs a name");
+        } else if (a == "--check") {
+            check = true;
         } else if (a == "--log") {
             if (!value(logPath))
                 return usageError("--log needs a file");
@@ -136,6 +143,11 @@ int main(int argc, char** argv) {
     }
     if (templatePath.empty())
         return usageError("no template given");
+    if (check) {
+        const bool offered = directPrintAvailable(platformBackends(), templatePath);
+        std::cout << (offered ? "direct printing offered\n" : "direct printing not offered\n");
+        return offered ? 0 : 1;
+    }
     for (const std::string& f : files)
         if (!readRecords(f, records))
             return 2;
