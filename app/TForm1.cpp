@@ -167,7 +167,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TForm1::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_F1) {
+    // A key a control did not take comes on to its window; F1 opens the help
+    // only when typed on the window itself (the start box has its own).
+    const QWidget* focus = focusWidget();
+    if (e->key() == Qt::Key_F1 && (!focus || focus == this)) {
         openHelp();
         return;
     }

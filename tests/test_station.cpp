@@ -142,11 +142,35 @@ TEST(StationLayout, TheColumnCaptionEndsAfterItsEditBox) {
 TEST(StationLayout, F1OpensTheHelpFileOnlyWhenItExists) {
     StationHarness h;
     TForm1& f = h.start();
-    QTest::keyClick(&f, Qt::Key_F1);
+    QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
     EXPECT_TRUE(h.opened.isEmpty());
     test::writeFile(h.dir.file("help.txt"), "help");
     QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
     EXPECT_EQ(h.opened, QStringList{QString::fromStdString(h.dir.file("help.txt"))});
+}
+
+TEST(StationLayout, F1OpensTheHelpInTheStartBoxAndTheWindowOnlyNotInOtherControls) {
+    StationHarness h;
+    test::writeFile(h.dir.file("help.txt"), "help");
+    TForm1& f = h.start();
+    // Keys typed into a control go to that control only.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{f.Edit_zheng, f.ed_strstart, f.edit_rec, f.Edit_mm,
+                                         f.LB_rec, f.btn_comset, f.chk_quejing, f.DBGrid_a15show}) {
+        control->setFocus();
+        QTest::keyClick(control, Qt::Key_F1);
+        EXPECT_TRUE(h.opened.isEmpty()) << control->objectName().toStdString();
+        h.opened.clear();
+    }
+    f.Edit_willprn->setFocus();
+    QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
+    EXPECT_EQ(h.opened.size(), 1) << "the start box";
+    // The window itself, with no control holding the focus.
+    if (QWidget* focus = f.focusWidget())
+        focus->clearFocus();
+    ASSERT_EQ(f.focusWidget(), nullptr);
+    QTest::keyClick(&f, Qt::Key_F1);
+    EXPECT_EQ(h.opened.size(), 2) << "the window";
 }
 
 // ---- start-up ----------------------------------------------------------------
