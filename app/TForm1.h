@@ -46,6 +46,11 @@ inline const QColor kBlack{0, 0, 0};
 // changes would otherwise never be committed.
 inline constexpr const char* kScriptTransactionRolledBack =
     "脚本结束时事务仍未提交，已回滚：该事务中的修改均未保存。";
+// A file chosen for import or as a script that SQLite keeps open in the
+// station: reading it would cost the station its locks (on POSIX, closing any
+// descriptor of a file drops them all), and it holds no labels or SQL anyway.
+inline constexpr const char* kFileInUseText =
+    "所选文件是工作站正在使用的数据库或日志文件，不能导入或执行。";
 // Any action other than a scan that found the connection gone; the
 // operator has to connect again.
 inline constexpr const char* kDatabaseLostText = "数据库连接已失效！请重新连接数据库。";
@@ -197,6 +202,10 @@ private:
     void renderFlash();
 
     void setDataButtonsEnabled(bool on);
+    // Whether path names a file SQLite keeps open in the station: the label
+    // database or the journal, or the log, shared memory or rollback journal
+    // beside either. Asked by name, without opening anything.
+    bool keptOpenBySqlite(const QString& path) const;
     void showTableInGrid(const std::string& table);
 
     // The port's and the database's events on the journal, named as the

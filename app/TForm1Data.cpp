@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QTableView>
@@ -40,6 +41,18 @@ void TForm1::setDataButtonsEnabled(bool on) {
     for (QPushButton* b :
          {btn_txtimport, btn_localdata, Btn_sqlexec, btn_picset, btn_datato, btn_reprn})
         b->setEnabled(on);
+}
+
+bool TForm1::keptOpenBySqlite(const QString& path) const {
+    const QString chosen = QFileInfo(path).canonicalFilePath();
+    if (chosen.isEmpty())
+        return false;
+    for (const std::string& file : {ADO1.sqliteFile(), m_journal->path()})
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            if (!file.empty() &&
+                QFileInfo(fromLocal8Bit(file + suffix)).canonicalFilePath() == chosen)
+                return true;
+    return false;
 }
 
 void TForm1::showTableInGrid(const std::string& table) {
@@ -95,6 +108,10 @@ void TForm1::btn_txtimportClick() {
     const QString file = m_env.dialogs->openFile("选择文件", kTextFilter, m_env.folder);
     if (file.isEmpty())
         return;
+    if (keptOpenBySqlite(file)) {
+        m_env.dialogs->message(QString::fromUtf8(kFileInUseText));
+        return;
+    }
     const auto answer = m_env.dialogs->question("请问", "是要导入主表吗，选[否(N)]则导入附表",
                                                 Dialogs::Buttons::YesNoCancel, Dialogs::Answer::Yes,
                                                 Dialogs::Icon::Question);
@@ -157,6 +174,10 @@ void TForm1::Btn_sqlexecClick() {
         "选择文件", "sql文件 (*.sql)|*.sql|所有文件 (*.*)|*.*", m_env.folder);
     if (file.isEmpty())
         return;
+    if (keptOpenBySqlite(file)) {
+        m_env.dialogs->message(QString::fromUtf8(kFileInUseText));
+        return;
+    }
     const data::ScriptRun run =
         data::runScript(ADOCommand1, data::readSqlScript(toLocal8Bit(file)));
     const QString rolledBack =

@@ -28,12 +28,19 @@ Connection::~Connection() {
 void Connection::open() {
     if (m_backend)
         return;
+    const std::string file = sqliteFile();
     const DbSettings settings = parseConnectionString(m_connectionString);
-    if (namesSqliteFile(settings.server))
-        m_backend = openSqliteBackend(resolveSqlitePath(settings.server, m_baseFolder));
+    if (!file.empty())
+        m_backend = openSqliteBackend(file);
     else
         m_backend = openOdbcBackend(
             odbcConnectionString(settings, defaultOdbcDriver(), clientCharset()), stationCharset());
+}
+
+std::string Connection::sqliteFile() const {
+    const DbSettings settings = parseConnectionString(m_connectionString);
+    return namesSqliteFile(settings.server) ? resolveSqlitePath(settings.server, m_baseFolder)
+                                            : std::string();
 }
 
 void Connection::openWith(std::unique_ptr<Backend> backend) {

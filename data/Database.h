@@ -36,6 +36,9 @@ public:
     std::string clientCharset() const;
 
     void open();
+    // The embedded database file the connection string names, resolved as
+    // open() resolves it; empty when it names a server.
+    std::string sqliteFile() const;
     // Opens on a back end made elsewhere (tests, tools).
     void openWith(std::unique_ptr<Backend> backend);
     void close();

@@ -279,6 +279,31 @@ TEST(FileDialogs, NoDialogCostsTheStationItsLocksOrItsLogs) {
     }
 }
 
+TEST(FileDialogs, AFileTheStationKeepsOpenIsNeitherImportedNorRunAsAScript) {
+    ScanningStation st(5);
+    StationHarness& h = st.h;
+    TForm1& f = h.start();
+    const auto before = h.records();
+    for (const std::string& name :
+         {std::string("station.db"), std::string("station.db-wal"), std::string("station.db-shm"),
+          std::string(journal::Journal::kFileName) + "-shm"}) {
+        SCOPED_TRACE(name);
+        for (QPushButton* button : {f.btn_txtimport, f.Btn_sqlexec}) {
+            h.dialogs.messages.clear();
+            h.dialogs.files = {QString::fromStdString(h.dir.file(name))};
+            h.dialogs.answers = {app::Dialogs::Answer::Yes}; // into a15
+            h.dialogs.inputs = {"1"};
+            button->click();
+            EXPECT_EQ(h.dialogs.messages, QStringList{QString::fromUtf8(app::kFileInUseText)})
+                << button->text().toStdString();
+            for (const char* file : {"station.db", "station.db-shm"})
+                EXPECT_EQ(lockHolder(h.dir.file(file)), ::getpid()) << file;
+        }
+    }
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
+    EXPECT_EQ(h.records(), before);
+}
+
 int main(int argc, char** argv) {
     return vx::test::runWindowTests(argc, argv);
 }
