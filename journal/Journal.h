@@ -45,6 +45,7 @@ inline constexpr const char* Dispatched = "dispatched";
 inline constexpr const char* Reset = "reset"; // every record unscanned, printing from 1 again
 inline constexpr const char* Printed = "printed";
 inline constexpr const char* Failed = "failed";
+inline constexpr const char* Queued = "queued"; // taken by a queue that holds it, not printed
 // port, database
 inline constexpr const char* Opened = "opened";
 inline constexpr const char* Lost = "lost";

@@ -105,6 +105,36 @@ void writeRecords(std::ostream& o, const char* title, const std::vector<ReportRe
                        (withTimes ? std::to_string(r.times) + " scans" : ""));
 }
 
+std::string rangeText(std::int64_t low, std::int64_t high) {
+    return std::to_string(low) + "-" + std::to_string(high);
+}
+
+void writeJob(std::ostream& o, const ReportJob& job, const TextStyle& style) {
+    std::string line =
+        "  " + formatTime(job.time, style.utc) + "  " + pad(rangeText(job.low, job.high), 14);
+    if (job.mode == "manual") {
+        line += "handed to the operator to print by hand";
+    } else if (job.outcome.empty()) {
+        line += "no outcome";
+    } else {
+        line += pad(job.outcome, 9);
+        if (!job.labels)
+            line += "labels taken by the printer unknown";
+        else
+            line += std::to_string(*job.labels) + (*job.labels == 1 ? " label" : " labels");
+        if (job.lastPrinted) {
+            line += " (" + rangeText(job.low, *job.lastPrinted) + " printed";
+            if (*job.lastPrinted < job.high)
+                line += ", " + rangeText(*job.lastPrinted + 1, job.high) + " not";
+            line += ")";
+        }
+        for (const std::string* part : {&job.backend, &job.reason})
+            if (!part->empty())
+                line += "  " + toUtf8(*part, style.charset);
+    }
+    endLine(o, line);
+}
+
 } // namespace
 
 std::optional<std::int64_t> parseTime(const std::string& s, bool utcTimes) {
@@ -304,9 +334,24 @@ void writeShiftReport(std::ostream& o, const ShiftReport& r, const ReportSource&
         }
     }
 
+    writePrintJobSets(o, r, style);
     writeRecords(o, "Printed, never verified good", r.printedNotVerified, false, style);
     writeRecords(o, "Verified good, never printed", r.verifiedNotPrinted, false, style);
     writeRecords(o, "Scanned more than once", r.scannedMoreThanOnce, true, style);
+}
+
+void writePrintJobSets(std::ostream& o, const ShiftReport& r, const TextStyle& style) {
+    const std::pair<const char*, const std::vector<ReportJob>*> sets[] = {
+        {"Printed", &r.printedJobs},
+        {"Dispatched, not printed", &r.notPrintedJobs},
+        {"Dispatched, no outcome (the station ended during the job, or it still runs)",
+         &r.unfinishedJobs},
+    };
+    for (const auto& [title, jobs] : sets) {
+        o << '\n' << title << ": " << jobs->size() << '\n';
+        for (const ReportJob& job : *jobs)
+            writeJob(o, job, style);
+    }
 }
 
 } // namespace vx::journal

@@ -55,9 +55,14 @@ struct ReportSource {
 };
 
 // The shift report as text: heading, scans by verdict, good scans per hour,
-// the longest pause, the print ranges sent, the station's other events, and
-// the records of the reconciliation.
+// the longest pause, the print ranges sent, the station's other events, the
+// print jobs in their three sets, and the records of the reconciliation.
 void writeShiftReport(std::ostream& o, const ShiftReport& report, const ReportSource& source,
                       const TextStyle& style);
+
+// The shift's print jobs in their three sets (printed, dispatched but not
+// printed, dispatched without an outcome), each under its title with its
+// count.
+void writePrintJobSets(std::ostream& o, const ShiftReport& report, const TextStyle& style);
 
 } // namespace vx::journal

@@ -3,6 +3,7 @@
 #include "data/RecordTable.h"
 
 #include <algorithm>
+#include <deque>
 #include <thread>
 #include <unordered_map>
 
@@ -95,7 +96,6 @@ struct Pass {
     std::vector<std::pair<std::int64_t, std::int64_t>> goodPerHour;
     std::int64_t bucket = 0, bucketEnd = 0, bucketCount = 0;
     std::vector<std::int64_t> found, verified;
-    std::vector<std::pair<std::int64_t, std::int64_t>> printed;
     std::vector<journal::JournalRow> prints, stationEvents;
 
     void countVerdict(const std::string& what, std::int64_t n = 1) {
@@ -142,9 +142,6 @@ struct Pass {
             ++bucketCount;
         } else if (row.kind == journal::JournalWords::Print) {
             prints.push_back(row);
-            if (row.what == journal::JournalWords::Dispatched && row.low && row.high &&
-                *row.low <= *row.high)
-                printed.emplace_back(*row.low, *row.high);
         } else {
             stationEvents.push_back(row);
         }
@@ -178,11 +175,92 @@ struct Pass {
         move(goodPerHour, next.goodPerHour);
         move(found, next.found);
         move(verified, next.verified);
-        move(printed, next.printed);
         move(prints, next.prints);
         move(stationEvents, next.stationEvents);
     }
 };
+
+bool isOutcome(const std::string& what) {
+    using namespace journal::JournalWords;
+    return what == Printed || what == Failed || what == Queued;
+}
+
+void takeOutcome(ReportJob& job, const journal::JournalRow& row) {
+    job.outcome = row.what;
+    job.backend = row.backend;
+    job.labels = row.labels;
+    job.reason = row.message;
+    // The record of the last label taken, where the printer took some.
+    if (row.what == journal::JournalWords::Failed && row.record && row.labels && *row.labels > 0 &&
+        *row.record >= job.low)
+        job.lastPrinted = std::min(*row.record, job.high);
+}
+
+// The print rows of the shift as jobs in three sets. The worker runs the
+// jobs one after the other in the order they were handed on, so an outcome
+// belongs to the oldest dispatch of its range still waiting for one; one
+// that has none (handed on before the shift, or a job that could not
+// start) stands for a job of its own. Dispatches still waiting at the end
+// of the shift are looked for in what follows it.
+void sortJobs(ShiftReport& r, journal::JournalReader& journal,
+              const journal::JournalFilter& shift) {
+    using namespace journal::JournalWords;
+    std::vector<ReportJob> jobs;
+    std::deque<std::size_t> waiting; // direct dispatches, oldest first
+    auto take = [&](const journal::JournalRow& row, bool inShift) {
+        if (!row.low || !row.high || *row.low > *row.high)
+            return; // a reversed range selects nothing
+        if (row.what == Dispatched && inShift) {
+            ReportJob job;
+            job.time = row.time;
+            job.low = *row.low;
+            job.high = *row.high;
+            job.mode = row.backend;
+            if (row.backend != "manual")
+                waiting.push_back(jobs.size());
+            jobs.push_back(std::move(job));
+            return;
+        }
+        if (!isOutcome(row.what))
+            return;
+        for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+            ReportJob& job = jobs[*it];
+            if (job.low == *row.low && job.high == *row.high) {
+                takeOutcome(job, row);
+                waiting.erase(it);
+                return;
+            }
+        }
+        if (!inShift)
+            return;
+        ReportJob job;
+        job.time = row.time;
+        job.low = *row.low;
+        job.high = *row.high;
+        takeOutcome(job, row);
+        jobs.push_back(std::move(job));
+    };
+    for (const auto& row : r.prints)
+        take(row, true);
+    if (!waiting.empty() && shift.to && *shift.to < INT64_MAX) {
+        journal::JournalFilter after;
+        after.from = *shift.to + 1;
+        after.kind = Print;
+        journal.forEach(after, journal::JournalReader::Order::Time,
+                        [&](const journal::JournalRow& row) {
+                            take(row, false);
+                            return !waiting.empty();
+                        });
+    }
+    for (ReportJob& job : jobs) {
+        if (job.mode == "manual" || job.outcome == Printed)
+            r.printedJobs.push_back(std::move(job));
+        else if (job.outcome.empty())
+            r.unfinishedJobs.push_back(std::move(job));
+        else
+            r.notPrintedJobs.push_back(std::move(job));
+    }
+}
 
 } // namespace
 
@@ -201,7 +279,9 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
     // The journal in parts read side by side, each on a connection of its
     // own; rows appended meanwhile lie beyond the last part and are left out.
     const std::int64_t top = journal.highestId();
-    const int parts = top > 200'000 ? std::max(1, options.threads) : 1;
+    const int parts = options.parts > 0 ? options.parts
+                      : top > 200'000   ? std::max(1, options.threads)
+                                        : 1;
     std::vector<Pass> passes(static_cast<std::size_t>(parts));
     std::vector<std::string> errors(passes.size());
     auto run = [&](std::size_t i, journal::JournalReader& reader) {
@@ -265,8 +345,14 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
     }
     auto& found = all.found;
     auto& verified = all.verified;
-    auto& printed = all.printed;
 
+    sortJobs(r, journal, filter);
+    std::vector<std::pair<std::int64_t, std::int64_t>> printed;
+    for (const ReportJob& j : r.printedJobs)
+        printed.emplace_back(j.low, j.high);
+    for (const ReportJob& j : r.notPrintedJobs)
+        if (j.lastPrinted)
+            printed.emplace_back(j.low, *j.lastPrinted);
     const auto ranges = merge(std::move(printed));
     const auto scannedTimes = tally(found);
     const auto verifiedTimes = tally(verified);

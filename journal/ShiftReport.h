@@ -22,6 +22,21 @@ struct ReportRecord {
     bool operator==(const ReportRecord&) const = default;
 };
 
+// A print job as the report sees it: a range handed on and what became of
+// it, from its dispatch row and its outcome row.
+struct ReportJob {
+    std::int64_t time = 0;          // of the dispatch; of the outcome where no dispatch was seen
+    std::int64_t low = 0, high = 0; // the range, low <= high
+    std::string mode;               // "direct", "manual"; empty where no dispatch was seen
+    std::string outcome;            // "printed", "failed", "queued"; empty: none came
+    std::string backend;            // the outcome's back end
+    std::optional<std::int64_t> labels; // labels the printer took; empty: not known
+    std::string reason;                 // the outcome's message
+    // A failed job whose printer took its first labels: the last record of
+    // that part (the part low..lastPrinted was printed).
+    std::optional<std::int64_t> lastPrinted;
+};
+
 // What a supervisor needs to know about a shift, from the journal and the
 // label database.
 struct ShiftReport {
@@ -36,17 +51,25 @@ struct ShiftReport {
     std::optional<std::pair<std::int64_t, std::int64_t>> longestPause;
     std::vector<journal::JournalRow> prints;        // dispatches and job outcomes
     std::vector<journal::JournalRow> stationEvents; // port, database, settings, journal
-    // Reconciliation of the print ranges sent in the shift with its scans:
-    // records of the label database inside a printed range that no scan
-    // verified; records verified that lie in no printed range; labels that
-    // were scanned more than once (any verdict that found the record).
+    // The ranges handed on in the shift, in three sets kept apart: printed
+    // (the job's outcome says so, or the range was handed to the operator to
+    // print by hand); dispatched but not printed (the job failed, with the
+    // part its printer took, or a queue holds it); and dispatched without an
+    // outcome (the station ended during the job, or the job still runs). A
+    // reversed range selects nothing and is in none of them.
+    std::vector<ReportJob> printedJobs, notPrintedJobs, unfinishedJobs;
+    // Reconciliation of what was printed in the shift with its scans:
+    // records of the label database that were printed and that no scan
+    // verified good; records verified good that were never printed (by the
+    // outcomes above); labels that were scanned more than once (any verdict
+    // that found the record).
     std::vector<ReportRecord> printedNotVerified, verifiedNotPrinted, scannedMoreThanOnce;
     bool recordsRead = false; // the label database could be read
     std::string recordsError;
 
     bool reconciles() const {
         return printedNotVerified.empty() && verifiedNotPrinted.empty() &&
-               scannedMoreThanOnce.empty();
+               scannedMoreThanOnce.empty() && notPrintedJobs.empty() && unfinishedJobs.empty();
     }
 };
 
@@ -72,8 +95,11 @@ struct ReportOptions {
     // Start of the hour that t falls in (UTC ms); the report counts good
     // scans per such hour. The default counts by UTC hours.
     std::function<std::int64_t(std::int64_t)> hourStart;
-    // Threads that read the journal side by side, each a part of it.
+    // Threads that read a journal of more than 200,000 rows side by side,
+    // each a part of it.
     int threads = 2;
+    // The parts the journal is read in, when set (> 0): whatever its size.
+    int parts = 0;
     // Told of long work: what is going on, done so far and the total.
     std::function<void(const std::string&, std::int64_t, std::int64_t)> progress;
 };

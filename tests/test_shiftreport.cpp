@@ -2,11 +2,15 @@
 // and the reconciliation of printed against verified records.
 
 #include "data/Database.h"
+#include "data/RecordTable.h"
+#include "journal/JournalText.h"
 #include "journal/ShiftReport.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace vx;
 using journal::ReportRecord;
@@ -109,4 +113,188 @@ TEST(ShiftReport, AShiftWithNothingInItReconciles) {
     EXPECT_EQ(r.scans, 0);
     EXPECT_FALSE(r.longestPause);
     EXPECT_TRUE(r.goodPerHour.empty());
+}
+
+// ---- print jobs and what became of them -------------------------------------
+
+namespace {
+
+// A journal of jobs, each its dispatch and (maybe) its outcome, and scans;
+// records 1 … 12 in the label database.
+struct Jobs {
+    Jobs() {
+        test::writeScriptedShift(dir.path()); // for its station.db, records 1 … 10
+        std::filesystem::remove(dir.file(journal::Journal::kFileName));
+        db.openWith(data::openSqliteBackend(dir.file("station.db")));
+        data::Query q(db);
+        for (int i = 11; i <= 12; ++i) {
+            q.setText(data::RecordTable::insertText(data::Dialect::Sqlite, "a15"));
+            q.setParam("a", "VX0000" + std::to_string(i));
+            q.execute();
+        }
+        journal::Journal j(dir.file(journal::Journal::kFileName));
+        std::int64_t t = shiftTime(6, 0);
+        auto put = [&](journal::JournalEvent e) {
+            e.time = t += 1000;
+            ASSERT_TRUE(j.append(e));
+        };
+        auto print = [&](const char* what, int lo, int hi, const char* backend,
+                         std::optional<std::int64_t> labels = {}, const std::string& msg = {}) {
+            journal::JournalEvent e;
+            e.kind = "print";
+            e.what = what;
+            e.low = lo;
+            e.high = hi;
+            e.backend = backend;
+            e.labels = labels;
+            e.message = msg;
+            return e;
+        };
+        auto scan = [&](const char* verdict, int record) {
+            journal::JournalEvent e;
+            e.kind = "scan";
+            e.what = verdict;
+            e.record = record;
+            e.code = "VX0000" + std::string(record < 10 ? "0" : "") + std::to_string(record);
+            return e;
+        };
+        put(print("dispatched", 1, 3, "direct"));
+        put(print("printed", 1, 3, "gLabels", 3));
+        put(print("dispatched", 4, 6, "direct"));
+        // The printer took one label, record 4, then the job failed.
+        journal::JournalEvent partly = print("failed", 4, 6, "ZPL", 1, "the line was closed");
+        partly.record = 4;
+        put(partly);
+        put(print("dispatched", 7, 8, "direct"));
+        put(print("queued", 7, 8, "gLabels", 2, "the print queue \"Held\" is disabled"));
+        put(print("dispatched", 9, 10, "direct")); // the station ended during the job
+        put(print("dispatched", 11, 12, "manual"));
+        for (int r : {1, 2, 4, 5, 7, 9, 11})
+            put(scan("good", r));
+        put(scan("duplicate", 3)); // marked by another station: never verified here
+    }
+    journal::ShiftReport report(bool withRecords, int parts = 0) {
+        journal::JournalReader journal(dir.file(journal::Journal::kFileName));
+        journal::A15Records a15(db);
+        journal::ReportOptions o;
+        o.parts = parts;
+        return journal::makeShiftReport(journal, shiftTime(6, 0), shiftTime(8, 0) - 1,
+                                        withRecords ? &a15 : nullptr, o);
+    }
+    std::vector<std::int64_t> numbers(const std::vector<ReportRecord>& list) {
+        std::vector<std::int64_t> out;
+        for (const auto& r : list)
+            out.push_back(r.record);
+        return out;
+    }
+    test::TempDir dir;
+    data::Connection db;
+};
+
+} // namespace
+
+// Only what a job's outcome says was printed counts as printed: a failed
+// job's records after the last label the printer took, a job held in a
+// disabled queue and a job without an outcome are not; records in them
+// that were verified good are named; a record scanned only as a duplicate
+// was never verified here.
+TEST(ShiftReportJobs, OnlyWhatTheOutcomesSayWasPrintedCountsAsPrinted) {
+    Jobs s;
+    for (bool withRecords : {true, false}) {
+        SCOPED_TRACE(withRecords ? "with the label database" : "from the journal alone");
+        const auto r = s.report(withRecords);
+        EXPECT_EQ(s.numbers(r.printedNotVerified), (std::vector<std::int64_t>{3, 12}));
+        EXPECT_EQ(s.numbers(r.verifiedNotPrinted), (std::vector<std::int64_t>{5, 7, 9}));
+    }
+    const auto r = s.report(true);
+    EXPECT_FALSE(r.reconciles());
+    auto ranges = [](const std::vector<journal::ReportJob>& jobs) {
+        std::string out;
+        for (const auto& j : jobs)
+            out += (out.empty() ? "" : " ") + std::to_string(j.low) + "-" + std::to_string(j.high) +
+                   ":" + (j.outcome.empty() ? j.mode : j.outcome);
+        return out;
+    };
+    EXPECT_EQ(ranges(r.printedJobs), "1-3:printed 11-12:manual");
+    EXPECT_EQ(ranges(r.notPrintedJobs), "4-6:failed 7-8:queued");
+    EXPECT_EQ(ranges(r.unfinishedJobs), "9-10:direct");
+    ASSERT_EQ(r.notPrintedJobs.size(), 2u);
+    EXPECT_EQ(r.notPrintedJobs[0].lastPrinted, 4);
+    EXPECT_EQ(r.notPrintedJobs[0].reason, "the line was closed");
+    EXPECT_EQ(r.notPrintedJobs[1].reason, "the print queue \"Held\" is disabled");
+
+    std::ostringstream text;
+    journal::writePrintJobSets(text, r, journal::TextStyle{true, "UTF-8"});
+    EXPECT_EQ(
+        text.str(),
+        "\n"
+        "Printed: 2\n"
+        "  2026-12-08 06:00:01.000  1-3           printed  3 labels  gLabels\n"
+        "  2026-12-08 06:00:08.000  11-12         handed to the operator to print by hand\n"
+        "\n"
+        "Dispatched, not printed: 2\n"
+        "  2026-12-08 06:00:03.000  4-6           failed   1 label (4-4 printed, 5-6 not)  ZPL  "
+        "the line was closed\n"
+        "  2026-12-08 06:00:05.000  7-8           queued   2 labels  gLabels  the print queue "
+        "\"Held\" is disabled\n"
+        "\n"
+        "Dispatched, no outcome (the station ended during the job, or it still "
+        "runs): 1\n"
+        "  2026-12-08 06:00:07.000  9-10          no outcome\n");
+}
+
+// An outcome written after the end of the shift still tells what became of
+// a job handed on in it; one that came in the shift for a range handed on
+// before it stands for a job of its own.
+TEST(ShiftReportJobs, AJobIsMatchedWithAnOutcomeThatCameAfterTheShift) {
+    Jobs s;
+    {
+        journal::Journal j(s.dir.file(journal::Journal::kFileName));
+        journal::JournalEvent e;
+        e.kind = "print";
+        e.what = "printed";
+        e.low = 9;
+        e.high = 10;
+        e.labels = 2;
+        e.time = shiftTime(8, 30);
+        ASSERT_TRUE(j.append(e));
+    }
+    const auto r = s.report(true);
+    EXPECT_TRUE(r.unfinishedJobs.empty());
+    ASSERT_EQ(r.printedJobs.size(), 3u);
+    EXPECT_EQ(r.printedJobs[1].low, 9);
+    EXPECT_EQ(r.printedJobs[1].labels, 2);
+    EXPECT_EQ(s.numbers(r.verifiedNotPrinted), (std::vector<std::int64_t>{5, 7}));
+
+    journal::JournalReader journal(s.dir.file(journal::Journal::kFileName));
+    const auto late = journal::makeShiftReport(journal, shiftTime(8, 0), shiftTime(9, 0), nullptr);
+    ASSERT_EQ(late.printedJobs.size(), 1u);
+    EXPECT_EQ(late.printedJobs[0].mode, "") << "its dispatch was before";
+    EXPECT_EQ(late.printedJobs[0].time, shiftTime(8, 30));
+}
+
+// The journal read in one part or in several gives the same report: no row
+// is read twice or left out where the parts meet.
+TEST(ShiftReportJobs, OnePartOrSeveralGiveTheSameReport) {
+    Jobs s;
+    auto summary = [&](int parts) {
+        const auto r = s.report(true, parts);
+        std::string out = std::to_string(r.events) + " events " + std::to_string(r.scans) +
+                          " scans " + std::to_string(r.prints.size()) + " prints;";
+        for (const auto& [verdict, n] : r.scansByVerdict)
+            out += " " + verdict + "=" + std::to_string(n);
+        for (const auto* list :
+             {&r.printedNotVerified, &r.verifiedNotPrinted, &r.scannedMoreThanOnce}) {
+            out += ";";
+            for (const auto& rec : *list)
+                out += " " + std::to_string(rec.record) + "x" + std::to_string(rec.times);
+        }
+        for (const auto& [hour, n] : r.goodPerHour)
+            out += "; " + std::to_string(hour) + "=" + std::to_string(n);
+        return out;
+    };
+    const std::string one = summary(1);
+    EXPECT_EQ(one.substr(0, 28), "16 events 8 scans 8 prints; ") << one;
+    for (int parts : {2, 3, 7, 40})
+        EXPECT_EQ(summary(parts), one) << parts << " parts";
 }
