@@ -99,8 +99,8 @@ bool benchZpl(print::JobParams job) {
         const print::JobOutcome o = print::runPrintJob(backend, records, job);
         const double s = ms(Clock::now() - t0) / 1000;
         if (!o.ok || o.sent != kZplLabels) {
-            std::cerr << "bench_print: ZPL job: " << o.sent << " label(s) sent; " << o.message
-                      << "\n";
+            std::cerr << "bench_print: ZPL job: " << o.sent.value_or(-1) << " label(s) sent; "
+                      << o.message << "\n";
             return false;
         }
         jobBest = std::max(jobBest, kZplLabels / s);

@@ -183,7 +183,7 @@ public:
     }
 
     void release() override { drop(m_format); }
-    int labelsSent() const override { return m_sent; }
+    std::optional<int> labelsSent() const override { return m_sent; }
 
     void quit(std::int32_t saveChanges) override {
         VARIANT a = intArg(saveChanges);

@@ -44,14 +44,20 @@ std::string ErrorLog::localTimeNow() {
 
 std::string ErrorLog::line(const std::string& time, const JobParams& job,
                            const JobOutcome& outcome) {
-    return time + "  print job " + job.rangeText() + " failed; " + std::to_string(outcome.sent) +
-           " of " + std::to_string(outcome.labels) + " label(s) sent to the printer; template \"" +
-           job.templatePath + "\"; back end " +
-           (outcome.backend.empty() ? "none" : outcome.backend) + ": " + oneLine(outcome.message);
+    const std::string sent = outcome.sent ? std::to_string(*outcome.sent) : "an unknown number";
+    const std::string backend = "; template \"" + job.templatePath + "\"; back end " +
+                                (outcome.backend.empty() ? "none" : outcome.backend) + ": ";
+    if (outcome.ok)
+        return time + "  print job " + job.rangeText() + " not printed; " + sent + " of " +
+               std::to_string(outcome.labels) + " label(s) held in the queue" + backend +
+               oneLine(outcome.held);
+    return time + "  print job " + job.rangeText() + " failed; " + sent + " of " +
+           std::to_string(outcome.labels) + " label(s) sent to the printer" + backend +
+           oneLine(outcome.message);
 }
 
 void ErrorLog::finished(const JobParams& job, const JobOutcome& outcome) {
-    if (outcome.ok)
+    if (outcome.ok && outcome.held.empty())
         return;
     const std::string text = line(m_clock(), job, outcome) + "\r\n";
     std::lock_guard lock(m_mutex);

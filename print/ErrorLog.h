@@ -9,8 +9,9 @@
 namespace vx::print {
 
 // The station's error log beside the executable: one line for every print
-// job that failed, since the operator otherwise believes the labels were
-// printed. Lines end with CR LF, like every text file the station writes.
+// job that failed or that a queue holds unprinted, since the operator
+// otherwise believes the labels were printed. Lines end with CR LF, like every text file the
+// station writes.
 class ErrorLog : public JobObserver {
 public:
     static constexpr const char* kFileName = "error.log";
@@ -22,7 +23,7 @@ public:
 
     void finished(const JobParams& job, const JobOutcome& outcome) override;
 
-    // The line written for a failed job, without its line end.
+    // The line written for a failed or held job, without its line end.
     static std::string line(const std::string& time, const JobParams& job,
                             const JobOutcome& outcome);
     static std::string localTimeNow();

@@ -2,6 +2,7 @@
 
 #include "print/GLabelsBackend.h"
 
+#include "print/CupsQueue.h"
 #include "print/Process.h"
 
 #include <algorithm>
@@ -283,6 +284,7 @@ void GLabelsBackend::Close(std::int32_t) {
     if (!sent.succeeded())
         throw PrintError("lp failed (" + sent.describe() + "): " + trimmed(sent.output));
     m_sent = static_cast<int>(m_labels.size());
+    m_held = cupsQueueHolds(m_printer);
 }
 
 void GLabelsBackend::release() {

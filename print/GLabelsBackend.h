@@ -33,7 +33,8 @@ std::string mergeData(const std::vector<LabelValues>& labels, char separator);
 // to label, as named substrings do); Close writes the labels as merge data,
 // renders them to a PDF with glabels-3-batch and hands the PDF to CUPS with
 // lp, to the queue named by [print] printer (empty: the default
-// destination). A missing destination or a failed lp fails the job.
+// destination). A missing destination or a failed lp fails the job; a
+// queue that takes the job and holds it is told by held().
 class GLabelsBackend : public PrintBackend {
 public:
     struct Programs {
@@ -57,7 +58,8 @@ public:
     void Close(std::int32_t saveChanges) override;
     void release() override;
     void quit(std::int32_t saveChanges) override;
-    int labelsSent() const override { return m_sent; }
+    std::optional<int> labelsSent() const override { return m_sent; }
+    std::string held() const override { return m_held; }
 
     // The PDF of the last Close, while the back end lives (tests, bench).
     const std::string& pdfPath() const { return m_pdf; }
@@ -77,6 +79,7 @@ private:
     std::string m_work, m_pdf;
     bool m_keep = false;
     int m_sent = 0;
+    std::string m_held;
 };
 
 } // namespace vx::print

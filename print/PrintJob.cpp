@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace vx::print {
 
@@ -23,9 +24,27 @@ std::string readTemplateFile(const std::string& path) {
     return s.str();
 }
 
+namespace {
+
+// bh as a number; nothing for a text that is none.
+std::optional<std::int64_t> recordNumber(const std::string& bh) {
+    if (bh.empty() || bh.size() > 18)
+        return std::nullopt;
+    std::int64_t n = 0;
+    for (char c : bh) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+} // namespace
+
 JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job) {
     JobOutcome out;
     out.backend = backend.name();
+    std::vector<std::optional<std::int64_t>> printed; // each label's record, in order
     try {
         backend.create();
         backend.Visible(false);
@@ -41,8 +60,10 @@ JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobPa
                 backend.SetNamedSubStringValue("sjy-pic", r.pic);
             backend.printout(1, false);
             ++out.labels;
+            printed.push_back(recordNumber(r.bh));
         }
         backend.Close(0);
+        out.held = backend.held();
         backend.release();
         backend.quit(1);
         out.ok = true;
@@ -52,6 +73,8 @@ JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobPa
             out.message = "unknown failure";
     }
     out.sent = backend.labelsSent();
+    if (out.sent && *out.sent > 0 && static_cast<std::size_t>(*out.sent) <= printed.size())
+        out.lastRecordSent = printed[static_cast<std::size_t>(*out.sent) - 1];
     return out;
 }
 

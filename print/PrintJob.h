@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -72,7 +73,13 @@ public:
 
     // Labels handed on to the printer so far: one per printout where each
     // prints at once, all of a job at Close where the job is sent whole.
-    virtual int labelsSent() const = 0;
+    // Empty where that cannot be known (a printer that closed the connection
+    // with part of the job unread).
+    virtual std::optional<int> labelsSent() const = 0;
+    // After Close: why the labels handed on are not being printed though
+    // nothing failed (a queue that takes jobs and holds them); empty when
+    // they print, or when the back end cannot tell.
+    virtual std::string held() const { return {}; }
 };
 
 // Where the job's records come from. The station's source is a15 on a
@@ -90,10 +97,14 @@ public:
 // How one job ended.
 struct JobOutcome {
     bool ok = false;
-    int labels = 0;      // printout calls that returned
-    int sent = 0;        // labels the back end handed to the printer
-    std::string backend; // the back end's name, empty if none could be made
-    std::string message; // the failure's message; empty when ok
+    int labels = 0;              // printout calls that returned
+    std::optional<int> sent = 0; // labels the back end handed to the printer; empty: unknown
+    std::string held;            // ok, but a queue holds the labels: why (see held())
+    std::string backend;         // the back end's name, empty if none could be made
+    std::string message;         // the failure's message; empty when ok
+    // The record of the last label sent, where some were sent (labels go in
+    // the order of the records), so a failed job tells where to go on.
+    std::optional<std::int64_t> lastRecordSent;
 };
 
 // Runs one job: the automation calls in order, one label per record. A

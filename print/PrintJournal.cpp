@@ -27,15 +27,24 @@ journal::JournalEvent PrintJournal::dispatchEvent(const std::string& lower,
 journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
     journal::JournalEvent e;
     e.kind = journal::JournalWords::Print;
-    e.what = outcome.ok ? journal::JournalWords::Printed : journal::JournalWords::Failed;
+    e.what = !outcome.ok            ? journal::JournalWords::Failed
+             : outcome.held.empty() ? journal::JournalWords::Printed
+                                    : journal::JournalWords::Queued;
     setRange(e, job.lower, job.upper);
-    e.labels = outcome.sent;
+    if (outcome.sent)
+        e.labels = *outcome.sent;
+    // Where a failed job's printer took its first labels, the record of the
+    // last one: printing goes on after it.
+    if (!outcome.ok)
+        e.record = outcome.lastRecordSent;
     e.subject = job.templatePath;
     e.backend = outcome.backend;
-    e.message = outcome.message;
-    if (outcome.labels != outcome.sent)
+    e.message = outcome.ok ? outcome.held : outcome.message;
+    if (outcome.sent != outcome.labels)
         e.message += (e.message.empty() ? "" : "; ") + std::to_string(outcome.labels) +
-                     " label(s) laid out, " + std::to_string(outcome.sent) + " sent to the printer";
+                     " label(s) laid out, " +
+                     (outcome.sent ? std::to_string(*outcome.sent) : "an unknown number") +
+                     " sent to the printer";
     return e;
 }
 

@@ -8,8 +8,9 @@
 namespace vx::print {
 
 // Puts every print job on the station's journal: a row when the range is
-// handed to the worker, and a row when the job has ended, with the labels
-// sent to the printer, the back end and its message.
+// handed to the worker, and a row when the job has ended ("printed",
+// "failed", or "queued" where a queue holds it), with the labels sent to the
+// printer (empty when unknown), the back end and its message.
 class PrintJournal : public JobObserver {
 public:
     // Shared: a job still running when the station closes may end after it.

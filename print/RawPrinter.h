@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace vx::print {
@@ -40,11 +41,19 @@ struct RawTimeouts {
 
 struct RawSendResult {
     bool ok = false;
-    // Bytes the printer took: acknowledged by its end of the connection (a
-    // socket on Linux), written to the device, or the whole job once the
-    // queue holds it. On a socket on Windows, bytes handed to the system's
-    // network stack.
-    std::size_t accepted = 0;
+    // Bytes the printer took: acknowledged by its end of a connection that it
+    // kept open (a socket on Linux), written to the device (less what a
+    // pipe's reader left unread), or the whole job once the queue holds it.
+    // Empty where that cannot be known: a printer that closes the connection
+    // throws away what it had not read yet, and does not say how much that
+    // was; on Windows, a socket that failed after bytes were handed to the
+    // system's network stack.
+    std::optional<std::size_t> accepted = 0;
+    // Bytes that reached the printer's end at least in part: it took no more.
+    std::size_t reached = 0;
+    // A queue that took the job and holds it instead of printing it (a
+    // disabled CUPS queue): why. Empty when it prints or nobody can tell.
+    std::string held;
     std::string message; // why it failed; empty when ok
 };
 

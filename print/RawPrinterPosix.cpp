@@ -1,27 +1,33 @@
 // Raw print jobs on Linux: a socket to the printer's port, a device written
 // directly, or a CUPS queue through lp -o raw.
 
+#include "print/CupsQueue.h"
 #include "print/PrintJob.h"
 #include "print/Process.h"
 #include "print/RawSend.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #ifdef __linux__
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #endif
 
 namespace vx::print {
@@ -66,12 +72,24 @@ int pollRetrying(pollfd& p, int ms) {
     return ready;
 }
 
-// Bytes written to a socket that its far end has not acknowledged yet.
-std::size_t unacknowledged([[maybe_unused]] int fd) {
+// Bytes of the written ones that the far end of a socket has acknowledged.
+// Linux counts them for the connection's whole life, also after a reset
+// has emptied the send queue; elsewhere they are what left the queue.
+std::size_t acknowledged(int fd, std::size_t written) {
+#ifdef __linux__
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+        len >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+        return static_cast<std::size_t>(
+            std::min<std::uint64_t>(info.tcpi_bytes_acked, written)); // our FIN counts one
+#endif
 #ifdef SIOCOUTQ
     int queued = 0;
-    if (::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0)
-        return static_cast<std::size_t>(queued);
+    if (::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued >= 0)
+        return written > static_cast<std::size_t>(queued)
+                   ? written - static_cast<std::size_t>(queued)
+                   : 0;
 #endif
     return 0;
 }
@@ -128,77 +146,165 @@ int connectSocket(const RawDestination& d, milliseconds timeout, std::string& wh
     return -1;
 }
 
-// Writes every byte to a non-blocking descriptor; on a socket, also waits
-// until the far end has acknowledged the last of them. Any byte written or
-// acknowledged restarts the stall timer. accepted: on a socket what the far
-// end acknowledged, on a device what was written to it.
-RawSendResult writeAll(int fd, const std::string& bytes, const RawTimeouts& t, bool isSocket,
-                       const std::string& where) {
+std::string tookOf(const RawSendResult& r, std::size_t total) {
+    if (!r.accepted)
+        return "; how much of it the printer took is unknown (" + std::to_string(r.reached) +
+               " of " + std::to_string(total) + " bytes reached it)";
+    return "; it took " + std::to_string(*r.accepted) + " of " + std::to_string(total) + " bytes";
+}
+
+std::string stalled(milliseconds stall) {
+    return "it took nothing for " + seconds(stall) +
+           " (the printer stopped reading: paper out, head open, or paused?)";
+}
+
+// Sends every byte on a connected non-blocking socket and waits until the
+// printer has read the whole job: its end acknowledges the last byte, and
+// then, after our end of file, it closes the connection. Any byte written or
+// acknowledged restarts the stall timer. What the printer acknowledged while
+// the connection stayed open, it took; a printer that closes or resets the
+// connection first throws away what it had not read, and how much that was
+// is unknown.
+RawSendResult sendOnSocket(int fd, const std::string& bytes, const RawTimeouts& t,
+                           const std::string& where) {
     RawSendResult r;
     std::size_t written = 0;
-    auto accepted = [&] {
-        const std::size_t queued = isSocket ? unacknowledged(fd) : 0;
-        return written > queued ? written - queued : 0;
-    };
     auto lastProgress = Clock::now();
-    auto fail = [&](const std::string& why) {
-        r.message = where + ": " + why + "; it took " + std::to_string(r.accepted) + " of " +
-                    std::to_string(bytes.size()) + " bytes";
-        return r;
-    };
-    while (written < bytes.size() || (isSocket && r.accepted < bytes.size())) {
-        const std::size_t nowAccepted = accepted();
-        if (nowAccepted > r.accepted) {
-            r.accepted = nowAccepted;
+    auto note = [&] {
+        const std::size_t acked = acknowledged(fd, written);
+        if (acked > r.reached) {
+            r.reached = acked;
             lastProgress = Clock::now();
         }
+    };
+    // The printer ended the connection: the count is no longer known.
+    auto ended = [&](const std::string& why) {
+        note();
+        r.accepted.reset();
+        r.message = where + ": " + why + tookOf(r, bytes.size());
+        return r;
+    };
+    // Paused, the printer keeps what it acknowledged.
+    auto stall = [&] {
+        r.accepted = r.reached;
+        r.message = where + ": " + stalled(t.stall) + tookOf(r, bytes.size());
+        return r;
+    };
+    while (written < bytes.size() || r.reached < bytes.size()) {
+        note();
         if (written < bytes.size()) {
             const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1 << 20);
-            const ssize_t n = isSocket ? ::send(fd, bytes.data() + written, chunk, MSG_NOSIGNAL)
-                                       : ::write(fd, bytes.data() + written, chunk);
+            const ssize_t n = ::send(fd, bytes.data() + written, chunk, MSG_NOSIGNAL);
             if (n > 0) {
                 written += static_cast<std::size_t>(n);
-                if (!isSocket)
-                    r.accepted = written;
                 lastProgress = Clock::now();
                 continue;
             }
             if (n < 0 && errno == EINTR)
                 continue;
             if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-                return fail(n == 0 ? std::string("it takes no more data") : std::strerror(errno));
+                return ended(n == 0 ? std::string("it takes no more data") : std::strerror(errno));
         }
-        if (isSocket && written == bytes.size() && r.accepted == bytes.size())
+        if (written == bytes.size() && r.reached == bytes.size())
             break;
         const auto deadline = lastProgress + t.stall;
         if (Clock::now() >= deadline)
-            return fail("it took nothing for " + seconds(t.stall) +
-                        " (the printer stopped reading: paper out, head open, or paused?)");
+            return stall();
         // While writing: until there is room. While waiting for the last
-        // acknowledgement: a short nap, woken early by an error on the line.
-        pollfd p{fd, static_cast<short>(written < bytes.size() ? POLLOUT : 0), 0};
+        // acknowledgement: a short nap, woken early by the printer's end of
+        // the connection.
+        pollfd p{fd, static_cast<short>(written < bytes.size() ? POLLOUT : POLLRDHUP), 0};
         const int wait = written < bytes.size() ? 100 : 2;
         if (pollRetrying(p, pollMs(deadline, milliseconds(wait))) > 0 &&
-            (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-            int err = isSocket ? socketError(fd) : 0;
-            if (!isSocket && !(p.revents & POLLNVAL)) {
-                // The device's own word on it: one more write tells why.
-                const ssize_t n = ::write(fd, bytes.data() + written,
-                                          std::min<std::size_t>(bytes.size() - written, 4096));
-                if (n > 0) {
-                    written += static_cast<std::size_t>(n);
-                    r.accepted = written;
-                    lastProgress = Clock::now();
-                    continue;
-                }
-                err = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK ? errno : 0;
+            (p.revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP))) {
+            note();
+            if (r.reached < bytes.size()) {
+                const int err = socketError(fd);
+                return ended(err ? std::strerror(err) : std::string("it closed the connection"));
             }
-            if (err != 0 || !isSocket || (p.revents & POLLNVAL) || written < bytes.size() ||
-                accepted() < bytes.size())
-                return fail(err ? std::strerror(err) : std::string("the line was closed"));
+        }
+    }
+    // Every byte is acknowledged. End of file, then wait for the printer to
+    // close its end, as it does once it has read all: a reset instead says
+    // it threw part of the job away. A printer that keeps the connection
+    // open holds the job.
+    ::shutdown(fd, SHUT_WR);
+    auto deadline = Clock::now() + t.stall;
+    for (;;) {
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        const int ready = pollRetrying(p, pollMs(deadline, t.stall));
+        if (ready <= 0)
+            break;
+        char reply[512];
+        const ssize_t n = ::recv(fd, reply, sizeof reply, MSG_DONTWAIT);
+        if (n == 0)
+            break;
+        if (n > 0) { // a status message: the printer is alive and working
+            deadline = Clock::now() + t.stall;
+            continue;
+        }
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+            continue;
+        return ended(std::string(std::strerror(errno)) + " before it had read the whole job");
+    }
+    r.ok = true;
+    r.accepted = bytes.size();
+    return r;
+}
+
+// Writes every byte to a non-blocking device: what was written, it took.
+// Where it is a pipe, what its reader left unread when it went was not.
+RawSendResult writeToDevice(int fd, const std::string& bytes, const RawTimeouts& t,
+                            const std::string& where) {
+    RawSendResult r;
+    std::size_t written = 0;
+    struct stat st {};
+    const bool pipe = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    auto fail = [&](const std::string& why) {
+        std::size_t taken = written;
+        int unread = 0;
+        if (pipe && ::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0)
+            taken -= std::min(taken, static_cast<std::size_t>(unread));
+        r.accepted = taken;
+        r.reached = written;
+        r.message = where + ": " + why + tookOf(r, bytes.size());
+        return r;
+    };
+    auto lastProgress = Clock::now();
+    while (written < bytes.size()) {
+        const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1 << 20);
+        const ssize_t n = ::write(fd, bytes.data() + written, chunk);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return fail(n == 0 ? std::string("it takes no more data") : std::strerror(errno));
+        const auto deadline = lastProgress + t.stall;
+        if (Clock::now() >= deadline)
+            return fail(stalled(t.stall));
+        pollfd p{fd, POLLOUT, 0};
+        if (pollRetrying(p, pollMs(deadline, milliseconds(100))) > 0 &&
+            (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            if (p.revents & POLLNVAL)
+                return fail("the line was closed");
+            // The device's own word on it: one more write tells why.
+            const ssize_t more = ::write(fd, bytes.data() + written,
+                                         std::min<std::size_t>(bytes.size() - written, 4096));
+            if (more > 0) {
+                written += static_cast<std::size_t>(more);
+                lastProgress = Clock::now();
+                continue;
+            }
+            const int err = more < 0 && errno != EAGAIN && errno != EWOULDBLOCK ? errno : 0;
+            return fail(err ? std::strerror(err) : std::string("the line was closed"));
         }
     }
     r.ok = true;
+    r.accepted = r.reached = written;
     return r;
 }
 
@@ -214,10 +320,7 @@ RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, cons
         r.message = "cannot connect to " + d.describe() + ": " + why;
         return r;
     }
-    RawSendResult r = writeAll(fd.get(), bytes, t, true, d.describe());
-    if (r.ok)
-        ::shutdown(fd.get(), SHUT_WR);
-    return r;
+    return sendOnSocket(fd.get(), bytes, t, d.describe());
 }
 
 } // namespace raw
@@ -276,7 +379,7 @@ RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, cons
         return r;
     }
     SigpipeHeld held;
-    return writeAll(fd.get(), bytes, t, false, d.name);
+    return writeToDevice(fd.get(), bytes, t, d.name);
 }
 
 RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const std::string& title,
@@ -325,7 +428,8 @@ RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const
         return r;
     }
     r.ok = true;
-    r.accepted = bytes.size(); // CUPS holds the whole job
+    r.accepted = r.reached = bytes.size(); // CUPS holds the whole job
+    r.held = cupsQueueHolds(d.name);
     return r;
 }
 

@@ -46,8 +46,18 @@ std::string seconds(milliseconds d) {
     return buf;
 }
 
-std::string tookOf(std::size_t accepted, std::size_t total) {
-    return "; it took " + std::to_string(accepted) + " of " + std::to_string(total) + " bytes";
+// Sets what the printer took and says it: known on a device, where what was
+// written was taken; on a socket only as long as nothing was handed to the
+// network, which takes bytes whether or not the printer does.
+std::string tookOf(RawSendResult& r, std::size_t passed, std::size_t total, bool known) {
+    r.reached = passed;
+    if (known || passed == 0) {
+        r.accepted = passed;
+        return "; it took " + std::to_string(passed) + " of " + std::to_string(total) + " bytes";
+    }
+    r.accepted.reset();
+    return "; how much of it the printer took is unknown (" + std::to_string(passed) + " of " +
+           std::to_string(total) + " bytes were handed to the network)";
 }
 
 timeval timevalOf(milliseconds d) {
@@ -178,18 +188,18 @@ RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, cons
     }
 
     auto lastProgress = Clock::now();
-    while (r.accepted < bytes.size()) {
-        const int chunk =
-            static_cast<int>(std::min<std::size_t>(bytes.size() - r.accepted, 1 << 20));
-        const int n = send(sock.get(), bytes.data() + r.accepted, chunk, 0);
+    std::size_t handed = 0;
+    while (handed < bytes.size()) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - handed, 1 << 20));
+        const int n = send(sock.get(), bytes.data() + handed, chunk, 0);
         if (n > 0) {
-            r.accepted += static_cast<std::size_t>(n);
+            handed += static_cast<std::size_t>(n);
             lastProgress = Clock::now();
             continue;
         }
         const int err = WSAGetLastError();
         if (err != WSAEWOULDBLOCK) {
-            r.message = where + ": " + systemText(err) + tookOf(r.accepted, bytes.size());
+            r.message = where + ": " + systemText(err) + tookOf(r, handed, bytes.size(), false);
             return r;
         }
         const milliseconds left = leftUntil(lastProgress + t.stall);
@@ -198,18 +208,19 @@ RawSendResult sendSocket(const RawDestination& d, const std::string& bytes, cons
         if (ready == 0) {
             r.message = where + ": it took nothing for " + seconds(t.stall) +
                         " (the printer stopped reading: paper out, head open, or paused?)" +
-                        tookOf(r.accepted, bytes.size());
+                        tookOf(r, handed, bytes.size(), false);
             return r;
         }
         if (ready < 0 || failed) {
             r.message = where + ": " +
                         systemText(ready < 0 ? WSAGetLastError() : socketError(sock.get())) +
-                        tookOf(r.accepted, bytes.size());
+                        tookOf(r, handed, bytes.size(), false);
             return r;
         }
     }
     shutdown(sock.get(), SD_SEND);
     r.ok = true;
+    r.accepted = r.reached = handed;
     return r;
 }
 
@@ -253,9 +264,10 @@ RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, cons
         r.message = "cannot make an event: " + systemText(GetLastError());
         return r;
     }
-    while (r.accepted < bytes.size()) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
         const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - r.accepted, 1 << 16));
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1 << 16));
         OVERLAPPED ov{};
         // Appended to a file, as a printer takes one job after another;
         // devices ignore the offset.
@@ -264,10 +276,11 @@ RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, cons
         ov.hEvent = event.get();
         ResetEvent(event.get());
         DWORD done = 0;
-        if (!WriteFile(device.get(), bytes.data() + r.accepted, chunk, nullptr, &ov)) {
+        if (!WriteFile(device.get(), bytes.data() + written, chunk, nullptr, &ov)) {
             const DWORD err = GetLastError();
             if (err != ERROR_IO_PENDING) {
-                r.message = d.name + ": " + systemText(err) + tookOf(r.accepted, bytes.size());
+                r.message =
+                    d.name + ": " + systemText(err) + tookOf(r, written, bytes.size(), true);
                 return r;
             }
             const DWORD stallMs =
@@ -275,25 +288,26 @@ RawSendResult sendDevice(const RawDestination& d, const std::string& bytes, cons
             if (WaitForSingleObject(event.get(), stallMs) == WAIT_TIMEOUT) {
                 CancelIoEx(device.get(), &ov);
                 GetOverlappedResult(device.get(), &ov, &done, TRUE);
-                r.accepted += done;
+                written += done;
                 r.message = d.name + ": it took nothing for " + seconds(t.stall) +
                             " (the printer stopped reading: paper out, head open, or paused?)" +
-                            tookOf(r.accepted, bytes.size());
+                            tookOf(r, written, bytes.size(), true);
                 return r;
             }
         }
         if (!GetOverlappedResult(device.get(), &ov, &done, TRUE)) {
             r.message =
-                d.name + ": " + systemText(GetLastError()) + tookOf(r.accepted, bytes.size());
+                d.name + ": " + systemText(GetLastError()) + tookOf(r, written, bytes.size(), true);
             return r;
         }
         if (done == 0) {
-            r.message = d.name + ": it takes no more data" + tookOf(r.accepted, bytes.size());
+            r.message = d.name + ": it takes no more data" + tookOf(r, written, bytes.size(), true);
             return r;
         }
-        r.accepted += done;
+        written += done;
     }
     r.ok = true;
+    r.accepted = r.reached = written;
     return r;
 }
 
@@ -350,7 +364,7 @@ RawSendResult sendQueue(const RawDestination& d, const std::string& bytes, const
         return r;
     }
     r.ok = true;
-    r.accepted = bytes.size();
+    r.accepted = r.reached = bytes.size();
     return r;
 }
 

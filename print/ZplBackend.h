@@ -48,7 +48,8 @@ private:
 // template; SetNamedSubStringValue sets a value, which persists from label
 // to label as named substrings do; printout renders one label; Close sends
 // the whole job at once to [print] printer (see RawDestination) and fails the
-// job unless the printer took all of it, saying how many labels it took.
+// job unless the printer took all of it, saying how many labels it took, or
+// that this is unknown.
 class ZplBackend : public PrintBackend {
 public:
     // title: the job's name in a print queue.
@@ -65,7 +66,8 @@ public:
     void Close(std::int32_t saveChanges) override;
     void release() override;
     void quit(std::int32_t) override {}
-    int labelsSent() const override { return m_sent; }
+    std::optional<int> labelsSent() const override { return m_sent; }
+    std::string held() const override { return m_held; }
 
     // The bytes of the job as rendered so far (tests, bench).
     const std::string& job() const { return m_job; }
@@ -79,7 +81,8 @@ private:
     LabelValues m_values;
     std::string m_job;
     std::vector<std::size_t> m_labelEnds; // offset in m_job after each label
-    int m_sent = 0;
+    std::optional<int> m_sent = 0;
+    std::string m_held;
 };
 
 } // namespace vx::print

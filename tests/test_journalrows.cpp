@@ -177,6 +177,9 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
     run(job("6", "6"));
     failAt = "printout";
     run(job("7", "8"));
+    // Labels 16 and 17 went to the printer, then the job failed.
+    failAt = "SetNamedSubStringValue(sjy-bh,18)";
+    run(job("16", "19"));
     failAt.clear();
     journal->append(print::PrintJournal::dispatchEvent("9", "12", "", false));
     // A job still queued when the station closes never starts.
@@ -187,7 +190,7 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
     worker->close(std::chrono::milliseconds(50));
     log->releasePrintouts();
     worker.reset(); // the running job ends on its own thread, journal kept alive
-    for (int i = 0; i < 1000 && journalRows(journal->path()).size() < 11; ++i)
+    for (int i = 0; i < 1000 && journalRows(journal->path()).size() < 13; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     struct Want {
@@ -204,6 +207,8 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         {"failed", 6, 6, 0, "Recording", "open failed"},
         {"dispatched", 7, 8, {}, "direct", ""},
         {"failed", 7, 8, 0, "Recording", "printout failed"},
+        {"dispatched", 16, 19, {}, "direct", ""},
+        {"failed", 16, 19, 2, "Recording", "SetNamedSubStringValue failed"},
         {"dispatched", 9, 12, {}, "manual", ""},
         {"dispatched", 13, 14, {}, "direct", ""},
         {"dispatched", 15, 15, {}, "direct", ""},
@@ -222,6 +227,8 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         EXPECT_EQ(got[i].backend, want[i].backend);
         EXPECT_EQ(got[i].message.rfind(want[i].message, 0), 0u) << got[i].message;
         EXPECT_EQ(got[i].subject, want[i].backend == std::string("manual") ? "" : "/labels/a.rec");
+        // A failed job names the record of the last label it sent.
+        EXPECT_EQ(got[i].record, i == 7 ? std::optional<std::int64_t>(17) : std::nullopt);
     }
 }
 

@@ -7,8 +7,10 @@
 #include "print/Backends.h"
 #include "print/ErrorLog.h"
 #include "print/ListRecords.h"
+#include "print/PrintJournal.h"
 #include "print/PrintWorker.h"
 #include "tests/support/PrintedPdf.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
@@ -104,4 +106,58 @@ TEST(PrintChain, AQueueThatDoesNotExistFailsTheJobIntoTheErrorLog) {
     const std::string log = vx::test::readFile(dir.file("error.log"));
     EXPECT_NE(log.find("print job 1-1 failed"), std::string::npos) << log;
     EXPECT_NE(log.find("does not exist"), std::string::npos) << log;
+}
+
+// A disabled queue takes the job and holds it: the job did not fail, but it
+// is not printed either, and its outcome says so. The queue is one of the
+// test's own, so no other test's jobs wait in it.
+TEST(PrintChain, ADisabledQueueHoldsTheJobAndTheOutcomeSaysQueuedNotPrinted) {
+    REQUIRE_PRINT_CHAIN(chain);
+    vx::test::TempDir dir;
+    const std::string queue = "VexoraHeld" + std::to_string(::getpid());
+    int rc = -1;
+    vx::test::run("lpadmin -p " + queue +
+                      " -v cups-pdf:/ -P /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd -E 2>&1 && "
+                      "cupsdisable " +
+                      queue + " 2>&1",
+                  &rc);
+    ASSERT_EQ(rc, 0) << "cannot make a disabled queue";
+    struct Remove {
+        std::string queue;
+        ~Remove() { vx::test::run("cancel -a " + queue + " 2>&1; lpadmin -x " + queue + " 2>&1"); }
+    } remove{queue};
+
+    for (const char* templatePath : {VEXORA_SOURCE_DIR "/print/templates/vexora-label.glabels",
+                                     VEXORA_SOURCE_DIR "/print/templates/vexora-label.zpl"}) {
+        SCOPED_TRACE(templatePath);
+        std::filesystem::remove(dir.file("error.log"));
+        JobParams job;
+        job.lower = "1";
+        job.upper = "2";
+        job.templatePath = templatePath;
+        job.printer = queue;
+        auto last = std::make_shared<LastOutcome>();
+        {
+            PrintWorker worker(platformBackends(), [] {
+                return std::make_unique<ListRecords>(
+                    std::vector<LabelRecord>{{"1", "VX1", ""}, {"2", "VX2", ""}});
+            });
+            worker.addObserver(std::make_shared<ErrorLog>(dir.file("error.log")));
+            worker.addObserver(last);
+            ASSERT_TRUE(worker.start(job));
+            ASSERT_TRUE(worker.waitIdle(120s));
+        }
+        const JobOutcome& o = last->outcome;
+        EXPECT_TRUE(o.ok) << o.message;
+        EXPECT_EQ(o.sent, 2);
+        EXPECT_NE(o.held.find("\"" + queue + "\" is disabled"), std::string::npos) << o.held;
+        const auto row = PrintJournal::outcomeEvent(job, o);
+        EXPECT_EQ(row.what, "queued");
+        EXPECT_EQ(row.message, o.held);
+        const std::string log = vx::test::readFile(dir.file("error.log"));
+        EXPECT_NE(log.find("print job 1-2 not printed; 2 of 2 label(s) held in the queue"),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_EQ(vx::test::run("lpstat -o " + queue + " | wc -l"), "2\n") << "both jobs wait";
 }

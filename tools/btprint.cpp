@@ -60,11 +60,13 @@ a non-empty picture, printout(1, false); then Close(0), the release of the
 format and quit(1). The first failing call ends the job: Close and quit are
 skipped.
 
-Output: one line on standard output, "printed N label(s)" or
-"failed; S of N label(s) sent to the printer: MESSAGE" (N: the printout calls
-that returned; S: the labels the back end handed on, each at its printout for
-BarTender, all at Close for gLabels and ZPL).
-Exit status: 0 the job ended without a failure, 1 it failed, 2 usage error.
+Output: one line on standard output, "printed N label(s)",
+"not printed; S of N label(s) held in the queue: WHY" (a disabled CUPS queue)
+or "failed; S of N label(s) sent to the printer: MESSAGE" (N: the printout
+calls that returned; S: the labels the back end handed on, each at its
+printout for BarTender, all at Close for gLabels and ZPL; "an unknown number"
+where the printer closed the connection with part of the job unread).
+Exit status: 0 the job printed, 1 it failed or is held, 2 usage error.
 )usage";
 
 bool readRecords(const std::string& path, std::vector<vx::print::LabelRecord>& out) {
@@ -194,11 +196,17 @@ int main(int argc, char** argv) {
     }
     worker.close(PrintWorker::kCloseWait);
     const JobOutcome& o = result->outcome;
-    if (o.ok) {
+    const std::string sent = o.sent ? std::to_string(*o.sent) : "an unknown number";
+    if (o.ok && o.held.empty()) {
         std::cout << "printed " << o.labels << " label(s)\n";
         return 0;
     }
-    std::cout << "failed; " << o.sent << " of " << o.labels
+    if (o.ok) {
+        std::cout << "not printed; " << sent << " of " << o.labels
+                  << " label(s) held in the queue: " << o.held << "\n";
+        return 1;
+    }
+    std::cout << "failed; " << sent << " of " << o.labels
               << " label(s) sent to the printer: " << o.message << "\n";
     return 1;
 }

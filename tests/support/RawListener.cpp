@@ -1,5 +1,6 @@
 #include "tests/support/RawListener.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
 #include <fcntl.h>
@@ -93,15 +94,20 @@ void RawListener::serve() {
             }
             if (!reading)
                 continue;
-            const std::size_t room = std::min(sizeof buf, m_options.stopReadingAfter - job.size());
+            const std::size_t room = std::min({sizeof buf, m_options.stopReadingAfter - job.size(),
+                                               m_options.closeAfter - job.size()});
             const ssize_t got = ::read(conn, buf, room);
             if (got <= 0) {
                 open = false;
                 break;
             }
             job.append(buf, static_cast<std::size_t>(got));
-            std::lock_guard lock(m_mutex);
-            m_received += static_cast<std::size_t>(got);
+            {
+                std::lock_guard lock(m_mutex);
+                m_received += static_cast<std::size_t>(got);
+            }
+            if (job.size() >= m_options.closeAfter)
+                break;
         }
         ::close(conn);
         {

@@ -23,6 +23,9 @@ public:
         // Reads this many bytes of a connection, then nothing more, as a
         // printer out of paper does; the connection stays open.
         std::size_t stopReadingAfter = std::numeric_limits<std::size_t>::max();
+        // Reads this many bytes of a connection, then closes it with the
+        // rest unread, as a printer that gives up midway does.
+        std::size_t closeAfter = std::numeric_limits<std::size_t>::max();
         // False: never accepts, and a connection of its own fills the
         // smallest backlog, so connections to it get no answer at all.
         bool accept = true;

@@ -44,7 +44,7 @@ RecordingBackend::RecordingBackend(std::shared_ptr<CallLog> log, std::string fai
     : m_log(std::move(log)), m_failAt(std::move(failAt)) {}
 
 void RecordingBackend::call(const std::string& name, const std::string& text) {
-    if (name == m_failAt)
+    if (name == m_failAt || text == m_failAt)
         throw print::PrintError(name + " failed");
     m_log->add(text);
 }

@@ -36,7 +36,8 @@ private:
 };
 
 // A print back end that records its calls and fails where told: the call
-// named by failAt raises PrintError("<call> failed") instead of recording.
+// named by failAt (its name, or the whole call as logged) raises
+// PrintError("<name> failed") instead of recording.
 class RecordingBackend : public print::PrintBackend {
 public:
     RecordingBackend(std::shared_ptr<CallLog> log, std::string failAt = {});
@@ -51,7 +52,7 @@ public:
     void Close(std::int32_t saveChanges) override;
     void release() override;
     void quit(std::int32_t saveChanges) override;
-    int labelsSent() const override { return m_sent; }
+    std::optional<int> labelsSent() const override { return m_sent; }
 
 private:
     void call(const std::string& name, const std::string& text);
