@@ -59,13 +59,18 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
         com31RxChar(sender, count);
     };
     com31.OnDeviceLost = [this](serial::TCustomComPort&) { onDeviceLost(); };
-    // A journal that cannot be written is shown once; the station goes on.
-    // The listener may be called on the print worker's thread.
-    m_journal->setFailureListener([this](const std::string& why) {
-        QMetaObject::invokeMethod(
-            this, [this, why = QString::fromLocal8Bit(why)] { showJournalFailure(why); },
-            Qt::QueuedConnection);
-    });
+    // A journal that cannot be written, or that had to start a new file, is
+    // shown once; the station goes on. The listener may be called on the
+    // print worker's thread.
+    m_journal->setFailureListener(
+        [this](journal::Journal::Trouble trouble, const std::string& why) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, trouble, why = QString::fromLocal8Bit(why)] {
+                    showJournalFailure(trouble, why);
+                },
+                Qt::QueuedConnection);
+        });
     station.setJournal(m_journal.get());
     createPrintWorker();
     connectHandlers();
@@ -227,9 +232,14 @@ void TForm1::setCaptionColour(QPushButton* b, const QColor& c) {
     b->setPalette(p);
 }
 
-void TForm1::showJournalFailure(const QString& why) {
-    m_env.dialogs->message(
-        "工作站日志无法写入，扫描照常进行；日志恢复可写之前的扫描和打印不会记入日志。\n" + why);
+void TForm1::showJournalFailure(journal::Journal::Trouble trouble, const QString& why) {
+    if (trouble == journal::Journal::Trouble::Restarted)
+        m_env.dialogs->message("工作站日志文件被删除、替换或无法使用，已新建日志文件，扫描照常进行"
+                               "并记入新日志。\n" +
+                               why);
+    else
+        m_env.dialogs->message(
+            "工作站日志无法写入，扫描照常进行；日志恢复可写之前的扫描和打印不会记入日志。\n" + why);
 }
 
 void TForm1::journalPort(const char* what, const std::string& message) {

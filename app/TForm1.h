@@ -212,7 +212,7 @@ private:
     // settings area shows them. what: opened, failed or lost.
     void journalPort(const char* what, const std::string& message = {});
     void journalDatabase(const char* what, const std::string& message = {});
-    void showJournalFailure(const QString& why);
+    void showJournalFailure(journal::Journal::Trouble trouble, const QString& why);
 
     StationEnvironment m_env;
     // Shared with the print worker's observer, which may outlive the window.

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "data/Value.h"
+#include "journal/JournalPlatform.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -8,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -54,6 +59,13 @@ inline constexpr const char* Closed = "closed";
 // settings, journal
 inline constexpr const char* Saved = "saved";
 inline constexpr const char* Resumed = "resumed";
+// journal: the first rows of a journal file started while the station ran,
+// saying what became of the one before (its new name in subject)
+inline constexpr const char* Replaced = "replaced";        // deleted or replaced under the station
+inline constexpr const char* Broken = "broken";            // could not be written; moved aside
+inline constexpr const char* OrphanedLog = "orphaned-log"; // a log left by a moved journal, kept
+// journal: the last row of a journal taken away by the archive (its name in subject)
+inline constexpr const char* Archived = "archived";
 } // namespace JournalWords
 
 // The names a scan's verdict has in the journal (its column what).
@@ -87,18 +99,36 @@ std::int64_t utcNowMs();
 // row, which would cost a disk flush per scan). Checkpoints run on a thread
 // of their own, so no append waits for one.
 //
-// A journal that cannot be written never stops the caller: append returns
-// false, the failure listener hears of it once, and later appends try again
-// (reopening the file at most every kReopenInterval). When writing works
-// again a row "journal"/"resumed" records how many events were lost.
+// A journal that cannot be written never stops the caller, nor ends the
+// process: append returns false, the listener hears of it once, and later
+// appends try again (reopening the file at most every kReopenInterval). When
+// writing works again a row "journal"/"resumed" records how many events
+// were lost.
+//
+// The file is the one at the path: one deleted or replaced while the
+// journal has it open is noticed at the next append, and one whose
+// shared-memory file can no longer be written is moved aside; either way a
+// new journal file is started at the path, its first row saying what became
+// of the one before, and the listener hears of it. A write-ahead log found
+// without its journal file (the file was moved away after a crash) is kept
+// under a name of its own rather than thrown away.
+//
+// While it has the file, the journal holds a shared lock on it that the
+// archive (archiveJournal) cannot take. That lock is a descriptor of the
+// file, closed when the journal goes: a process has one Journal per file,
+// since the close would drop the POSIX locks of another's connections.
 //
 // Appends may come from any thread.
 class Journal {
 public:
     using Clock = std::function<std::int64_t()>;
-    // Told once per failure episode, on the thread whose append failed,
-    // while the journal is locked: it must not call the journal back.
-    using FailureListener = std::function<void(const std::string& message)>;
+    enum class Trouble {
+        CannotWrite, // events are not being written; once per failure episode
+        Restarted,   // a new journal file was started; events go on being written
+    };
+    // Told on the thread whose append met the trouble, while the journal is
+    // locked: it must not call the journal back.
+    using FailureListener = std::function<void(Trouble trouble, const std::string& message)>;
 
     static constexpr const char* kFileName = "vexora-journal.db";
     static constexpr std::int64_t kReopenIntervalMs = 10'000;
@@ -124,9 +154,19 @@ public:
     void checkpoint();
 
 private:
+    enum class Insert { Written, Failed, Faulted };
+
     bool openLocked();
+    bool openFileLocked();
+    bool movedLocked() const;
     void closeLocked();
-    bool insertLocked(const JournalEvent& event);
+    Insert insertLocked(const JournalEvent& event);
+    bool writeNotesLocked(bool& faulted);
+    void leaveFileLocked(bool broken);
+    void startOverLocked(bool broken);
+    void keepOrphanedLog();
+    void tell(Trouble trouble, const std::string& message);
+    void dropCheckpointConnection(bool broken);
     void checkpointLoop();
     static int walHook(void* self, sqlite3* db, const char* name, int frames);
 
@@ -135,11 +175,16 @@ private:
     mutable std::mutex m_mutex;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_insert = nullptr;
-    bool m_failed = false; // a failure episode is under way
+    platform::FileLock m_lock; // shared, on the file m_db writes
+    bool m_failed = false;     // a failure episode is under way
     std::int64_t m_lost = 0;
     std::int64_t m_nextOpenAttempt = 0;
     std::string m_openError, m_lastError;
-    std::string m_pendingReport; // a failure at opening, for the first listener
+    bool m_openBroken = false; // the last open met a shared-memory file it cannot use
+    // Rows that open a new journal file, written before any other.
+    std::vector<JournalEvent> m_notes;
+    // What the listener is to hear once it is set.
+    std::vector<std::pair<Trouble, std::string>> m_pending;
     FailureListener m_listener;
 
     // Checkpoint thread: its own connection, woken by the log's size.
@@ -147,8 +192,29 @@ private:
     std::condition_variable m_cpWake;
     bool m_cpWanted = false;
     bool m_cpStop = false;
+    // The thread's connection; the journal drops it when it leaves the file.
+    std::mutex m_cpDbMutex;
+    sqlite3* m_cpDb = nullptr;
+    // A checkpoint met a shared-memory file it cannot use: the file is left
+    // at the next append.
+    std::atomic<bool> m_cpBroken{false};
     std::thread m_cpThread;
 };
+
+// The archive was refused: a station is writing the journal.
+class JournalInUse : public data::DbError {
+public:
+    using data::DbError::DbError;
+};
+
+// Takes the journal at path, with every event still in its write-ahead log
+// folded in, to target (a new file: an existing one is never replaced) and
+// leaves an empty journal at path for the events that follow. Its last row,
+// "journal"/"archived", names target. At no moment is there no journal at
+// path, and a station starting meanwhile waits for the next one. Raises
+// JournalInUse while a station writes the journal, DbError otherwise; on any
+// failure the journal stays where it was. Returns the events archived.
+std::int64_t archiveJournal(const std::string& path, const std::string& target);
 
 // Creates the table if the file has none; raises DbError. For readers and
 // tests that build a journal file directly.

@@ -10,9 +10,13 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <set>
+#include <sstream>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -261,7 +265,7 @@ TEST(JournalTrouble, AFullDiskFailsAppendsReportsOnceAndNotesTheGapWhenRoomRetur
             Journal j(path, clock.fn());
             int reports = 0;
             std::string firstReport;
-            j.setFailureListener([&](const std::string& m) {
+            j.setFailureListener([&](Journal::Trouble, const std::string& m) {
                 if (++reports == 1)
                     firstReport = m;
             });
@@ -306,7 +310,7 @@ TEST(JournalTrouble, AJournalThatCannotBeOpenedIsTriedAgainOncePerIntervalNotAtE
     ManualClock clock;
     Journal j(path, clock.fn());
     int reports = 0;
-    j.setFailureListener([&](const std::string&) { ++reports; });
+    j.setFailureListener([&](Journal::Trouble, const std::string&) { ++reports; });
     EXPECT_FALSE(j.append(scanRow(1)));
 
     // The folder appears; a scan every second must not try the file each time.
@@ -337,7 +341,7 @@ TEST(JournalTrouble, AReadOnlyFolderIsReportedOnceAndAppendsNeverThrow) {
             [&](const std::function<void()>&) {
                 Journal j(path);
                 int reports = 0;
-                j.setFailureListener([&](const std::string&) { ++reports; });
+                j.setFailureListener([&](Journal::Trouble, const std::string&) { ++reports; });
                 int refused = 0;
                 for (int i = 0; i < 30; ++i)
                     refused += j.append(scanRow(i)) ? 0 : 1;
@@ -356,4 +360,316 @@ TEST(JournalTrouble, AReadOnlyFolderIsReportedOnceAndAppendsNeverThrow) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.output, "refused=30 reports=1 lost=30") << "made with " << r.howMade;
     }
+}
+
+// ---- the file under the journal ---------------------------------------------
+
+namespace {
+
+// "restarted: …" or "cannot write: …" for each thing the listener heard.
+struct Told {
+    std::vector<std::string> lines;
+    Journal::FailureListener listener() {
+        return [this](Journal::Trouble t, const std::string& m) {
+            lines.push_back((t == Journal::Trouble::Restarted ? "restarted: " : "cannot write: ") +
+                            m);
+        };
+    }
+};
+
+std::vector<std::int64_t> records(const std::vector<JournalRow>& rows) {
+    std::vector<std::int64_t> out;
+    for (const auto& r : rows)
+        if (r.kind == "scan")
+            out.push_back(r.record.value_or(-1));
+    return out;
+}
+
+std::vector<std::int64_t> range(std::int64_t from, std::int64_t to) {
+    std::vector<std::int64_t> out;
+    for (std::int64_t i = from; i <= to; ++i)
+        out.push_back(i);
+    return out;
+}
+
+// A child process that appends rows 1 … n and is killed with SIGKILL: its
+// last rows are in the write-ahead log only.
+void crashAfterAppending(const std::string& path, int n) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Journal j(path);
+        for (int i = 1; i <= n; ++i)
+            if (!j.append(scanRow(i)))
+                _exit(1);
+        ::kill(::getpid(), SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GT(std::filesystem::file_size(path + "-wal"), 0u);
+}
+
+// The file whose name starts with prefix in dir, other than those with a
+// -wal or -shm end; "" when there is none.
+std::string fileStartingWith(const std::string& dir, const std::string& prefix) {
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.find("-wal") == std::string::npos &&
+            name.find("-shm") == std::string::npos)
+            return e.path().string();
+    }
+    return {};
+}
+
+} // namespace
+
+// A journal file deleted, or moved away, while the journal has it open is
+// noticed at the next append: told once, and a new file at the path goes on
+// with the events, its first row saying what became of the one before.
+// Moved away, the file keeps every event appended before, its log folded in.
+TEST(JournalFile, AFileDeletedOrMovedAwayIsNoticedAndANewOneContinuesTheJournal) {
+    for (const bool moved : {false, true}) {
+        SCOPED_TRACE(moved ? "moved away" : "deleted");
+        test::TempDir dir;
+        const std::string path = dir.file(Journal::kFileName);
+        Told told;
+        {
+            Journal j(path);
+            j.setFailureListener(told.listener());
+            for (int i = 1; i <= 3; ++i)
+                ASSERT_TRUE(j.append(scanRow(i)));
+            if (moved)
+                std::filesystem::rename(path, dir.file("moved.db"));
+            else
+                for (const char* part : {"", "-wal", "-shm"})
+                    std::filesystem::remove(path + part);
+            for (int i = 4; i <= 6; ++i)
+                EXPECT_TRUE(j.append(scanRow(i)));
+            EXPECT_TRUE(j.writable());
+            EXPECT_EQ(j.lost(), 0);
+        }
+        ASSERT_EQ(told.lines.size(), 1u);
+        EXPECT_EQ(told.lines[0], "restarted: the journal file " + path +
+                                     " was deleted or replaced while the station ran; a new "
+                                     "one was started");
+        const auto rows = journalRows(path);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0].kind + " " + rows[0].what, "journal replaced");
+        EXPECT_EQ(records(rows), range(4, 6));
+        if (moved) {
+            EXPECT_FALSE(std::filesystem::exists(dir.file("moved.db-wal")));
+            EXPECT_EQ(records(journalRows(dir.file("moved.db"))), range(1, 3));
+        }
+    }
+}
+
+// The station's last events of a journal that was moved away after a crash
+// are in its write-ahead log, left at the old name: the next journal keeps
+// that log rather than letting SQLite delete it as its own.
+TEST(JournalFile, ALogLeftByAJournalMovedAwayAfterACrashIsKeptAndNamed) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    crashAfterAppending(path, 5);
+    std::filesystem::rename(path, dir.file("moved.db"));
+    Told told;
+    {
+        Journal j(path);
+        j.setFailureListener(told.listener());
+        ASSERT_TRUE(j.append(scanRow(6)));
+    }
+    const auto rows = journalRows(path);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].kind + " " + rows[0].what, "journal orphaned-log");
+    const std::string kept = rows[0].subject;
+    EXPECT_EQ(kept.rfind(path + "-wal.orphaned-", 0), 0u) << kept;
+    ASSERT_EQ(told.lines.size(), 1u);
+    EXPECT_NE(told.lines[0].find("kept as " + kept), std::string::npos) << told.lines[0];
+    // Put beside the file it belongs to, it gives back the last events.
+    std::filesystem::rename(kept, dir.file("moved.db-wal"));
+    EXPECT_EQ(records(journalRows(dir.file("moved.db"))), range(1, 5));
+}
+
+// ---- a shared-memory file that cannot be used ---------------------------------
+
+namespace {
+
+// Runs a journal in a child process, breaks its -shm file from outside
+// after row 3 (as someone else would), and appends rows 4 … 20. What the
+// child saw comes back as text; a child killed by a signal is a failure.
+struct ShmRun {
+    bool exited = false;
+    int signal = 0;
+    std::string report; // "written=N" and what the listener heard, one per line
+};
+
+ShmRun runWithBrokenShm(const std::string& path,
+                        const std::function<bool(const std::string&)>& breakShm, bool& broken) {
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(up[0]);
+        ::close(down[1]);
+        std::string out;
+        {
+            Journal j(path);
+            Told told;
+            j.setFailureListener(told.listener());
+            for (int i = 1; i <= 3; ++i)
+                j.append(scanRow(i));
+            char c = 'R';
+            if (::write(up[1], &c, 1) != 1 || ::read(down[0], &c, 1) != 1)
+                _exit(3);
+            int written = 0;
+            for (int i = 4; i <= 20; ++i)
+                written += j.append(scanRow(i)) ? 1 : 0;
+            out = "written=" + std::to_string(written);
+            for (const auto& l : told.lines)
+                out += "\n" + l;
+        }
+        const bool sent =
+            ::write(up[1], out.data(), out.size()) == static_cast<ssize_t>(out.size());
+        _exit(sent ? 0 : 4);
+    }
+    ::close(up[1]);
+    ::close(down[0]);
+    char c = 0;
+    ShmRun r;
+    if (::read(up[0], &c, 1) == 1) {
+        broken = breakShm(path + "-shm");
+        c = 'G';
+        [[maybe_unused]] const ssize_t n = ::write(down[1], &c, 1);
+        char buf[4096];
+        ssize_t got;
+        while ((got = ::read(up[0], buf, sizeof buf)) > 0)
+            r.report.append(buf, static_cast<std::size_t>(got));
+    }
+    ::close(up[0]);
+    ::close(down[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return r;
+}
+
+bool setImmutable(const std::string& file, bool on) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    // Written back, the mapped pages must fault to be written again.
+    ::fsync(fd);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+// SQLite maps the -shm file; truncated under it, the mapping raises SIGBUS
+// at the next touch. The station must live on: the journal is moved aside
+// (with every row it had) and a new one takes the events.
+TEST(JournalShm, ATruncatedSharedMemoryFileIsToldAndANewJournalTakesTheEvents) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    bool broken = false;
+    const ShmRun r = runWithBrokenShm(
+        path, [](const std::string& shm) { return ::truncate(shm.c_str(), 0) == 0; }, broken);
+    ASSERT_TRUE(broken);
+    ASSERT_TRUE(r.exited) << "the journal ended the process (signal " << r.signal << ")";
+    std::istringstream lines(r.report);
+    std::string written, heard, more;
+    std::getline(lines, written);
+    std::getline(lines, heard);
+    EXPECT_EQ(written, "written=17");
+    EXPECT_EQ(heard.rfind("restarted: the journal's shared-memory file " + path +
+                              "-shm could not be written; the journal was moved to ",
+                          0),
+              0u)
+        << r.report;
+    EXPECT_FALSE(std::getline(lines, more)) << "told once: " << r.report;
+    const auto rows = journalRows(path);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].kind + " " + rows[0].what, "journal broken");
+    EXPECT_EQ(records(rows), range(4, 20));
+    const std::string aside = fileStartingWith(dir.path(), "vexora-journal-broken-");
+    ASSERT_EQ(aside, rows[0].subject);
+    EXPECT_EQ(records(journalRows(aside)), range(1, 3));
+}
+
+// Made immutable (the one way to make a file read-only to root), the -shm
+// file faults at the next write to its pages. The journal cannot go on at
+// the path while the file stays so: told once, and the station lives on.
+TEST(JournalShm, AnImmutableSharedMemoryFileIsToldOnceAndDoesNotEndTheProcess) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    bool broken = false;
+    const ShmRun r = runWithBrokenShm(
+        path, [](const std::string& shm) { return setImmutable(shm, true); }, broken);
+    setImmutable(path + "-shm", false);
+    if (!broken)
+        GTEST_SKIP() << "no immutable files here (root and ext4, xfs or tmpfs needed)";
+    ASSERT_TRUE(r.exited) << "the journal ended the process (signal " << r.signal << ")";
+    std::istringstream lines(r.report);
+    std::string written, heard, more;
+    std::getline(lines, written);
+    std::getline(lines, heard);
+    EXPECT_EQ(written, "written=0");
+    EXPECT_EQ(heard.rfind("cannot write: the journal's shared-memory file " + path +
+                              "-shm could not be written; the journal was moved to ",
+                          0),
+              0u)
+        << r.report;
+    EXPECT_FALSE(std::getline(lines, more)) << "told once: " << r.report;
+    const std::string aside = fileStartingWith(dir.path(), "vexora-journal-broken-");
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(records(journalRows(aside)), range(1, 3));
+}
+
+// ---- the archive ------------------------------------------------------------
+
+TEST(JournalArchive, TheArchiveHoldsEveryEventOfACrashedStationAndTheJournalStartsEmpty) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    crashAfterAppending(path, 5);
+    const std::string target = dir.file("2026-12.db");
+    EXPECT_EQ(journal::archiveJournal(path, target), 5);
+
+    const auto archived = journalRows(target);
+    EXPECT_EQ(records(archived), range(1, 5));
+    ASSERT_FALSE(archived.empty());
+    EXPECT_EQ(archived.back().kind + " " + archived.back().what, "journal archived");
+    EXPECT_EQ(archived.back().subject, target);
+    EXPECT_FALSE(std::filesystem::exists(target + "-wal")) << "the archive needs no log";
+    EXPECT_TRUE(journalRows(path).empty());
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+
+    Journal next(path);
+    EXPECT_TRUE(next.append(scanRow(6)));
+    EXPECT_EQ(records(journalRows(path)), range(6, 6));
+}
+
+TEST(JournalArchive, IsRefusedWhileAStationWritesTheJournalAndNeverReplacesAFile) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    const std::string target = dir.file("archive.db");
+    {
+        Journal station(path);
+        ASSERT_TRUE(station.append(scanRow(1)));
+        EXPECT_THROW(journal::archiveJournal(path, target), journal::JournalInUse);
+        EXPECT_FALSE(std::filesystem::exists(target));
+        EXPECT_TRUE(station.append(scanRow(2)));
+        EXPECT_EQ(journalRows(path).size(), 2u) << "nothing written by the refused archive";
+    }
+    test::writeFile(target, "kept");
+    EXPECT_THROW(journal::archiveJournal(path, target), data::DbError);
+    EXPECT_EQ(test::readFile(target), "kept");
+    EXPECT_EQ(records(journalRows(path)), range(1, 2));
+    EXPECT_THROW(journal::archiveJournal(dir.file("none.db"), dir.file("x.db")), data::DbError);
 }

@@ -7,12 +7,15 @@
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 using namespace vx;
 
@@ -173,6 +176,54 @@ TEST_F(JournalTool, ListFiltersByVerdictRecordAndCode) {
 
     const ToolRun code = tool(station + "list --code XX000009 --csv");
     EXPECT_EQ(std::count(code.out.begin(), code.out.end(), '\n'), 2) << code.out;
+}
+
+// A station killed with events in its write-ahead log only: archive takes
+// them all to the named file and leaves an empty journal; it refuses while a
+// station writes the journal, and never replaces a file.
+TEST_F(JournalTool, ArchiveTakesEveryEventOfACrashedStationAndRefusesWhileAStationWrites) {
+    const std::string journal = dir.file(journal::Journal::kFileName);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        journal::Journal j(journal);
+        for (int i = 1; i <= 5; ++i) {
+            journal::JournalEvent e;
+            e.time = test::shiftTime(9, i);
+            e.kind = "scan";
+            e.what = "good";
+            e.record = i;
+            if (!j.append(e))
+                _exit(1);
+        }
+        ::kill(::getpid(), SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const std::string archive = dir.file("shift-2026-12-08.db");
+    const ToolRun done = tool(station + "archive '" + archive + "'");
+    EXPECT_EQ(done.exitCode, 0);
+    EXPECT_EQ(done.out, "25 events archived to " + archive + "; " + journal + " starts empty\n");
+    const ToolRun all = tool("--journal '" + archive + "' list --csv");
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 1 + 25 + 1) << all.out;
+    EXPECT_NE(all.out.find(",journal,archived,"), std::string::npos) << all.out;
+    const ToolRun none = tool(station + "list --csv");
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(std::count(none.out.begin(), none.out.end(), '\n'), 1) << none.out;
+
+    EXPECT_EQ(tool(station + "archive '" + archive + "'").exitCode, 5) << "never replaced";
+    const std::string second = dir.file("second.db");
+    {
+        journal::Journal running(journal);
+        journal::JournalEvent e;
+        e.kind = "port";
+        e.what = "opened";
+        ASSERT_TRUE(running.append(e));
+        EXPECT_EQ(tool(station + "archive '" + second + "'").exitCode, 6);
+        EXPECT_FALSE(std::filesystem::exists(second));
+    }
+    EXPECT_EQ(tool(station + "archive").exitCode, 2);
 }
 
 namespace {

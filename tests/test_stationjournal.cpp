@@ -91,6 +91,30 @@ TEST(StationJournal, AJournalThatCannotBeWrittenIsShownOnceAndScanningGoesOn) {
     EXPECT_GE(f.journal().lost(), 4);
 }
 
+// The journal deleted under the running station: the next scan notices,
+// the window says so once, and the scans go on into a new journal.
+TEST(StationJournal, AJournalDeletedWhileTheStationRunsIsShownOnceAndANewOneTakesTheScans) {
+    StationHarness h;
+    h.seedDatabase({"VX000001", "VX000002", "VX000003"});
+    h.config("[Database]\r\nservername=station.db\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n");
+    TForm1& f = h.start();
+    const std::string path = h.dir.file(journal::Journal::kFileName);
+    scanText(f, "VX000001");
+    for (const char* part : {"", "-wal", "-shm"})
+        ::unlink((path + part).c_str());
+    scanText(f, "VX000002");
+    scanText(f, "VX000003");
+    EXPECT_EQ(f.station.counters.total, 3);
+    waitFor([] { return false; }, 200ms); // let queued reports arrive
+    const QStringList reports = h.dialogs.messages.filter("已新建日志文件");
+    ASSERT_EQ(reports.size(), 1) << h.dialogs.messages.join("\n").toStdString();
+    EXPECT_TRUE(reports[0].contains(QString::fromStdString(path)));
+    std::vector<std::string> rows;
+    for (const auto& r : test::journalRows(path))
+        rows.push_back(r.kind + " " + r.what + " " + std::to_string(r.record.value_or(0)));
+    EXPECT_EQ(rows, (std::vector<std::string>{"journal replaced 0", "scan good 2", "scan good 3"}));
+}
+
 int main(int argc, char** argv) {
     return vx::test::runWindowTests(argc, argv);
 }

@@ -1,6 +1,6 @@
 // Reads a station's journal (vexora-journal.db beside the station): lists
 // and exports its events and reports on a shift, reconciling the labels
-// printed with the labels verified by scanning.
+// printed with the labels verified by scanning; archives it.
 //
 //   vexora-journal [--station DIR] [--journal FILE] [--utc] COMMAND [OPTIONS]
 //
@@ -9,6 +9,7 @@
 #include "data/Charset.h"
 #include "data/ConnectionString.h"
 #include "data/Database.h"
+#include "data/NewFile.h"
 #include "journal/JournalText.h"
 #include "settings/StationSettings.h"
 
@@ -34,6 +35,7 @@ enum Exit {
     kNoJournal = 3,     // the journal cannot be read
     kNoRecords = 4,     // report made from the journal alone: the label database was not read
     kNoOutput = 5,      // the output file cannot be written
+    kInUse = 6,         // archive: a station is writing the journal
 };
 
 void usage(std::FILE* to) {
@@ -58,6 +60,9 @@ void usage(std::FILE* to) {
         "                              more than once;\n"
         "                              the records come from the label database that the\n"
         "                              station's config.ini names\n"
+        "  archive FILE                the journal, its write-ahead log folded in, moved to\n"
+        "                              FILE (a new file); an empty journal takes its place;\n"
+        "                              refused while a station writes the journal\n"
         "\n"
         "FILTERS: --from TIME --to TIME --kind KIND --verdict VERDICT --record N --code TEXT\n"
         "  TIME: YYYY-MM-DD[ HH:MM[:SS[.mmm]]] in local time (Z at the end: UTC), or @MS\n"
@@ -68,7 +73,8 @@ void usage(std::FILE* to) {
         "\n"
         "Exit codes: 0 done (report: the shift reconciles); 1 report: records to look at;\n"
         "2 wrong command line; 3 the journal cannot be read; 4 report made without the\n"
-        "label database; 5 the output cannot be written.\n",
+        "label database; 5 the output cannot be written; 6 archive: a station is writing\n"
+        "the journal.\n",
         to);
 }
 
@@ -181,6 +187,26 @@ int report(journal::JournalReader& journal, const Station& st, const Options& op
     });
 }
 
+int archive(const Station& st, const std::string& target) {
+    if (data::platform::exists(target)) {
+        std::fprintf(stderr, "vexora-journal: %s exists; an archive never replaces a file\n",
+                     target.c_str());
+        return kNoOutput;
+    }
+    try {
+        const std::int64_t events = journal::archiveJournal(st.journal, target);
+        std::printf("%lld events archived to %s; %s starts empty\n", static_cast<long long>(events),
+                    target.c_str(), st.journal.c_str());
+        return kOk;
+    } catch (const journal::JournalInUse& e) {
+        std::fprintf(stderr, "vexora-journal: %s\n", e.what());
+        return kInUse;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vexora-journal: cannot archive the journal: %s\n", e.what());
+        return kNoJournal;
+    }
+}
+
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
@@ -193,7 +219,7 @@ int main(int argc, char** argv) {
 
     Station st;
     st.folder = folderOf(argv[0]);
-    std::string command;
+    std::string command, target;
     Options opt;
     opt.style.charset = data::stationCharset();
     try {
@@ -242,14 +268,19 @@ int main(int argc, char** argv) {
                     throw UsageError("--record: not a number: " + v);
             } else if (a == "--code") {
                 opt.filter.code = value(i);
-            } else if (command.empty() && (a == "list" || a == "export" || a == "report")) {
+            } else if (command.empty() &&
+                       (a == "list" || a == "export" || a == "report" || a == "archive")) {
                 command = a;
+            } else if (command == "archive" && target.empty() && !a.empty() && a[0] != '-') {
+                target = a;
             } else {
                 throw UsageError("unknown argument: " + a);
             }
         }
         if (command.empty())
             throw UsageError("no command given");
+        if (command == "archive" && target.empty())
+            throw UsageError("archive needs the file to archive the journal to");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "vexora-journal: %s\n\n", e.what());
         usage(stderr);
@@ -257,6 +288,8 @@ int main(int argc, char** argv) {
     }
     if (st.journal.empty())
         st.journal = st.folder + journal::Journal::kFileName;
+    if (command == "archive")
+        return archive(st, target);
 
     try {
         journal::JournalReader journal(st.journal);
