@@ -164,27 +164,30 @@ void Journal::tell(Trouble trouble, const std::string& message) {
 
 // A write-ahead log whose journal file is gone (moved away after a crash,
 // its last events still in the log) would be deleted by SQLite as the log
-// of the empty file about to be made: it is given a name of its own first.
-void Journal::keepOrphanedLog() {
+// of the empty file about to be made: it is given a name of its own first,
+// and no journal is made while that cannot be done.
+bool Journal::keepOrphanedLog() {
     const std::string wal = m_path + "-wal";
     if (exists(m_path) || fileSize(wal) == 0)
-        return;
+        return true;
     const std::string kept = wal + ".orphaned-" + platform::fileStamp(m_clock());
     std::string why;
+    if (!data::platform::renameNoReplace(wal, kept, why)) {
+        m_openError = wal +
+                      ": a write-ahead log without its journal file is in the way and "
+                      "cannot be kept (" +
+                      why + "); put it beside the journal file it belongs to";
+        return false;
+    }
     JournalEvent note;
     note.kind = JournalWords::Journal;
     note.what = JournalWords::OrphanedLog;
-    if (data::platform::renameNoReplace(wal, kept, why)) {
-        note.subject = kept;
-        note.message = "a write-ahead log without its journal file was kept as " + kept +
-                       "; beside the journal file it belongs to, named as that file with -wal "
-                       "added, its events are read again";
-    } else {
-        note.subject = wal;
-        note.message = "a write-ahead log without its journal file could not be kept (" + why +
-                       ") and was given up";
-    }
+    note.subject = kept;
+    note.message = "a write-ahead log without its journal file was kept as " + kept +
+                   "; beside the journal file it belongs to, named as that file with -wal "
+                   "added, its events are read again";
     m_notes.push_back(note);
+    return true;
 }
 
 bool Journal::openLocked() {
@@ -195,7 +198,8 @@ bool Journal::openLocked() {
         m_lock = {};
     }
     if (!m_lock.held()) {
-        keepOrphanedLog();
+        if (!keepOrphanedLog())
+            return false;
         std::string why;
         switch (m_lock.lock(m_path, platform::FileLock::Mode::Shared, true, why)) {
         case platform::FileLock::Result::Locked:

@@ -164,7 +164,7 @@ private:
     bool writeNotesLocked(bool& faulted);
     void leaveFileLocked(bool broken);
     void startOverLocked(bool broken);
-    void keepOrphanedLog();
+    bool keepOrphanedLog();
     void tell(Trouble trouble, const std::string& message);
     void dropCheckpointConnection(bool broken);
     void checkpointLoop();
