@@ -1,5 +1,5 @@
 #include "app/Dialogs.h"
-#include "app/QtSound.h"
+#include "app/Sound.h"
 #include "app/TForm1.h"
 #include "app/WindowSystem.h"
 
@@ -14,12 +14,12 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create("Fusion"));
 
     vx::app::QtDialogs dialogs;
-    vx::app::QtSound sound;
+    const auto sound = vx::app::createSoundPlayer();
     auto windows = vx::app::createWindowSystem();
     vx::app::StationEnvironment env;
     env.folder = QCoreApplication::applicationDirPath() + "/";
     env.dialogs = &dialogs;
-    env.sound = &sound;
+    env.sound = sound.get();
     env.windows = windows.get();
     env.openDocument = [](const QString& path) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
