@@ -16,6 +16,11 @@ std::string stationCharset();
 // text in that character set.
 std::u16string toUtf16(std::string_view text, const std::string& charset);
 
+// Converts text in charset to UTF-8 for a report: a byte that is no text
+// there is written as \xNN, and the rest converted around it. An unknown
+// character set is taken as UTF-8.
+std::string toUtf8Escaped(std::string_view text, const std::string& charset);
+
 #if !defined(_WIN32)
 // Appends text, converted by iconv from one character set to another, to
 // out. Bytes that cannot be converted (not text in from, or nothing in to)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -67,6 +68,24 @@ std::u16string toUtf16(std::string_view text, const std::string& charset) {
         result[i] = static_cast<char16_t>(static_cast<unsigned char>(le[2 * i]) |
                                           static_cast<unsigned char>(le[2 * i + 1]) << 8);
     return result;
+}
+
+std::string toUtf8Escaped(std::string_view bytes, const std::string& charset) {
+    bool ascii = true;
+    for (unsigned char c : bytes)
+        ascii = ascii && c < 0x80;
+    if (ascii)
+        return std::string(bytes);
+    const auto escape = [](std::string_view rest, std::string& out) -> std::size_t {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02X", static_cast<unsigned char>(rest[0]));
+        out += esc;
+        return 1;
+    };
+    std::string out;
+    if (!iconvAppend(out, "UTF-8", charset.c_str(), bytes, escape))
+        iconvAppend(out, "UTF-8", "UTF-8", bytes, escape);
+    return out;
 }
 
 } // namespace vx::data

@@ -1,5 +1,6 @@
 #include "journal/JournalText.h"
 
+#include "data/CalendarTime.h"
 #include "data/Charset.h"
 #include "data/ControlNames.h"
 #include "data/Value.h"
@@ -187,7 +188,7 @@ std::optional<std::int64_t> parseTime(const std::string& s, bool utcTimes) {
     tm.tm_min = mi;
     tm.tm_sec = sec;
     tm.tm_isdst = -1;
-    const std::time_t t = utc ? timegm(&tm) : std::mktime(&tm);
+    const std::time_t t = utc ? data::fromUtcCalendar(tm) : std::mktime(&tm);
     if (t == static_cast<std::time_t>(-1) && !(y == 1969 || y == 1970))
         return std::nullopt;
     return static_cast<std::int64_t>(t) * 1000 + ms;
@@ -196,11 +197,7 @@ std::optional<std::int64_t> parseTime(const std::string& s, bool utcTimes) {
 std::string formatTime(std::int64_t ms, bool utc, bool withMs) {
     const std::int64_t secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
     const std::time_t t = static_cast<std::time_t>(secs);
-    std::tm tm{};
-    if (utc)
-        gmtime_r(&t, &tm);
-    else
-        localtime_r(&t, &tm);
+    const std::tm tm = utc ? data::utcCalendar(t) : data::localCalendar(t);
     char buf[64];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
     std::string out = buf;
@@ -222,31 +219,13 @@ std::string formatDuration(std::int64_t ms) {
 
 std::int64_t hourStart(std::int64_t ms, bool utc) {
     const std::time_t t = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    if (utc)
-        gmtime_r(&t, &tm);
-    else
-        localtime_r(&t, &tm);
+    const std::tm tm = utc ? data::utcCalendar(t) : data::localCalendar(t);
     const std::int64_t intoHour = (tm.tm_min * 60 + tm.tm_sec) * 1000LL + ms % 1000;
     return ms - intoHour;
 }
 
 std::string toUtf8(std::string_view bytes, const std::string& charset) {
-    bool ascii = true;
-    for (unsigned char c : bytes)
-        ascii = ascii && c < 0x80;
-    if (ascii)
-        return std::string(bytes);
-    const auto escape = [](std::string_view rest, std::string& out) -> std::size_t {
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02X", static_cast<unsigned char>(rest[0]));
-        out += esc;
-        return 1;
-    };
-    std::string out;
-    if (!data::iconvAppend(out, "UTF-8", charset.c_str(), bytes, escape))
-        data::iconvAppend(out, "UTF-8", "UTF-8", bytes, escape);
-    return out;
+    return data::toUtf8Escaped(bytes, charset);
 }
 
 std::int64_t writeEvents(std::ostream& o, JournalReader& journal, const JournalFilter& filter,

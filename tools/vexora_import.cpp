@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string folder = argv[1];
-    if (folder.back() != '/')
+    if (folder.back() != '/' && folder.back() != '\\')
         folder += '/';
     const std::string file = argv[2], answer = argc > 3 ? argv[3] : "1",
                       table = argc > 4 ? argv[4] : "a15";

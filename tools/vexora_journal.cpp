@@ -208,7 +208,7 @@ int archive(const Station& st, const std::string& target) {
 }
 
 std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
                 return kOk;
             } else if (a == "--station") {
                 st.folder = value(i);
-                if (st.folder.back() != '/')
+                if (st.folder.back() != '/' && st.folder.back() != '\\')
                     st.folder += '/';
             } else if (a == "--journal") {
                 st.journal = value(i);
