@@ -211,6 +211,9 @@ void TForm1::showDatabaseLost(const std::string& why) {
     m_env.dialogs->error(QString::fromUtf8(kDatabaseLostText) + "\n" + fromLocal8Bit(why));
 }
 
+QString TForm1::fromUtf8(const std::string& utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 QString TForm1::fromLocal8Bit(const std::string& b) {
     return QString::fromLocal8Bit(b.data(), static_cast<int>(b.size()));
 }

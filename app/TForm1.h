@@ -177,8 +177,13 @@ private:
     void guard(const std::function<void()>& handler);
     // config.ini, read afresh at every use.
     settings::StationSettings settings() const;
-    // The station's bytes as a widget's text and back, in the local 8-bit
-    // encoding (the ANSI code page on Windows).
+    // The two kinds of text the core hands the window. Its own messages
+    // (verdicts, file filters, presets) are UTF-8 literals on every platform:
+    // fromUtf8. Everything else (scans, label texts, file names, database
+    // texts, and the errors that quote them) is the station's bytes, in the
+    // local 8-bit encoding: the ANSI code page on Windows; on Linux the
+    // locale's, which Qt 6 takes as UTF-8, so there the two are one.
+    static QString fromUtf8(const std::string& utf8);
     static QString fromLocal8Bit(const std::string& bytes);
     static std::string toLocal8Bit(const QString& text);
 

@@ -118,8 +118,10 @@ void TForm1::btn_txtimportClick() {
     if (answer == Dialogs::Answer::Cancel)
         return;
     const std::string table = answer == Dialogs::Answer::Yes ? "a15" : "a14";
-    const auto rule = data::parseImportAnswer(toLocal8Bit(
-        m_env.dialogs->inputBox("提示", "只有单列填写1，多列填写分隔符和所选列数如,2 ", "请填写")));
+    const QString preset = fromUtf8(data::kImportAnswerPreset);
+    const QString typed =
+        m_env.dialogs->inputBox("提示", "只有单列填写1，多列填写分隔符和所选列数如,2 ", preset);
+    const auto rule = typed == preset ? std::nullopt : data::parseImportAnswer(toLocal8Bit(typed));
     if (!rule)
         return;
 

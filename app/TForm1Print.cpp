@@ -184,9 +184,9 @@ void TForm1::Timer_returnappTimer() {
 }
 
 void TForm1::btn_btprnClick() {
-    const QString path = m_env.dialogs->openFile(
-        "选择文件", fromLocal8Bit(print::templateFilter(m_env.printBackends)),
-        fromLocal8Bit(printState.templatePath));
+    const QString path =
+        m_env.dialogs->openFile("选择文件", fromUtf8(print::templateFilter(m_env.printBackends)),
+                                fromLocal8Bit(printState.templatePath));
     if (path.isEmpty())
         return;
     settings().setTemplatePath(toLocal8Bit(path));

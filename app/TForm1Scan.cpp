@@ -94,7 +94,7 @@ void TForm1::renderList(QListWidget* w, const scan::ResultList& list) {
 void TForm1::renderScan() {
     edit_rec->setText(fromLocal8Bit(station.edit_rec));
     edit_recstr->setText(fromLocal8Bit(station.edit_recstr));
-    Label14->setText(fromLocal8Bit(station.Label14));
+    Label14->setText(fromUtf8(station.Label14));
     renderResults();
 }
 

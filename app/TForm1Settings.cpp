@@ -242,8 +242,10 @@ void TForm1::ed_prnlieKeyDown(int key) {
         return;
     const std::string typed = toLocal8Bit(ed_prnlie->text());
     const auto columns = toInt32(typed);
-    if (!columns)
-        throw std::runtime_error(notAnInteger(ed_prnlie->text()).toLocal8Bit().toStdString());
+    if (!columns) {
+        m_env.dialogs->error(notAnInteger(ed_prnlie->text()));
+        return;
+    }
     station.engine.columnCount = *columns;
     settings().setColumnCount(typed);
     m_stationJournal.settingsSaved("print", {{"lienum", &typed}});

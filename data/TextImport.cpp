@@ -49,7 +49,7 @@ CodePage codePageOf(const std::string& charset) {
 }
 
 std::optional<ColumnRule> parseImportAnswer(const std::string& answer) {
-    if (answer.empty() || answer == "请填写")
+    if (answer.empty() || answer == kImportAnswerPreset)
         return std::nullopt;
     ColumnRule rule;
     if (answer == "1")

@@ -24,8 +24,11 @@ struct ColumnRule {
     bool wholeLine() const { return !separator || column.empty(); }
 };
 
-// "请填写" (the preset, also what cancel returns) or an empty answer stops the
-// import: nothing.
+// The input box's preset, also what cancel returns: a UTF-8 message, which the
+// window compares as text (the answer itself is in the station's code page).
+inline constexpr const char* kImportAnswerPreset = "请填写";
+
+// The preset or an empty answer stops the import: nothing.
 std::optional<ColumnRule> parseImportAnswer(const std::string& answer);
 
 // Splits a line into fields: blanks and control characters end fields as

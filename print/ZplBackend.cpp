@@ -191,11 +191,11 @@ void ZplTemplate::Parser::run() {
     while (i < m_text.size() && isBlank(m_text[i]))
         ++i;
     if (i >= m_text.size())
-        fail(i, "it holds no label format (^XA … ^XZ)");
+        fail(i, "it holds no label format (^XA ... ^XZ)");
     if (!(m_text[i] == '^' && i + 2 < m_text.size() && upper(m_text[i + 1]) == 'X' &&
           upper(m_text[i + 2]) == 'A'))
         fail(i, "text before ^XA: \"" + excerpt(m_text, i) +
-                    "\"; the template must be one label format, ^XA … ^XZ, and nothing else");
+                    "\"; the template must be one label format, ^XA ... ^XZ, and nothing else");
     const std::string lineEnd = m_text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
 
     bool ended = false;
@@ -263,10 +263,10 @@ void ZplTemplate::Parser::run() {
                 ++formats;
         if (formats > 1)
             fail(rest, "it holds " + std::to_string(formats) +
-                           " label formats (^XA … ^XZ); it must hold exactly one, the label's "
+                           " label formats (^XA ... ^XZ); it must hold exactly one, the label's "
                            "(printer settings belong in the printer, not in every label)");
         fail(rest, "text after ^XZ: \"" + excerpt(m_text, rest) +
-                       "\"; the template must be one label format, ^XA … ^XZ, and nothing else");
+                       "\"; the template must be one label format, ^XA ... ^XZ, and nothing else");
     }
     literal(lineEnd);
 }

@@ -96,6 +96,7 @@ app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QSt
 
 QString ScriptedDialogs::openFile(const QString& title, const QString& filter,
                                   const QString& folder) {
+    filters << filter;
     if (!realFileDialogs)
         return next(files, {});
     cancelFileDialogWhenListed();

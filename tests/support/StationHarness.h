@@ -43,6 +43,8 @@ public:
     void error(const QString& text) override { errors << text; }
     Answer question(const QString& caption, const QString& text, Buttons buttons,
                     Answer defaultAnswer, Icon icon) override;
+    // The file type filter of each open-file dialog, as it was given.
+    QStringList filters;
     QString openFile(const QString& title, const QString& filter, const QString& folder) override;
     QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
                      const QString& folder) override;
