@@ -14,6 +14,9 @@ PKGS=(
   sqlite3 libsqliteodbc tdsodbc unixodbc python3
   xvfb xauth x11-utils x11-apps xdotool netpbm libx11-dev
   g++-mingw-w64-x86-64
+  # Qt and SQLite for Windows, built from Debian's sources
+  # (scripts/build-windows-deps.sh): unpacking them, and SQLite's own build
+  dpkg-dev tcl
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools

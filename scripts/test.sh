@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Fresh machine to green: installs what is needed, builds, compiles the
-# Windows code with mingw-w64, and runs every test: once on the optimised
+# Fresh machine to green: installs what is needed, builds the station for
+# Linux and for Windows (mingw-w64; Qt for Windows is built once and cached,
+# see scripts/build-windows-deps.sh), and runs every test, the Windows
+# station's under Wine among them: once on the optimised
 # build, once on the Debug build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan/), which catches what the optimised
 # build hides, a use of a returned function's stack say.
@@ -8,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-bash scripts/build.sh --windows-check
+bash scripts/build.sh --windows
 # Every source file keeps to .clang-format.
 cmake --build build --target format-check
 

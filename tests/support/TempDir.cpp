@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
@@ -10,9 +11,26 @@ namespace vx::test {
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "vexora-test-XXXXXX").string();
+#ifdef _WIN32
+    // No mkdtemp: a new random name until one is free (the window suites
+    // built for Windows).
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        std::string name = tmpl;
+        for (auto i = name.size() - 6; i < name.size(); ++i)
+            name[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+        if (std::filesystem::create_directory(name)) {
+            m_path = name;
+            return;
+        }
+        if (attempt == 100)
+            throw std::runtime_error("cannot create a folder beside " + tmpl);
+    }
+#else
     if (!mkdtemp(tmpl.data()))
         throw std::runtime_error("mkdtemp failed");
     m_path = tmpl;
+#endif
 }
 
 TempDir::~TempDir() {

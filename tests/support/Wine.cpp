@@ -151,6 +151,14 @@ WineRun WinePrefix::run(const std::vector<std::string>& argv, std::chrono::secon
     return spawn(args, environment(env), m_dir.file("run.out"), m_dir.file("run.err"), timeout);
 }
 
+std::unique_ptr<Child> WinePrefix::start(const std::vector<std::string>& argv,
+                                         const std::vector<std::string>& env,
+                                         const std::string& workdir) {
+    std::vector<std::string> args = {kWine};
+    args.insert(args.end(), argv.begin(), argv.end());
+    return std::make_unique<Child>(args, workdir, false, environment(env), true);
+}
+
 std::string WinePrefix::windowsPath(const std::string& unixPath) {
     std::string out = "Z:" + unixPath;
     for (char& c : out)

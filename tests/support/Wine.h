@@ -1,8 +1,10 @@
 #pragma once
 
+#include "tests/support/Processes.h"
 #include "tests/support/TempDir.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -34,6 +36,17 @@ public:
     WineRun run(const std::vector<std::string>& argv,
                 std::chrono::seconds timeout = std::chrono::seconds(120),
                 const std::vector<std::string>& env = {});
+
+    // Starts a program as run() does and returns at once; the program ends
+    // with the returned object, or with the prefix at the latest.
+    std::unique_ptr<Child> start(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& env = {},
+                                 const std::string& workdir = {});
+
+    // The prefix's own X display (":N"), empty without a desktop.
+    const std::string& display() const { return m_display; }
+    // The prefix folder; its dosdevices/ holds the drive and port links.
+    const std::string& prefix() const { return m_prefix; }
 
     // A scratch folder beside the prefix, removed with it.
     std::string file(const std::string& name) const { return m_dir.file(name); }
