@@ -32,7 +32,9 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     setFixedSize(1034, 814);
     move(176, 25);
     QFont f = font();
-    f.setFamilies({"MS Sans Serif", "WenQuanYi Micro Hei", "Noto Sans CJK SC"});
+    // Chinese characters come from the first family that has them: Debian's
+    // CJK fonts on Linux, SimSun on a Chinese Windows.
+    f.setFamilies({"MS Sans Serif", "WenQuanYi Micro Hei", "Noto Sans CJK SC", "SimSun"});
     f.setPixelSize(11);
     setFont(f);
 
