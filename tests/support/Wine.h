@@ -53,7 +53,7 @@ public:
 
     // The Unix path as Windows programs in the prefix see it (drive Z:).
     static std::string windowsPath(const std::string& unixPath);
-    // A program or library of the Windows build (the mingw-w64 check).
+    // A program or library of the Windows build (scripts/build-windows.sh).
     static std::string windowsProgram(const std::string& name);
 
 private:
