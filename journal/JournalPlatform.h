@@ -1,7 +1,7 @@
 #pragma once
 
 // What the journal needs of the platform, one file per platform
-// (JournalPosix.cpp).
+// (JournalPosix.cpp, JournalWin32.cpp).
 
 #include <cstdint>
 #include <string>
