@@ -15,6 +15,43 @@ int labelValueIndex(std::string_view name) {
     return -1;
 }
 
+std::string shownBytes(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && ch != '\\') {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string code128Problem(std::string_view text, bool digitPairs) {
+    if (text.empty())
+        return "it is empty, and an empty bar code carries no code";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::string at = " at byte " + std::to_string(i + 1);
+        if (c >= 0x80)
+            return "a byte beyond ASCII (" + shownBytes(text.substr(i, 1)) + at +
+                   ", Chinese or other non-ASCII text) has no Code 128 character";
+        if (c < 0x20 || c == 0x7F)
+            return "a control character (" + shownBytes(text.substr(i, 1)) + at +
+                   ") cannot be printed in Code 128 for a scanner to read back";
+        if (digitPairs && !(c >= '0' && c <= '9'))
+            return "Code 128 subset C carries digits only, and '" + std::string(1, text[i]) +
+                   "'" + at + " is none";
+    }
+    if (digitPairs && text.size() % 2 != 0)
+        return "Code 128 subset C carries digits in pairs, and the text has an odd number";
+    return {};
+}
+
 std::string readTemplateFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -53,12 +90,16 @@ JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobPa
         records.select(job);
         LabelRecord r;
         while (records.next(r)) {
-            backend.SetNamedSubStringValue("sjy-bh", r.bh);
-            backend.SetNamedSubStringValue("sjy-tt", r.tt);
-            // No call for an empty picture: the substring keeps what it held.
-            if (!r.pic.empty())
-                backend.SetNamedSubStringValue("sjy-pic", r.pic);
-            backend.printout(1, false);
+            try {
+                backend.SetNamedSubStringValue("sjy-bh", r.bh);
+                backend.SetNamedSubStringValue("sjy-tt", r.tt);
+                // No call for an empty picture: the substring keeps what it held.
+                if (!r.pic.empty())
+                    backend.SetNamedSubStringValue("sjy-pic", r.pic);
+                backend.printout(1, false);
+            } catch (const UnprintableValue& e) {
+                throw PrintError("record " + r.bh + ": " + e.what());
+            }
             ++out.labels;
             printed.push_back(recordNumber(r.bh));
         }

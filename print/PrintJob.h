@@ -45,6 +45,26 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A record's value that the template cannot print: a code text its bar code
+// cannot encode, a text that is not in the station's character set. Raised
+// by a back end while the record is set or laid out, before anything of the
+// job is sent; the job names the record.
+class UnprintableValue : public PrintError {
+public:
+    using PrintError::PrintError;
+};
+
+// Why a Code 128 bar code cannot carry text, or "" when it can. It carries
+// the printable ASCII characters; a byte beyond ASCII (GBK or UTF-8 Chinese)
+// has no Code 128 character, and a control byte, which only subset A
+// encodes, would reach the station as a key from the scanner. digitPairs:
+// subset C alone, which carries an even number of digits.
+std::string code128Problem(std::string_view text, bool digitPairs = false);
+
+// A value as a message shows it, on one line: printable ASCII as it is,
+// every other byte as \xHH.
+std::string shownBytes(std::string_view text);
+
 // The bytes of a file a back end reads (its template); raises PrintError
 // naming it when it cannot be opened.
 std::string readTemplateFile(const std::string& path);

@@ -96,6 +96,8 @@ private:
     // The field is a Code 128 bar code whose data reads '>' as the start of
     // an invocation code.
     bool m_code128 = false;
+    // The field is a Code 128 bar code, in any mode.
+    bool m_barcode128 = false;
 };
 
 bool ZplTemplate::Parser::placeholderAt(std::size_t i, std::size_t end, std::size_t& past,
@@ -169,7 +171,7 @@ void ZplTemplate::Parser::fieldData(std::size_t command, std::size_t from, std::
         indicator = '_';
         literal("^FH_");
     }
-    // Such a field's '>' must be written "><", which '>' as the indicator
+    // Such a field's '>' must be written ">0", which '>' as the indicator
     // would read as an escape.
     if (m_code128 && indicator == '>')
         fail(command, "a Code 128 field with placeholders cannot take '>' as its ^FH "
@@ -180,6 +182,7 @@ void ZplTemplate::Parser::fieldData(std::size_t command, std::size_t from, std::
         pieces.back().value = p.value;
         pieces.back().indicator = indicator;
         pieces.back().code128 = m_code128;
+        pieces.back().barcode = m_barcode128;
     }
     literal(own(rest));
 }
@@ -246,9 +249,11 @@ void ZplTemplate::Parser::run() {
             } else if (code == "FS") {
                 m_fieldHex = false;
                 m_code128 = false;
+                m_barcode128 = false;
             } else if (prefix == '^' && code[0] == 'B' && code != "BY") {
                 // The field's bar code; ^BY only sets the module widths.
-                m_code128 = code == "BC" && code128Invokes(m_text.substr(i, nextCommand(i) - i));
+                m_barcode128 = code == "BC";
+                m_code128 = m_barcode128 && code128Invokes(m_text.substr(i, nextCommand(i) - i));
             }
         }
     }
@@ -282,11 +287,12 @@ std::string zplFieldEscape(const std::string& value, char indicator, bool code12
             out += kHex[c >> 4];
             out += kHex[c & 15];
         } else if (ch == '>' && code128) {
-            // Undone by ^FH, '>' would still start an invocation: "><" is
-            // Code 128's own way to encode the sign. Its '<' is escaped in
-            // turn where '<' is the indicator.
+            // Undone by ^FH, '>' would still start an invocation. In the
+            // invocation table ">0" is the sign itself (value 30); "><" is
+            // value 62, which subsets A and B print as '^'. The '0' is
+            // escaped in turn where '0' is the indicator.
             out += '>';
-            out += indicator == '<' ? std::string{indicator, '3', 'C'} : std::string("<");
+            out += indicator == '0' ? std::string{indicator, '3', '0'} : std::string("0");
         } else {
             out += ch;
         }
@@ -312,6 +318,18 @@ void ZplTemplate::render(const LabelValues& values, std::string& out) const {
         if (p.value >= 0)
             out +=
                 zplFieldEscape(values[static_cast<std::size_t>(p.value)], p.indicator, p.code128);
+    }
+}
+
+void ZplTemplate::checkBarcodeValues(const LabelValues& values) const {
+    for (const Piece& p : m_pieces) {
+        if (p.value < 0 || !p.barcode)
+            continue;
+        const std::string& v = values[static_cast<std::size_t>(p.value)];
+        if (const std::string why = code128Problem(v); !why.empty())
+            throw UnprintableValue("the " + kLabelValueNames[static_cast<std::size_t>(p.value)] +
+                                   " text \"" + shownBytes(v) +
+                                   "\" cannot go into the template's Code 128 bar code: " + why);
     }
 }
 
@@ -344,6 +362,7 @@ void ZplBackend::SetNamedSubStringValue(const std::string& name, const std::stri
 void ZplBackend::printout(std::int32_t copies, bool) {
     if (!m_open)
         throw PrintError("printout without an open template");
+    m_template.checkBarcodeValues(m_values);
     for (std::int32_t i = 0; i < copies; ++i) {
         m_template.render(m_values, m_job);
         m_labelEnds.push_back(m_job.size());

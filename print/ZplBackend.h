@@ -14,7 +14,7 @@ namespace vx::print {
 // written as the indicator and two upper-case hex digits. Inside a field
 // with ^FH (indicator) the printer turns them back into those bytes, as
 // data. In a Code 128 field whose mode reads '>' as an invocation code
-// (code128), a '>' is written "><", the bar code's encoding of the sign.
+// (code128), a '>' is written ">0", the invocation that stands for the sign.
 std::string zplFieldEscape(const std::string& value, char indicator = '_', bool code128 = false);
 
 // A label format in ZPL with placeholders for the named values. Checked
@@ -32,6 +32,9 @@ public:
 
     // Appends one label and the template's own line end after its ^XZ.
     void render(const LabelValues& values, std::string& out) const;
+    // Raises UnprintableValue when a value that fills a Code 128 bar code
+    // (^BC, in any mode) is text the bar code cannot carry.
+    void checkBarcodeValues(const LabelValues& values) const;
 
 private:
     class Parser;
@@ -40,6 +43,7 @@ private:
         int value = -1;      // then this value, escaped, if >= 0
         char indicator = '_';
         bool code128 = false; // the value's '>' escaped for Code 128
+        bool barcode = false; // the value fills a Code 128 bar code
     };
     std::vector<Piece> m_pieces;
 };

@@ -20,6 +20,8 @@ PKGS=(
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
+  # the ZPL jobs rendered by an independent renderer (an npm package, below)
+  nodejs
   # runtime: label printing on Linux (gLabels renders, CUPS prints)
   glabels cups-client
   # the Windows build's tests under Wine (Debian's wine64 keeps its binary in
@@ -36,13 +38,26 @@ for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all packages present"
-  exit 0
-fi
+# Debian's nodejs comes without npm; a nodejs from elsewhere may bring its
+# own, which Debian's npm package would conflict with.
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# npm packages the tests use, as package-lock.json pins them; node_modules
+# stays out of git. Installed again only when the lock file changed.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+for dir in tests/zpl-render; do
+  if ! cmp -s "$root/$dir/package-lock.json" "$root/$dir/node_modules/.package-lock.json.installed"; then
+    (cd "$root/$dir" && npm ci --no-audit --no-fund --loglevel=error)
+    cp "$root/$dir/package-lock.json" "$root/$dir/node_modules/.package-lock.json.installed"
+  fi
+done

@@ -242,7 +242,7 @@ TEST_F(ZplLabels, TheTemplatesOwnFieldTextKeepsItsMeaningBesideTheValues) {
 
 TEST_F(ZplLabels, AGreaterThanSignInACode128FieldIsEncodedNotReadAsAnInvocation) {
     // In Code 128 without a mode and in UCC/EAN mode, '>' and the byte after
-    // it name a start code, a code change or FNC1; "><" is the sign itself.
+    // it name a start code, a code change or FNC1; ">0" is the sign itself.
     // Automatic mode and UCC case mode take the data as it is, and so do text
     // fields. The template's own invocations (">;" here) are kept.
     writeFile(dir.file("bc.zpl"), "^XA\n^FO0,0^BCN,60^FD{sjy-tt}^FS\n"
@@ -255,20 +255,20 @@ TEST_F(ZplLabels, AGreaterThanSignInACode128FieldIsEncodedNotReadAsAnInvocation)
                                   "^FO0,520^BY2^FD{sjy-tt}^FS\n^XZ\n");
     const JobOutcome o = print({{"7", "A>B>:C_~", ""}}, range(7, 7, dir.file("bc.zpl")));
     ASSERT_TRUE(o.ok) << o.message;
-    EXPECT_EQ(readFile(out), "^XA\n^FO0,0^BCN,60^FH_^FDA><B><:C_5F_7E^FS\n"
+    EXPECT_EQ(readFile(out), "^XA\n^FO0,0^BCN,60^FH_^FDA>0B>0:C_5F_7E^FS\n"
                              "^FO0,80^BC^FH_^FD>;127^FS\n"
                              "^FO0,160^BCN,60,Y,N,N,A^FH_^FDA>B>:C_5F_7E^FS\n"
-                             "^FO0,240^BCN,60,Y,N,N,D^FH_^FDA><B><:C_5F_7E^FS\n"
+                             "^FO0,240^BCN,60,Y,N,N,D^FH_^FDA>0B>0:C_5F_7E^FS\n"
                              "^FO0,320^BCN,60,Y,N,N,U^FH_^FDA>B>:C_5F_7E^FS\n"
                              "^FO0,400^A0N,20,20^FH_^FDA>B>:C_5F_7E^FS\n"
-                             "^FO0,440^FH\\^BCN,60^FDA><B><:C_\\7E^FS\n"
+                             "^FO0,440^FH\\^BCN,60^FDA>0B>0:C_\\7E^FS\n"
                              "^FO0,520^BY2^FH_^FDA>B>:C_5F_7E^FS\n^XZ\n");
 
-    // With '<' as the indicator, the '<' of "><" is itself written escaped,
+    // With '0' as the indicator, the '0' of ">0" is itself written escaped,
     // or it would swallow the two characters after it as hex digits.
-    writeFile(dir.file("lt.zpl"), "^XA^FO0,0^FH<^BCN,60^FD{sjy-tt}^FS^XZ\n");
-    ASSERT_TRUE(print({{"7", ">12>", ""}}, range(7, 7, dir.file("lt.zpl"))).ok);
-    EXPECT_EQ(readFile(out), "^XA^FO0,0^FH<^BCN,60^FD><3C12><3C^FS^XZ\n");
+    writeFile(dir.file("zero.zpl"), "^XA^FO0,0^FH0^BCN,60^FD{sjy-tt}^FS^XZ\n");
+    ASSERT_TRUE(print({{"7", ">12>", ""}}, range(7, 7, dir.file("zero.zpl"))).ok);
+    EXPECT_EQ(readFile(out), "^XA^FO0,0^FH0^BCN,60^FD>03012>030^FS^XZ\n");
 
     // A field whose hex indicator is '>' could not tell the two apart.
     writeFile(dir.file("gt.zpl"), "^XA^FO0,0^FH>^BCN,60^FD{sjy-tt}^FS^XZ\n");
@@ -297,9 +297,17 @@ TEST_F(ZplLabels, HostileTextsStayDataAndEachFormatStaysOneLabel) {
         "DEL\x7F"
         "8",
     };
+    // The bar code takes the ones Code 128 can carry (the others fail the
+    // job, below); the picture's text field takes every one.
+    auto code = [&](std::size_t i) {
+        for (char c : hostile[i])
+            if (c < 0x20 || c >= 0x7F)
+                return "VX" + std::to_string(i);
+        return hostile[i];
+    };
     std::vector<LabelRecord> records;
     for (std::size_t i = 0; i < hostile.size(); ++i)
-        records.push_back({std::to_string(i + 1), hostile[i], hostile[hostile.size() - 1 - i]});
+        records.push_back({std::to_string(i + 1), code(i), hostile[hostile.size() - 1 - i]});
     const JobOutcome o = print(records, range(1, static_cast<int>(records.size())));
     ASSERT_TRUE(o.ok) << o.message;
 
@@ -319,12 +327,52 @@ TEST_F(ZplLabels, HostileTextsStayDataAndEachFormatStaysOneLabel) {
         EXPECT_EQ(f.tildeCommands, 0) << f.raw;
         ASSERT_EQ(f.fields.size(), 3u) << f.raw;
         EXPECT_EQ(f.fields[0], "No. " + std::to_string(i + 1));
-        EXPECT_EQ(f.fields[1], hostile[i]) << f.raw;
+        EXPECT_EQ(f.fields[1], code(i)) << f.raw;
         EXPECT_EQ(f.fields[2], hostile[hostile.size() - 1 - i]) << f.raw;
         for (char c : f.raw)
             EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F))
                 << "byte " << int(c) << " in " << f.raw;
     }
+}
+
+TEST_F(ZplLabels, ACodeTextItsCode128BarCodeCannotCarryFailsTheJobBeforeAnythingIsSent) {
+    // GBK and UTF-8 Chinese, control bytes and an empty text, each in the
+    // middle of a range: the job names the record and why, and the printer
+    // gets nothing, not even the labels before it.
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xD6\xD0\xCE\xC4", "\\xD6\\xD0\\xCE\\xC4\" cannot go into the template's Code 128 bar "
+                             "code: a byte beyond ASCII (\\xD6 at byte 1"},
+        {"VX\xE4\xB8\xAD", "a byte beyond ASCII (\\xE4 at byte 3"},
+        {"VX\r\n2", "\"VX\\x0D\\x0A2\" cannot go into the template's Code 128 bar code: a "
+                    "control character (\\x0D at byte 3)"},
+        {std::string("VX\0" "2", 4), "a control character (\\x00 at byte 3)"},
+        {"\x7F", "a control character (\\x7F at byte 1)"},
+        {"", "it is empty"},
+    };
+    for (const auto& [text, why] : cases) {
+        const JobOutcome o = print({{"1", "VX1", ""}, {"2", text, ""}, {"3", "VX3", ""}}, range(1, 3));
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(o.sent, 0);
+        EXPECT_TRUE(contains(o.message, "record 2: the sjy-tt text \"")) << o.message;
+        EXPECT_TRUE(contains(o.message, why)) << o.message;
+        EXPECT_EQ(readFile(out), "") << "nothing is sent";
+    }
+    // Texts of other fields are data, escaped byte for byte.
+    EXPECT_TRUE(print({{"1", "VX1", "\xD6\xD0\r\n"}}, range(1, 1)).ok);
+    // In every mode of ^BC, not only those that read invocations.
+    writeFile(dir.file("auto.zpl"), "^XA^FO0,0^BCN,60,Y,N,N,A^FD{sjy-tt}^FS^XZ\n");
+    EXPECT_FALSE(print({{"1", "\xD6\xD0", ""}}, range(1, 1, dir.file("auto.zpl"))).ok);
+}
+
+TEST(ZplTemplateCheck, AnUnprintableCodeTextNamesItsRecordInTheErrorLog) {
+    vx::test::TempDir dir;
+    writeFile(dir.file("out.prn"), "");
+    const WorkerRun r =
+        runOnWorker(dir.file("out.prn"), {{"7", "VX7", ""}, {"8", "\xD6\xD0", ""}}, range(7, 8), dir);
+    EXPECT_FALSE(r.outcome.ok);
+    EXPECT_TRUE(contains(r.log, "print job 7-8 failed; 0 of 1 label(s) sent")) << r.log;
+    EXPECT_TRUE(contains(r.log, "record 8: the sjy-tt text")) << r.log;
+    EXPECT_EQ(readFile(dir.file("out.prn")), "");
 }
 
 // ---- where the job goes ----------------------------------------------------

@@ -1,7 +1,9 @@
 #include "tests/support/PrintedPdf.h"
 
 #include "tests/support/Processes.h"
+#include "tests/support/TempDir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -74,6 +76,79 @@ std::vector<std::string> pdfBarcodes(const std::string& pdf, const std::string& 
             if (!line.empty())
                 codes.push_back(line);
     }
+    return codes;
+}
+
+std::string decodePicture(const std::string& png, int enlarge) {
+    const std::string picture =
+        enlarge > 1 ? "pngtopnm '" + png + "' | pnmenlarge " + std::to_string(enlarge) + " | "
+                    : "cat '" + png + "' | ";
+    std::string out = run(picture + "zbarimg -q --raw - 2>/dev/null");
+    // --raw ends each barcode's data with a line break of its own.
+    if (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+namespace {
+
+// The files of dir whose names start with prefix, in name order.
+std::vector<std::string> filesStarting(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0)
+            out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void removeFilesStarting(const std::string& dir, const std::string& prefix) {
+    for (const std::string& f : filesStarting(dir, prefix))
+        fs::remove(f);
+}
+
+} // namespace
+
+std::vector<std::string> pdfBarcodesByPage(const std::string& pdf, const std::string& workDir,
+                                           int dpi) {
+    removeFilesStarting(workDir, "bypage");
+    run("pdftoppm -r " + std::to_string(dpi) + " -gray -png '" + pdf + "' '" + workDir +
+        "/bypage'");
+    std::vector<std::string> codes;
+    for (const std::string& page : filesStarting(workDir, "bypage"))
+        codes.push_back(decodePicture(page));
+    return codes;
+}
+
+std::optional<ZplRenderer> ZplRenderer::fromEnvironment(std::string& why) {
+    int rc = 0;
+    run("command -v node && command -v zbarimg && command -v pnmenlarge && test -f '" VEXORA_SOURCE_DIR
+        "/tests/zpl-render/node_modules/zpl-renderer-js/package.json'",
+        &rc);
+    if (rc != 0) {
+        why = "node, zbar-tools, netpbm or the npm package under tests/zpl-render missing: run "
+              "scripts/install-deps.sh";
+        return std::nullopt;
+    }
+    return ZplRenderer{};
+}
+
+std::vector<std::string> ZplRenderer::decode(const std::string& job, const std::string& workDir,
+                                             double widthMm, double heightMm,
+                                             int dotsPerMm) const {
+    removeFilesStarting(workDir, "label-");
+    const std::string file = workDir + "/render.zpl";
+    writeFile(file, job);
+    int rc = 0;
+    run("node '" VEXORA_SOURCE_DIR "/tests/zpl-render/render.mjs' '" + file + "' '" + workDir +
+            "/label' " + std::to_string(widthMm) + " " + std::to_string(heightMm) + " " +
+            std::to_string(dotsPerMm) + " >/dev/null",
+        &rc);
+    std::vector<std::string> codes;
+    if (rc != 0)
+        return codes;
+    for (const std::string& png : filesStarting(workDir, "label-"))
+        codes.push_back(decodePicture(png, 3));
     return codes;
 }
 
