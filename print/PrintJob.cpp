@@ -44,8 +44,8 @@ std::string code128Problem(std::string_view text, bool digitPairs) {
             return "a control character (" + shownBytes(text.substr(i, 1)) + at +
                    ") cannot be printed in Code 128 for a scanner to read back";
         if (digitPairs && !(c >= '0' && c <= '9'))
-            return "Code 128 subset C carries digits only, and '" + std::string(1, text[i]) +
-                   "'" + at + " is none";
+            return "Code 128 subset C carries digits only, and '" + std::string(1, text[i]) + "'" +
+                   at + " is none";
     }
     if (digitPairs && text.size() % 2 != 0)
         return "Code 128 subset C carries digits in pairs, and the text has an odd number";

@@ -345,12 +345,13 @@ TEST_F(ZplLabels, ACodeTextItsCode128BarCodeCannotCarryFailsTheJobBeforeAnything
         {"VX\xE4\xB8\xAD", "a byte beyond ASCII (\\xE4 at byte 3"},
         {"VX\r\n2", "\"VX\\x0D\\x0A2\" cannot go into the template's Code 128 bar code: a "
                     "control character (\\x0D at byte 3)"},
-        {std::string("VX\0" "2", 4), "a control character (\\x00 at byte 3)"},
+        {std::string("VX\x00\x32", 4), "a control character (\\x00 at byte 3)"},
         {"\x7F", "a control character (\\x7F at byte 1)"},
         {"", "it is empty"},
     };
     for (const auto& [text, why] : cases) {
-        const JobOutcome o = print({{"1", "VX1", ""}, {"2", text, ""}, {"3", "VX3", ""}}, range(1, 3));
+        const JobOutcome o =
+            print({{"1", "VX1", ""}, {"2", text, ""}, {"3", "VX3", ""}}, range(1, 3));
         EXPECT_FALSE(o.ok);
         EXPECT_EQ(o.sent, 0);
         EXPECT_TRUE(contains(o.message, "record 2: the sjy-tt text \"")) << o.message;
@@ -367,8 +368,8 @@ TEST_F(ZplLabels, ACodeTextItsCode128BarCodeCannotCarryFailsTheJobBeforeAnything
 TEST(ZplTemplateCheck, AnUnprintableCodeTextNamesItsRecordInTheErrorLog) {
     vx::test::TempDir dir;
     writeFile(dir.file("out.prn"), "");
-    const WorkerRun r =
-        runOnWorker(dir.file("out.prn"), {{"7", "VX7", ""}, {"8", "\xD6\xD0", ""}}, range(7, 8), dir);
+    const WorkerRun r = runOnWorker(dir.file("out.prn"), {{"7", "VX7", ""}, {"8", "\xD6\xD0", ""}},
+                                    range(7, 8), dir);
     EXPECT_FALSE(r.outcome.ok);
     EXPECT_TRUE(contains(r.log, "print job 7-8 failed; 0 of 1 label(s) sent")) << r.log;
     EXPECT_TRUE(contains(r.log, "record 8: the sjy-tt text")) << r.log;

@@ -122,8 +122,8 @@ std::vector<std::string> pdfBarcodesByPage(const std::string& pdf, const std::st
 
 std::optional<ZplRenderer> ZplRenderer::fromEnvironment(std::string& why) {
     int rc = 0;
-    run("command -v node && command -v zbarimg && command -v pnmenlarge && test -f '" VEXORA_SOURCE_DIR
-        "/tests/zpl-render/node_modules/zpl-renderer-js/package.json'",
+    run("command -v node && command -v zbarimg && command -v pnmenlarge && test -f "
+        "'" VEXORA_SOURCE_DIR "/tests/zpl-render/node_modules/zpl-renderer-js/package.json'",
         &rc);
     if (rc != 0) {
         why = "node, zbar-tools, netpbm or the npm package under tests/zpl-render missing: run "
@@ -134,8 +134,7 @@ std::optional<ZplRenderer> ZplRenderer::fromEnvironment(std::string& why) {
 }
 
 std::vector<std::string> ZplRenderer::decode(const std::string& job, const std::string& workDir,
-                                             double widthMm, double heightMm,
-                                             int dotsPerMm) const {
+                                             double widthMm, double heightMm, int dotsPerMm) const {
     removeFilesStarting(workDir, "label-");
     const std::string file = workDir + "/render.zpl";
     writeFile(file, job);
