@@ -78,7 +78,9 @@ BackendFactory platformBackends() {
         ".btw", [](const JobParams&) { return makeBarTenderBackend(); }, &barTenderRegistered);
 #else
     f.add(".glabels", [](const JobParams& job) {
-        return std::make_unique<GLabelsBackend>(job.printer, "Vexora " + job.rangeText());
+        auto backend = std::make_unique<GLabelsBackend>(job.printer, "Vexora " + job.rangeText());
+        backend->setCharset(job.charset);
+        return backend;
     });
 #endif
     f.add(".zpl", [](const JobParams& job) {

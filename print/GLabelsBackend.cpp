@@ -2,16 +2,19 @@
 
 #include "print/GLabelsBackend.h"
 
+#include "data/Charset.h"
 #include "print/CupsQueue.h"
 #include "print/Process.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 #include <zlib.h>
@@ -112,6 +115,47 @@ long pdfPageCount(const std::string& pdf) {
     return count;
 }
 
+// Every start tag of the document with its name and attributes.
+std::vector<std::pair<std::string, std::map<std::string, std::string>>>
+startTags(const std::string& xml) {
+    std::vector<std::pair<std::string, std::map<std::string, std::string>>> out;
+    for (std::size_t p = xml.find('<'); p != std::string::npos; p = xml.find('<', p + 1)) {
+        if (p + 1 >= xml.size() || xml[p + 1] == '/' || xml[p + 1] == '?' || xml[p + 1] == '!')
+            continue;
+        const std::size_t end = xml.find('>', p);
+        if (end == std::string::npos)
+            break;
+        const std::string_view tag = std::string_view(xml).substr(p, end - p);
+        const std::size_t nameEnd = tag.find_first_of(" \t\r\n/", 1);
+        out.push_back(
+            {std::string(tag.substr(1, nameEnd == std::string_view::npos ? std::string_view::npos
+                                                                         : nameEnd - 1)),
+             attributes(tag)});
+    }
+    return out;
+}
+
+bool endsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// Text in charset as UTF-8, which gLabels reads its merge data in; nothing
+// when it is not text in that character set.
+std::optional<std::string> toUtf8(const std::string& text, const std::string& charset) {
+    std::string out;
+    bool valid = true;
+    const bool known = data::iconvAppend(out, "UTF-8", charset.c_str(), text,
+                                         [&](std::string_view rest, std::string&) {
+                                             valid = false;
+                                             return rest.size();
+                                         });
+    if (!known)
+        throw PrintError("unknown character set \"" + charset + "\"");
+    if (!valid)
+        return std::nullopt;
+    return out;
+}
+
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
@@ -149,6 +193,29 @@ GLabelsTemplate readGLabelsTemplate(const std::string& path) {
                          (type.empty() ? std::string("no data") : "\"" + type + "\"") +
                          "; it needs a text merge source with the keys in line 1 "
                          "(Text/Comma/Line1Keys) whose fields are sjy-bh, sjy-tt, sjy-pic");
+    // Every merge field the template uses must be one the station fills,
+    // or the labels print with that field empty.
+    for (const auto& [tag, attrs] : startTags(xml)) {
+        for (const auto& [name, value] : attrs) {
+            const bool fieldName =
+                (tag == "Field" && name == "name") || name == "field" || endsWith(name, "_field");
+            if (!fieldName || value.empty())
+                continue;
+            const int index = labelValueIndex(value);
+            if (index < 0)
+                throw PrintError("the template \"" + path + "\" merges the field " + value +
+                                 ", which the station does not fill; a template may use the "
+                                 "fields sjy-bh, sjy-tt, sjy-pic");
+            if (tag == "Object-barcode" && name == "field" && attrs.count("style")) {
+                std::string style = attrs.at("style");
+                std::string lower = style;
+                for (char& c : lower)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (lower.rfind("code128", 0) == 0)
+                    t.barcodes.push_back({index, lower == "code128c", style});
+            }
+        }
+    }
     int labels = 0;
     for (const auto& layout : elements(xml, "Layout")) {
         const int nx = layout.count("nx") ? std::atoi(layout.at("nx").c_str()) : 1;
@@ -216,13 +283,28 @@ void GLabelsBackend::SetNamedSubStringValue(const std::string& name, const std::
     if (!m_open)
         throw PrintError("SetNamedSubStringValue without an open template");
     // Other names fill no merge column.
-    if (const int i = labelValueIndex(name); i >= 0)
-        m_values[static_cast<std::size_t>(i)] = value;
+    const int i = labelValueIndex(name);
+    if (i < 0)
+        return;
+    const std::string charset = m_charset.empty() ? data::stationCharset() : m_charset;
+    const auto utf8 = toUtf8(value, charset);
+    if (!utf8)
+        throw UnprintableValue("the " + name + " text \"" + shownBytes(value) + "\" is not " +
+                               charset + " text, the character set the station's texts are in");
+    m_values[static_cast<std::size_t>(i)] = *utf8;
 }
 
 void GLabelsBackend::printout(std::int32_t copies, bool) {
     if (!m_open)
         throw PrintError("printout without an open template");
+    for (const GLabelsTemplate::Barcode& b : m_layout.barcodes) {
+        const std::string& v = m_values[static_cast<std::size_t>(b.value)];
+        if (const std::string why = code128Problem(v, b.digitPairs); !why.empty())
+            throw UnprintableValue("the " + kLabelValueNames[static_cast<std::size_t>(b.value)] +
+                                   " text \"" + shownBytes(v) +
+                                   "\" cannot go into the template's " + b.style +
+                                   " bar code: " + why);
+    }
     for (std::int32_t i = 0; i < copies; ++i)
         m_labels.push_back(m_values);
 }

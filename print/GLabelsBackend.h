@@ -11,12 +11,20 @@ namespace vx::print {
 struct GLabelsTemplate {
     char separator = ',';   // of its text merge source
     int labelsPerSheet = 1; // all layouts of the label together
+    // A Code 128 bar code filled from one of the label's values.
+    struct Barcode {
+        int value;         // index in kLabelValueNames
+        bool digitPairs;   // subset C only ("Code128C")
+        std::string style; // as the template names it
+    };
+    std::vector<Barcode> barcodes;
 };
 
 // Reads a gLabels template (XML, plain or gzip-compressed, as gLabels saves
 // it) and checks that it can print the station's records: a gLabels document
 // whose merge source is text with the keys in its first line
-// ("Text/Comma/Line1Keys", or Tab, Colon, Semicolon). Raises PrintError.
+// ("Text/Comma/Line1Keys", or Tab, Colon, Semicolon), and whose merge fields
+// are all ones the station fills. Raises PrintError.
 GLabelsTemplate readGLabelsTemplate(const std::string& path);
 
 // One field of gLabels' text merge data: always quoted; a backslash escapes
@@ -47,6 +55,12 @@ public:
     GLabelsBackend(std::string printer, std::string title, Programs programs);
     ~GLabelsBackend() override;
 
+    // The character set the values come in (the station's, [Database]
+    // charset); empty: the locale's. gLabels reads its merge data as UTF-8,
+    // so each value is converted, and one that is not text in this
+    // character set fails the job.
+    void setCharset(std::string charset) { m_charset = std::move(charset); }
+
     std::string name() const override { return "gLabels"; }
     void create() override;
     void Visible(bool) override {}
@@ -69,7 +83,7 @@ public:
 private:
     void removeWorkFolder();
 
-    std::string m_printer, m_title;
+    std::string m_printer, m_title, m_charset;
     Programs m_programs;
     std::string m_template;
     GLabelsTemplate m_layout;

@@ -1,6 +1,7 @@
 // The gLabels back end with stand-ins for glabels-3-batch and lp that record
 // what they were given; the real programs are driven by test_printchain.
 
+#include "print/Backends.h"
 #include "print/GLabelsBackend.h"
 #include "print/ListRecords.h"
 #include "tests/support/TempDir.h"
@@ -30,6 +31,20 @@ std::string glabelsDocument(const std::string& merge, const std::string& layouts
            layouts + "</Label-rectangle></Template>\n<Objects id=\"0\" rotate=\"False\"/>\n" +
            merge + "\n</Glabels-document>\n";
 }
+
+// A one-label template with the objects given, merging the station's keys.
+std::string labelWith(const std::string& objects) {
+    std::string doc =
+        glabelsDocument("<Merge type=\"Text/Comma/Line1Keys\"/>", "<Layout nx=\"1\" ny=\"1\"/>");
+    const std::string empty = "<Objects id=\"0\" rotate=\"False\"/>";
+    doc.replace(doc.find(empty), empty.size(),
+                "<Objects id=\"0\" rotate=\"False\">" + objects + "</Objects>");
+    return doc;
+}
+
+const std::string kTextOnly = "<Object-text x=\"0pt\" y=\"0pt\" w=\"60pt\" h=\"14pt\"><Span "
+                              "font_family=\"DejaVu Sans\" font_size=\"10\">No. <Field "
+                              "name=\"sjy-bh\"/> <Field name=\"sjy-tt\"/></Span></Object-text>";
 
 } // namespace
 
@@ -64,6 +79,24 @@ protected:
         ListRecords source(std::move(records));
         return runPrintJob(backend, source, job);
     }
+    // A job as the station makes it, through the platform's back ends with
+    // the stand-in programs first in PATH.
+    JobOutcome printAsStation(const std::string& templatePath, const std::string& charset,
+                              std::vector<LabelRecord> records) {
+        const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+        ::setenv("PATH", (dir.path() + ":" + path).c_str(), 1);
+        JobParams job;
+        job.lower = "1";
+        job.upper = std::to_string(records.size());
+        job.templatePath = templatePath;
+        job.printer = "Queue";
+        job.charset = charset;
+        auto backend = platformBackends().make(job);
+        ListRecords source(std::move(records));
+        const JobOutcome o = runPrintJob(*backend, source, job);
+        ::setenv("PATH", path.c_str(), 1);
+        return o;
+    }
     vx::test::TempDir dir;
     GLabelsBackend::Programs programs;
 };
@@ -82,6 +115,58 @@ TEST_F(GLabelsJob, EachPrintoutIsOneLabelOfTheValuesSetSoFarSentWholeAtClose) {
     const std::string args = readFile(dir.file("lp.args"));
     EXPECT_EQ(args.substr(0, args.find("/")), "-t\nVexora 1-3\n-d\nQueue\n");
     EXPECT_NE(args.find("labels.pdf"), std::string::npos) << args;
+}
+
+TEST_F(GLabelsJob, TextsReachGLabelsAsUtf8FromTheStationsCharacterSet) {
+    // gLabels reads its merge data as UTF-8: a GBK text written unconverted
+    // made the whole label blank.
+    writeFile(dir.file("text.glabels"), labelWith(kTextOnly));
+    const JobOutcome o = printAsStation(dir.file("text.glabels"), "GBK",
+                                        {{"1", "\xD6\xD0\xCE\xC4", "D:\\\xCD\xBC\\a_1.png"}});
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(readFile(dir.file("merge.txt")),
+              "\"sjy-bh\",\"sjy-tt\",\"sjy-pic\"\n"
+              "\"1\",\"\xE4\xB8\xAD\xE6\x96\x87\",\"D:\\\\\xE5\x9B\xBE\\\\a_1.png\"\n");
+}
+
+TEST_F(GLabelsJob, ATextThatIsNotInTheStationsCharacterSetFailsTheJobNamingItsRecord) {
+    writeFile(dir.file("text.glabels"), labelWith(kTextOnly));
+    const JobOutcome o =
+        printAsStation(dir.file("text.glabels"), "UTF-8",
+                       {{"1", "VX1", ""}, {"2", "\xD6\xD0", ""}, {"3", "VX3", ""}});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.sent, 0);
+    EXPECT_NE(o.message.find("record 2: the sjy-tt text \"\\xD6\\xD0\" is not UTF-8 text"),
+              std::string::npos)
+        << o.message;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("merge.txt"))) << "nothing rendered";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args"))) << "nothing sent";
+}
+
+TEST_F(GLabelsJob, ACodeTextTheCode128BarCodeCannotCarryFailsTheJobBeforeAnythingIsSent) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xD6\xD0\xCE\xC4", "a byte beyond ASCII"}, // GBK 中文, as UTF-8 below
+        {"VX\t1", "a control character (\\x09 at byte 3)"},
+        {"", "it is empty"},
+    };
+    for (const auto& [text, why] : cases) {
+        const JobOutcome o =
+            printAsStation(kTemplate, "GBK", {{"1", "VX1", ""}, {"2", text, ""}, {"3", "VX3", ""}});
+        EXPECT_FALSE(o.ok);
+        EXPECT_EQ(o.sent, 0);
+        EXPECT_NE(o.message.find("record 2: the sjy-tt text"), std::string::npos) << o.message;
+        EXPECT_NE(o.message.find("cannot go into the template's Code128 bar code: " + why),
+                  std::string::npos)
+            << o.message;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args"))) << "nothing sent";
+    }
+    // Subset C alone takes digits in pairs.
+    writeFile(dir.file("c.glabels"),
+              labelWith("<Object-barcode x=\"0pt\" y=\"0pt\" w=\"60pt\" h=\"30pt\" "
+                        "backend=\"gnu-barcode\" style=\"Code128C\" field=\"sjy-tt\"/>"));
+    EXPECT_TRUE(printAsStation(dir.file("c.glabels"), "GBK", {{"1", "0123", ""}}).ok);
+    const JobOutcome odd = printAsStation(dir.file("c.glabels"), "GBK", {{"1", "012", ""}});
+    EXPECT_NE(odd.message.find("an odd number"), std::string::npos) << odd.message;
 }
 
 TEST_F(GLabelsJob, NoPrinterNamedMeansTheDefaultDestination) {
@@ -160,6 +245,36 @@ TEST(GLabelsTemplate, TemplatesThatCannotTakeTheRecordsAreRefusedAtOpen) {
     } catch (const PrintError& e) {
         EXPECT_NE(std::string(e.what()).find("Text/Comma/Line1Keys"), std::string::npos);
     }
+}
+
+TEST(GLabelsTemplate, AFieldTheStationDoesNotFillIsRefusedAtOpenByName) {
+    // gLabels would print such a field empty, a bar code with no code.
+    vx::test::TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {"<Object-barcode x=\"0pt\" y=\"0pt\" w=\"60pt\" h=\"30pt\" style=\"Code128\" "
+         "field=\"sjy-code\"/>",
+         "sjy-code"},
+        {"<Object-text x=\"0pt\" y=\"0pt\" w=\"60pt\" h=\"14pt\"><Span>Lot <Field "
+         "name=\"lot\"/></Span></Object-text>",
+         "lot"},
+        {"<Object-image x=\"0pt\" y=\"0pt\" w=\"9pt\" h=\"9pt\" field=\"picture\"/>", "picture"},
+        {"<Object-box x=\"0pt\" y=\"0pt\" w=\"9pt\" h=\"9pt\" fill_color_field=\"colour\"/>",
+         "colour"},
+    };
+    for (const auto& [object, field] : cases) {
+        writeFile(dir.file("t.glabels"), labelWith(object));
+        try {
+            readGLabelsTemplate(dir.file("t.glabels"));
+            ADD_FAILURE() << "accepted: " << object;
+        } catch (const PrintError& e) {
+            EXPECT_NE(std::string(e.what()).find("merges the field " + field +
+                                                 ", which the station does not fill"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    writeFile(dir.file("t.glabels"), labelWith(kTextOnly));
+    EXPECT_NO_THROW(readGLabelsTemplate(dir.file("t.glabels")));
 }
 
 TEST(GLabelsMergeData, FieldsAreQuotedWithBackslashAndQuoteEscaped) {
