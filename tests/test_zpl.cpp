@@ -35,9 +35,9 @@ const std::string kShipped = VEXORA_SOURCE_DIR "/print/templates/vexora-label.zp
 // they appear escaped.
 std::string shippedLabel(const std::string& bh, const std::string& tt, const std::string& pic) {
     return "^XA\n^CI28\n^PW400\n^LL240\n^LH0,0\n"
-           "^FO24,16^A0N,30,30^FH_^FDNo. " +
-           bh + "^FS\n^FO24,56^BY2,3,100^BCN,100,Y,N,N^FH_^FD" + tt +
-           "^FS\n^FO24,204^A0N,20,20^FH_^FD" + pic + "^FS\n^XZ\n";
+           "^FO16,16^A0N,30,30^FH_^FDNo. " +
+           bh + "^FS\n^FO16,56^BY1,3,100^BCN,100,Y,N,N,A^FH_^FD" + tt +
+           "^FS\n^FO16,204^A0N,20,20^FH_^FD" + pic + "^FS\n^XZ\n";
 }
 
 std::string code(int i) {
