@@ -93,6 +93,8 @@ public:
     bool active() const { return m_active; }
     bool isEmpty() const { return m_active && m_rows.empty(); }
     bool eof() const { return !m_active || m_pos >= m_rows.size(); }
+    // The rows the open query read.
+    std::size_t recordCount() const { return m_active ? m_rows.size() : 0; }
     void next();
 
     int fieldCount() const { return static_cast<int>(m_columns.size()); }

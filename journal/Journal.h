@@ -47,10 +47,12 @@ inline constexpr const char* Settings = "settings";
 inline constexpr const char* Journal = "journal";
 // print: a range handed on (backend "direct" or "manual"), a job's end
 inline constexpr const char* Dispatched = "dispatched";
-inline constexpr const char* Reset = "reset"; // every record unscanned, printing from 1 again
+inline constexpr const char* Reset = "reset";       // every record unscanned, printing from 1 again
+inline constexpr const char* Printing = "printing"; // a job started: labels to print
 inline constexpr const char* Printed = "printed";
 inline constexpr const char* Failed = "failed";
-inline constexpr const char* Queued = "queued"; // taken by a queue that holds it, not printed
+inline constexpr const char* Cancelled = "cancelled"; // by the operator
+inline constexpr const char* Queued = "queued";       // taken by a queue that holds it, not printed
 // port, database
 inline constexpr const char* Opened = "opened";
 inline constexpr const char* Lost = "lost";

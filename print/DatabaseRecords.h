@@ -21,6 +21,7 @@ public:
     ~DatabaseRecords() override;
     void select(const JobParams& job) override;
     bool next(LabelRecord& record) override;
+    long count() const override { return static_cast<long>(adoq3.recordCount()); }
 
 private:
     void open(const JobParams& job);

@@ -51,7 +51,8 @@ std::string ErrorLog::line(const std::string& time, const JobParams& job,
         return time + "  print job " + job.rangeText() + " not printed; " + sent + " of " +
                std::to_string(outcome.labels) + " label(s) held in the queue" + backend +
                oneLine(outcome.held);
-    return time + "  print job " + job.rangeText() + " failed; " + sent + " of " +
+    return time + "  print job " + job.rangeText() +
+           (outcome.cancelled ? " cancelled; " : " failed; ") + sent + " of " +
            std::to_string(outcome.labels) + " label(s) sent to the printer" + backend +
            oneLine(outcome.message);
 }

@@ -9,9 +9,10 @@
 namespace vx::print {
 
 // The station's error log beside the executable: one line for every print
-// job that failed or that a queue holds unprinted, since the operator
-// otherwise believes the labels were printed. Lines end with CR LF, like every text file the
-// station writes.
+// job that failed or was cancelled, with the labels the printer took, so the
+// rest can be printed again, and for every job that a queue holds unprinted,
+// since the operator otherwise believes the labels were printed. Lines end
+// with CR LF, like every text file the station writes.
 class ErrorLog : public JobObserver {
 public:
     static constexpr const char* kFileName = "error.log";

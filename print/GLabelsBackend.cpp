@@ -334,7 +334,11 @@ void GLabelsBackend::Close(std::int32_t) {
     // About 5 ms a label here; the allowance covers a slow machine tenfold.
     const auto allowed = 60s + std::chrono::milliseconds(50) * m_labels.size();
     const ProcessResult render =
-        runProcess({m_programs.batch, "-o", m_pdf, "-i", merge, m_template}, allowed);
+        runProcess({m_programs.batch, "-o", m_pdf, "-i", merge, m_template}, allowed,
+                   [this] { return cancelRequested(); });
+    if (render.cancelled)
+        throw JobCancelled("cancelled by the operator while " + m_programs.batch +
+                           " rendered the labels; nothing was sent");
     // glabels-3-batch ends with 0 even when it could not read its input, so
     // its messages and its output are checked too.
     const std::string said = trimmed(render.output);
@@ -356,6 +360,9 @@ void GLabelsBackend::Close(std::int32_t) {
         throw PrintError(m_programs.batch + " rendered " + std::to_string(pages) + " page(s) for " +
                          std::to_string(m_labels.size()) + " label(s): " + said);
 
+    // The last moment a cancel keeps the labels from the printer.
+    if (cancelRequested())
+        throw JobCancelled("cancelled by the operator; nothing was sent");
     std::vector<std::string> lp{m_programs.lp, "-t", m_title};
     if (!m_printer.empty()) {
         lp.push_back("-d");

@@ -15,6 +15,7 @@ public:
     explicit ListRecords(std::vector<LabelRecord> records) : m_records(std::move(records)) {}
     void select(const JobParams& job) override;
     bool next(LabelRecord& record) override;
+    long count() const override { return static_cast<long>(m_selected.size()); }
 
 private:
     std::vector<LabelRecord> m_records;

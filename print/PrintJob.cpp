@@ -78,18 +78,32 @@ std::optional<std::int64_t> recordNumber(const std::string& bh) {
 
 } // namespace
 
-JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job) {
+JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job,
+                       const JobHooks& hooks) {
     JobOutcome out;
     out.backend = backend.name();
     std::vector<std::optional<std::int64_t>> printed; // each label's record, in order
+    auto cancelled = [&] { return hooks.cancelled && hooks.cancelled(); };
+    const std::string cancelMessage = "cancelled by the operator";
+    int total = -1;
+    int reported = -1; // the labels sent as last told to hooks.progress
     try {
+        if (cancelled())
+            throw JobCancelled(cancelMessage);
         backend.create();
         backend.Visible(false);
         backend.formats();
         backend.open(job.templatePath, true, "");
         records.select(job);
+        const long count = records.count();
+        total = count < 0 ? -1 : static_cast<int>(count);
+        backend.setJobHooks(&hooks, total);
+        if (hooks.started)
+            hooks.started(total);
         LabelRecord r;
         while (records.next(r)) {
+            if (cancelled())
+                throw JobCancelled(cancelMessage);
             try {
                 backend.SetNamedSubStringValue("sjy-bh", r.bh);
                 backend.SetNamedSubStringValue("sjy-tt", r.tt);
@@ -102,20 +116,34 @@ JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobPa
             }
             ++out.labels;
             printed.push_back(recordNumber(r.bh));
+            if (const std::optional<int> sent = backend.labelsSent();
+                sent && *sent != reported && hooks.progress) {
+                reported = *sent;
+                hooks.progress(*sent, total);
+            }
         }
+        // A back end that sends at Close checks for a cancel itself.
+        if (cancelled() && backend.labelsSent() == 0)
+            throw JobCancelled(cancelMessage);
         backend.Close(0);
         out.held = backend.held();
         backend.release();
         backend.quit(1);
         out.ok = true;
+    } catch (const JobCancelled& e) {
+        out.cancelled = true;
+        out.message = e.what();
     } catch (const std::exception& e) {
         out.message = e.what();
         if (out.message.empty())
             out.message = "unknown failure";
     }
+    backend.setJobHooks(nullptr, -1);
     out.sent = backend.labelsSent();
     if (out.sent && *out.sent > 0 && static_cast<std::size_t>(*out.sent) <= printed.size())
         out.lastRecordSent = printed[static_cast<std::size_t>(*out.sent) - 1];
+    if (out.ok && hooks.progress && out.sent && *out.sent != reported)
+        hooks.progress(*out.sent, total);
     return out;
 }
 

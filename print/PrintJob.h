@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -65,6 +66,25 @@ std::string code128Problem(std::string_view text, bool digitPairs = false);
 // every other byte as \xHH.
 std::string shownBytes(std::string_view text);
 
+// The operator cancelled the job. Raised by the job between labels and by a
+// back end that was sending; what() says what the printer had taken.
+class JobCancelled : public PrintError {
+public:
+    using PrintError::PrintError;
+};
+
+// How the one running a job follows it: all optional, called on the job's
+// thread.
+struct JobHooks {
+    // Asked between labels and while a back end sends: true stops the job.
+    std::function<bool()> cancelled;
+    // Once the records are selected: how many labels the job has (-1 when
+    // the source cannot tell).
+    std::function<void(int total)> started;
+    // Whenever the labels handed to the printer change.
+    std::function<void(int sent, int total)> progress;
+};
+
 // The bytes of a file a back end reads (its template); raises PrintError
 // naming it when it cannot be opened.
 std::string readTemplateFile(const std::string& path);
@@ -100,6 +120,25 @@ public:
     // nothing failed (a queue that takes jobs and holds them); empty when
     // they print, or when the back end cannot tell.
     virtual std::string held() const { return {}; }
+
+    // The running job's hooks, set by runPrintJob for the job's length. A
+    // back end that sends at Close reports its progress through them and
+    // stops when the job is cancelled.
+    void setJobHooks(const JobHooks* hooks, int total) {
+        m_hooks = hooks;
+        m_total = total;
+    }
+
+protected:
+    bool cancelRequested() const { return m_hooks && m_hooks->cancelled && m_hooks->cancelled(); }
+    void reportSent(int sent) const {
+        if (m_hooks && m_hooks->progress)
+            m_hooks->progress(sent, m_total);
+    }
+
+private:
+    const JobHooks* m_hooks = nullptr;
+    int m_total = -1;
 };
 
 // Where the job's records come from. The station's source is a15 on a
@@ -112,24 +151,30 @@ public:
     virtual void select(const JobParams& job) = 0;
     // The next selected record; false after the last.
     virtual bool next(LabelRecord& record) = 0;
+    // How many records the last select chose; -1 when the source cannot tell.
+    virtual long count() const { return -1; }
 };
 
 // How one job ended.
 struct JobOutcome {
     bool ok = false;
+    bool cancelled = false;      // by the operator; ok is false
     int labels = 0;              // printout calls that returned
     std::optional<int> sent = 0; // labels the back end handed to the printer; empty: unknown
     std::string held;            // ok, but a queue holds the labels: why (see held())
     std::string backend;         // the back end's name, empty if none could be made
     std::string message;         // the failure's message; empty when ok
     // The record of the last label sent, where some were sent (labels go in
-    // the order of the records), so a failed job tells where to go on.
+    // the order of the records), so a failed or cancelled job tells where to
+    // go on.
     std::optional<std::int64_t> lastRecordSent;
 };
 
 // Runs one job: the automation calls in order, one label per record. A
 // failure at any call ends the job there: Close and quit are skipped, and the
-// back end is left to release its references when it is destroyed.
-JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job);
+// back end is left to release its references when it is destroyed. A cancel
+// (hooks.cancelled) ends it the same way before the next label.
+JobOutcome runPrintJob(PrintBackend& backend, RecordSource& records, const JobParams& job,
+                       const JobHooks& hooks = {});
 
 } // namespace vx::print

@@ -27,7 +27,8 @@ journal::JournalEvent PrintJournal::dispatchEvent(const std::string& lower,
 journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
     journal::JournalEvent e;
     e.kind = journal::JournalWords::Print;
-    e.what = !outcome.ok            ? journal::JournalWords::Failed
+    e.what = outcome.cancelled      ? journal::JournalWords::Cancelled
+             : !outcome.ok          ? journal::JournalWords::Failed
              : outcome.held.empty() ? journal::JournalWords::Printed
                                     : journal::JournalWords::Queued;
     setRange(e, job.lower, job.upper);
@@ -50,6 +51,17 @@ journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const Job
 
 void PrintJournal::dispatched(const JobParams& job) {
     m_journal->append(dispatchEvent(job.lower, job.upper, job.templatePath, true));
+}
+
+void PrintJournal::started(const JobParams& job, int total) {
+    journal::JournalEvent e;
+    e.kind = journal::JournalWords::Print;
+    e.what = journal::JournalWords::Printing;
+    setRange(e, job.lower, job.upper);
+    e.subject = job.templatePath;
+    e.message = total < 0 ? std::string("labels not counted")
+                          : std::to_string(total) + " label(s) to print";
+    m_journal->append(e);
 }
 
 void PrintJournal::finished(const JobParams& job, const JobOutcome& outcome) {

@@ -8,9 +8,10 @@
 namespace vx::print {
 
 // Puts every print job on the station's journal: a row when the range is
-// handed to the worker, and a row when the job has ended ("printed",
-// "failed", or "queued" where a queue holds it), with the labels sent to the
-// printer (empty when unknown), the back end and its message.
+// handed to the worker (queued), one when it starts printing, with the
+// labels it has, and one when it has ended ("printed", "failed",
+// "cancelled", or "queued" where a queue holds it), with the labels sent to
+// the printer (empty when unknown), the back end and its message.
 class PrintJournal : public JobObserver {
 public:
     // Shared: a job still running when the station closes may end after it.
@@ -18,6 +19,7 @@ public:
         : m_journal(std::move(journal)) {}
 
     void dispatched(const JobParams& job) override;
+    void started(const JobParams& job, int total) override;
     void finished(const JobParams& job, const JobOutcome& outcome) override;
 
     // The row of a range handed on: "direct" to the worker, "manual" to the

@@ -1,5 +1,7 @@
 #include "print/PrintWorker.h"
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -19,17 +21,22 @@ struct PrintWorker::State {
     std::deque<JobParams> queue;
     bool running = false; // a job is between its start and its observers
     bool closing = false;
+    std::uint64_t runningSerial = 0;
+    std::atomic<bool> cancelRunning{false};
     std::uint64_t serial = 0;
     std::thread thread;
 
-    void notify(const JobParams& job, const JobOutcome& outcome) {
+    // Tells every observer; one that fails must not stop the printing.
+    template <class F> void tell(F&& f) {
         for (const auto& o : observers) {
             try {
-                o->finished(job, outcome);
+                f(*o);
             } catch (const std::exception&) {
-                // an observer that fails must not stop the printing
             }
         }
+    }
+    void notify(const JobParams& job, const JobOutcome& outcome) {
+        tell([&](JobObserver& o) { o.finished(job, outcome); });
     }
 
     static void loop(const std::shared_ptr<State>& self) {
@@ -44,13 +51,23 @@ struct PrintWorker::State {
                 job = std::move(self->queue.front());
                 self->queue.pop_front();
                 self->running = true;
+                self->runningSerial = job.serial;
+                self->cancelRunning = false;
             }
+            JobHooks hooks;
+            hooks.cancelled = [&] { return self->cancelRunning.load(); };
+            hooks.started = [&](int total) {
+                self->tell([&](JobObserver& o) { o.started(job, total); });
+            };
+            hooks.progress = [&](int sent, int total) {
+                self->tell([&](JobObserver& o) { o.progress(job, sent, total); });
+            };
             JobOutcome outcome;
             try {
                 if (!records)
                     records = self->makeRecords();
                 std::unique_ptr<PrintBackend> backend = self->backends.make(job);
-                outcome = runPrintJob(*backend, *records, job);
+                outcome = runPrintJob(*backend, *records, job, hooks);
             } catch (const std::exception& e) {
                 outcome.ok = false;
                 outcome.message = e.what();
@@ -59,6 +76,7 @@ struct PrintWorker::State {
             {
                 std::lock_guard lock(self->mutex);
                 self->running = false;
+                self->runningSerial = 0;
             }
             self->changed.notify_all();
         }
@@ -79,17 +97,17 @@ void PrintWorker::addObserver(std::shared_ptr<JobObserver> observer) {
     m_state->observers.push_back(std::move(observer));
 }
 
-bool PrintWorker::start(JobParams job) {
+std::uint64_t PrintWorker::start(JobParams job) {
     State& s = *m_state;
     {
         std::lock_guard lock(s.mutex);
         if (s.closing)
-            return false;
+            return 0;
         if (!s.thread.joinable()) {
             try {
                 s.thread = std::thread(&State::loop, m_state);
             } catch (const std::system_error&) {
-                return false;
+                return 0;
             }
         }
         job.serial = ++s.serial;
@@ -105,6 +123,30 @@ bool PrintWorker::start(JobParams job) {
         s.queue.push_back(job);
     }
     s.changed.notify_all();
+    return job.serial;
+}
+
+bool PrintWorker::cancel(std::uint64_t serial) {
+    State& s = *m_state;
+    JobParams dropped;
+    {
+        std::lock_guard lock(s.mutex);
+        if (serial != 0 && s.running && s.runningSerial == serial) {
+            s.cancelRunning = true;
+            return true;
+        }
+        const auto queued = std::find_if(s.queue.begin(), s.queue.end(),
+                                         [&](const JobParams& j) { return j.serial == serial; });
+        if (queued == s.queue.end())
+            return false;
+        dropped = std::move(*queued);
+        s.queue.erase(queued);
+    }
+    s.changed.notify_all();
+    JobOutcome outcome;
+    outcome.cancelled = true;
+    outcome.message = "cancelled by the operator before it started; nothing was printed";
+    s.notify(dropped, outcome);
     return true;
 }
 

@@ -16,8 +16,13 @@ public:
     // On the dispatching thread, as the job is queued: always before its
     // finished. The worker waits for it, so it must be quick.
     virtual void dispatched(const JobParams&) {}
-    // On the worker thread (or the closing thread, for a job that never
-    // started), once the job has ended.
+    // On the worker thread as the job starts printing, with the labels it
+    // has (-1 when its records cannot be counted).
+    virtual void started(const JobParams&, int /*total*/) {}
+    // On the worker thread whenever the labels handed to the printer change.
+    virtual void progress(const JobParams&, int /*sent*/, int /*total*/) {}
+    // On the worker thread (or the closing or cancelling thread, for a job
+    // that never started), once the job has ended.
     virtual void finished(const JobParams&, const JobOutcome&) {}
 };
 
@@ -41,9 +46,16 @@ public:
     // Observers are kept for the worker's life; add them before the first job.
     void addObserver(std::shared_ptr<JobObserver> observer);
 
-    // Queues a job and returns at once. False when the worker thread could
-    // not be created or the worker is closed: the job will not run.
-    bool start(JobParams job);
+    // Queues a job and returns at once: the job's serial number, counted
+    // from 1. 0 when the worker thread could not be created or the worker is
+    // closed: the job will not run.
+    std::uint64_t start(JobParams job);
+
+    // Cancels a job: one still queued ends at once, as cancelled, without
+    // printing; a running one stops before its next label, or while its
+    // back end sends, and the labels the printer took count as sent. False
+    // when no such job is queued or running.
+    bool cancel(std::uint64_t serial);
 
     // Waits until no job is queued or running; false if timeout passed first.
     bool waitIdle(std::chrono::milliseconds timeout);

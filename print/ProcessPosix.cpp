@@ -19,12 +19,15 @@ namespace vx::print {
 std::string ProcessResult::describe() const {
     if (timedOut)
         return "did not finish in time";
+    if (cancelled)
+        return "stopped, the job was cancelled";
     if (signal)
         return "killed by signal " + std::to_string(signal);
     return "exit code " + std::to_string(exitCode);
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                         const std::function<bool()>& cancelled) {
     if (argv.empty())
         throw PrintError("no program to run");
     int fds[2];
@@ -81,6 +84,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
             ::kill(pid, SIGKILL);
             break;
         }
+        if (cancelled && cancelled()) {
+            result.cancelled = true;
+            ::kill(pid, SIGKILL);
+            break;
+        }
         pollfd p{fds[0], POLLIN, 0};
         ::poll(&p, eof ? 0 : 1, static_cast<int>(std::min<long long>(left.count(), 20)));
         drain();
@@ -95,7 +103,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     ::close(fds[0]);
-    if (!result.timedOut) {
+    if (!result.timedOut && !result.cancelled) {
         if (WIFSIGNALED(status))
             result.signal = WTERMSIG(status);
         else if (WIFEXITED(status))

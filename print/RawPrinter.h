@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,10 +38,14 @@ struct RawTimeouts {
     std::chrono::milliseconds connect{5000}; // for the connection to be made
     std::chrono::milliseconds stall{30000};  // for any byte to be taken, while some remain
     std::chrono::milliseconds queue{60000};  // for lp to hand the job to CUPS
+    // Told the bytes taken so far while a socket or a device is written on
+    // Linux, at least every 100 ms; false stops the send (the operator cancelled).
+    std::function<bool(std::size_t accepted)> watch;
 };
 
 struct RawSendResult {
     bool ok = false;
+    bool cancelled = false; // stopped because watch said so
     // Bytes the printer took: acknowledged by its end of a connection that it
     // kept open (a socket on Linux), written to the device (less what a
     // pipe's reader left unread), or the whole job once the queue holds it.

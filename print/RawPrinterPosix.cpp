@@ -158,6 +158,23 @@ std::string stalled(milliseconds stall) {
            " (the printer stopped reading: paper out, head open, or paused?)";
 }
 
+// Asks a send's watch, at most every 50 ms, whether to go on, telling it the
+// bytes taken so far; go on where there is none.
+class Watch {
+public:
+    explicit Watch(const RawTimeouts& t) : m_watch(t.watch) {}
+    bool goOn(std::size_t taken) {
+        if (!m_watch || Clock::now() - m_last < milliseconds(50))
+            return true;
+        m_last = Clock::now();
+        return m_watch(taken);
+    }
+
+private:
+    const std::function<bool(std::size_t)>& m_watch;
+    Clock::time_point m_last{};
+};
+
 // Sends every byte on a connected non-blocking socket and waits until the
 // printer has read the whole job: its end acknowledges the last byte, and
 // then, after our end of file, it closes the connection. Any byte written or
@@ -184,14 +201,19 @@ RawSendResult sendOnSocket(int fd, const std::string& bytes, const RawTimeouts& 
         r.message = where + ": " + why + tookOf(r, bytes.size());
         return r;
     };
-    // Paused, the printer keeps what it acknowledged.
-    auto stall = [&] {
+    // Paused, or the job cancelled, the printer keeps what it acknowledged.
+    auto stop = [&](const std::string& why) {
         r.accepted = r.reached;
-        r.message = where + ": " + stalled(t.stall) + tookOf(r, bytes.size());
+        r.message = where + ": " + why + tookOf(r, bytes.size());
         return r;
     };
+    Watch watch(t);
     while (written < bytes.size() || r.reached < bytes.size()) {
         note();
+        if (!watch.goOn(r.reached)) {
+            r.cancelled = true;
+            return stop("the job was cancelled");
+        }
         if (written < bytes.size()) {
             const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1 << 20);
             const ssize_t n = ::send(fd, bytes.data() + written, chunk, MSG_NOSIGNAL);
@@ -209,7 +231,7 @@ RawSendResult sendOnSocket(int fd, const std::string& bytes, const RawTimeouts& 
             break;
         const auto deadline = lastProgress + t.stall;
         if (Clock::now() >= deadline)
-            return stall();
+            return stop(stalled(t.stall));
         // While writing: until there is room. While waiting for the last
         // acknowledgement: a short nap, woken early by the printer's end of
         // the connection.
@@ -271,7 +293,12 @@ RawSendResult writeToDevice(int fd, const std::string& bytes, const RawTimeouts&
         return r;
     };
     auto lastProgress = Clock::now();
+    Watch watch(t);
     while (written < bytes.size()) {
+        if (!watch.goOn(written)) {
+            r.cancelled = true;
+            return fail("the job was cancelled");
+        }
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1 << 20);
         const ssize_t n = ::write(fd, bytes.data() + written, chunk);
         if (n > 0) {

@@ -375,25 +375,30 @@ void ZplBackend::Close(std::int32_t) {
     m_open = false;
     if (m_labelEnds.empty())
         return; // nothing was printed, nothing goes to the printer
-    const RawSendResult sent = sendRaw(m_destination, m_job, m_title, m_timeouts);
     auto wholeLabels = [&](std::size_t bytes) {
         return static_cast<int>(std::upper_bound(m_labelEnds.begin(), m_labelEnds.end(), bytes) -
                                 m_labelEnds.begin());
     };
+    RawTimeouts timeouts = m_timeouts;
+    timeouts.watch = [&](std::size_t taken) {
+        reportSent(wholeLabels(taken));
+        return !cancelRequested();
+    };
+    const RawSendResult sent = sendRaw(m_destination, m_job, m_title, timeouts);
     m_sent.reset();
     if (sent.accepted)
         m_sent = wholeLabels(*sent.accepted);
     m_held = sent.held;
     const std::string all = std::to_string(m_labelEnds.size());
-    if (!sent.ok && m_sent)
-        throw PrintError(sent.message + "; the printer took " + std::to_string(*m_sent) + " of " +
-                         all + " label(s) whole");
+    const std::string took =
+        m_sent ? "the printer took " + std::to_string(*m_sent) + " of " + all + " label(s) whole"
+               : "how many of the " + all + " label(s) the printer took is unknown, at most " +
+                     std::to_string(wholeLabels(sent.reached)) +
+                     " reached it whole: check the last label printed before printing again";
+    if (sent.cancelled)
+        throw JobCancelled("cancelled by the operator while sending; " + took);
     if (!sent.ok)
-        throw PrintError(sent.message + "; how many of the " + all +
-                         " label(s) the printer took is unknown, at most " +
-                         std::to_string(wholeLabels(sent.reached)) +
-                         " reached it whole: check the last label printed before printing "
-                         "again");
+        throw PrintError(sent.message + "; " + took);
 }
 
 void ZplBackend::release() {

@@ -54,9 +54,11 @@ protected:
         // Renders one page per data line after the keys, as glabels-3-batch
         // does for a one-label sheet; pages can be forced to a wrong count.
         writeScript(dir.file("glabels-3-batch"),
-                    "while [ $# -gt 0 ]; do case \"$1\" in -o) out=$2; shift 2;; -i) in=$2; "
-                    "shift 2;; *) tpl=$1; shift;; esac; done\n"
-                    "cp \"$in\" '" +
+                    "[ -f '" + dir.file("slow") +
+                        "' ] && sleep 60\n"
+                        "while [ $# -gt 0 ]; do case \"$1\" in -o) out=$2; shift 2;; -i) in=$2; "
+                        "shift 2;; *) tpl=$1; shift;; esac; done\n"
+                        "cp \"$in\" '" +
                         dir.file("merge.txt") + "'\necho \"$tpl\" > '" + dir.file("template.txt") +
                         "'\nn=$(( $(wc -l < \"$in\") - 1 ))\n"
                         "[ -f '" +
@@ -190,6 +192,27 @@ TEST_F(GLabelsJob, ARenderingWithTheWrongPageCountFailsTheJob) {
     const JobOutcome o = print("1", "3", {{"1", "A", ""}, {"2", "B", ""}, {"3", "C", ""}});
     EXPECT_FALSE(o.ok);
     EXPECT_NE(o.message.find("1 page(s) for 3 label(s)"), std::string::npos) << o.message;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args")));
+}
+
+TEST_F(GLabelsJob, ACancelWhileGLabelsRendersStopsItAndSendsNothing) {
+    writeFile(dir.file("slow"), "");
+    JobParams job;
+    job.lower = "1";
+    job.upper = "2";
+    job.templatePath = kTemplate;
+    GLabelsBackend backend("Queue", "Vexora 1-2", programs);
+    ListRecords source({{"1", "VX1", ""}, {"2", "VX2", ""}});
+    const auto t0 = std::chrono::steady_clock::now();
+    JobHooks hooks;
+    hooks.cancelled = [&] {
+        return std::chrono::steady_clock::now() - t0 > std::chrono::milliseconds(300);
+    };
+    const JobOutcome o = runPrintJob(backend, source, job, hooks);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_TRUE(o.cancelled);
+    EXPECT_EQ(o.sent, 0);
+    EXPECT_NE(o.message.find("cancelled by the operator while"), std::string::npos) << o.message;
     EXPECT_FALSE(std::filesystem::exists(dir.file("lp.args")));
 }
 

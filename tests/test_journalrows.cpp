@@ -181,16 +181,23 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
     failAt = "SetNamedSubStringValue(sjy-bh,18)";
     run(job("16", "19"));
     failAt.clear();
+    // Cancelled while its first label prints: that label counts as sent.
+    log->holdPrintouts();
+    const std::uint64_t serial = worker->start(job("16", "18"));
+    ASSERT_TRUE(log->waitHeld());
+    EXPECT_TRUE(worker->cancel(serial));
+    log->releasePrintouts();
+    ASSERT_TRUE(worker->waitIdle(std::chrono::seconds(10)));
     journal->append(print::PrintJournal::dispatchEvent("9", "12", "", false));
     // A job still queued when the station closes never starts.
     log->holdPrintouts();
     worker->start(job("13", "14"));
-    worker->start(job("15", "15"));
     ASSERT_TRUE(log->waitHeld());
+    worker->start(job("15", "15"));
     worker->close(std::chrono::milliseconds(50));
     log->releasePrintouts();
     worker.reset(); // the running job ends on its own thread, journal kept alive
-    for (int i = 0; i < 1000 && journalRows(journal->path()).size() < 13; ++i)
+    for (int i = 0; i < 1000 && journalRows(journal->path()).size() < 20; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     struct Want {
@@ -200,17 +207,26 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         const char* backend;
         const char* message; // the start of it
     };
+    // Each state of a job is a row: queued (dispatched), printing, and
+    // printed, failed or cancelled.
     const std::vector<Want> want = {
         {"dispatched", 3, 5, {}, "direct", ""},
+        {"printing", 3, 5, {}, "", "3 label(s) to print"},
         {"printed", 3, 5, 3, "Recording", ""},
         {"dispatched", 6, 6, {}, "direct", ""},
         {"failed", 6, 6, 0, "Recording", "open failed"},
         {"dispatched", 7, 8, {}, "direct", ""},
+        {"printing", 7, 8, {}, "", "2 label(s) to print"},
         {"failed", 7, 8, 0, "Recording", "printout failed"},
         {"dispatched", 16, 19, {}, "direct", ""},
+        {"printing", 16, 19, {}, "", "4 label(s) to print"},
         {"failed", 16, 19, 2, "Recording", "SetNamedSubStringValue failed"},
+        {"dispatched", 16, 18, {}, "direct", ""},
+        {"printing", 16, 18, {}, "", "3 label(s) to print"},
+        {"cancelled", 16, 18, 1, "Recording", "cancelled by the operator"},
         {"dispatched", 9, 12, {}, "manual", ""},
         {"dispatched", 13, 14, {}, "direct", ""},
+        {"printing", 13, 14, {}, "", "2 label(s) to print"},
         {"dispatched", 15, 15, {}, "direct", ""},
         {"failed", 15, 15, 0, "", "the station closed before the job started"},
         {"printed", 13, 14, 2, "Recording", ""},
@@ -227,8 +243,12 @@ TEST(PrintRows, EveryDispatchAndEveryJobOutcomeIsOneRow) {
         EXPECT_EQ(got[i].backend, want[i].backend);
         EXPECT_EQ(got[i].message.rfind(want[i].message, 0), 0u) << got[i].message;
         EXPECT_EQ(got[i].subject, want[i].backend == std::string("manual") ? "" : "/labels/a.rec");
-        // A failed job names the record of the last label it sent.
-        EXPECT_EQ(got[i].record, i == 7 ? std::optional<std::int64_t>(17) : std::nullopt);
+        // A failed or cancelled job names the record of the last label it
+        // sent: 17 of 16-19, 16 of 16-18.
+        const std::optional<std::int64_t> last = i == 10   ? std::optional<std::int64_t>(17)
+                                                 : i == 13 ? std::optional<std::int64_t>(16)
+                                                           : std::nullopt;
+        EXPECT_EQ(got[i].record, last);
     }
 }
 

@@ -60,7 +60,18 @@ struct Collect : JobObserver {
     std::mutex m;
     std::vector<std::pair<JobParams, JobOutcome>> ended;
     std::vector<std::uint64_t> queued;
+    // "serial:started total" and "serial:sent/total", as told.
+    std::vector<std::string> told;
     void dispatched(const JobParams& j) override { queued.push_back(j.serial); }
+    void started(const JobParams& j, int total) override {
+        std::lock_guard lock(m);
+        told.push_back(std::to_string(j.serial) + ":started " + std::to_string(total));
+    }
+    void progress(const JobParams& j, int sent, int total) override {
+        std::lock_guard lock(m);
+        told.push_back(std::to_string(j.serial) + ":" + std::to_string(sent) + "/" +
+                       std::to_string(total));
+    }
     void finished(const JobParams& j, const JobOutcome& o) override {
         std::lock_guard lock(m);
         ended.emplace_back(j, o);
@@ -204,6 +215,40 @@ TEST_F(WorkerTest, ATemplateNoBackEndTakesFailsTheJob) {
     EXPECT_TRUE(log->calls().empty());
 }
 
+TEST_F(WorkerTest, ObserversHearEachJobStartWithItsLabelsAndEveryLabelSent) {
+    worker->start(range("3", "5"));
+    worker->start(range("9", "8")); // reversed: nothing to print
+    ASSERT_TRUE(worker->waitIdle(std::chrono::seconds(10)));
+    std::lock_guard lock(collect->m);
+    EXPECT_EQ(collect->told, (std::vector<std::string>{"1:started 3", "1:1/3", "1:2/3", "1:3/3",
+                                                       "2:started 0", "2:0/0"}));
+}
+
+TEST_F(WorkerTest, ACancelledJobStopsBeforeItsNextLabelAndAQueuedOneNeverStarts) {
+    log->holdPrintouts();
+    const std::uint64_t running = worker->start(range("1", "3"));
+    const std::uint64_t queued = worker->start(range("4", "5"));
+    ASSERT_TRUE(log->waitHeld()); // label 1 is printing
+    EXPECT_TRUE(worker->cancel(queued));
+    EXPECT_TRUE(worker->cancel(running));
+    EXPECT_FALSE(worker->cancel(queued)) << "gone already";
+    log->releasePrintouts();
+    ASSERT_TRUE(worker->waitIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(log->calls(), concat({kStart, label("1")})) << "no Close, no quit, no job 4-5";
+    std::lock_guard lock(collect->m);
+    ASSERT_EQ(collect->ended.size(), 2u);
+    // The queued one ends first, at once; the running one after its label.
+    EXPECT_EQ(collect->ended[0].first.serial, queued);
+    EXPECT_TRUE(collect->ended[0].second.cancelled);
+    EXPECT_EQ(collect->ended[0].second.sent, 0);
+    EXPECT_EQ(collect->ended[1].first.serial, running);
+    EXPECT_TRUE(collect->ended[1].second.cancelled);
+    EXPECT_FALSE(collect->ended[1].second.ok);
+    EXPECT_EQ(collect->ended[1].second.sent, 1) << "the label printed counts as sent";
+    EXPECT_EQ(collect->ended[1].second.message, "cancelled by the operator");
+    EXPECT_FALSE(worker->cancel(running));
+}
+
 TEST_F(WorkerTest, ClosingWaitsForTheRunningAndQueuedJobs) {
     log->holdPrintouts();
     worker->start(range("1", "3"));
@@ -214,7 +259,7 @@ TEST_F(WorkerTest, ClosingWaitsForTheRunningAndQueuedJobs) {
     closer.join();
     EXPECT_EQ(log->calls(),
               concat({kStart, label("1"), label("2"), label("3"), kEnd, kStart, label("4"), kEnd}));
-    EXPECT_FALSE(worker->start(range("5", "5"))) << "a closed worker takes no job";
+    EXPECT_EQ(worker->start(range("5", "5")), 0u) << "a closed worker takes no job";
 }
 
 TEST_F(WorkerTest, ClosingPastItsTimeReportsJobsThatNeverStartedAndLetsTheRunningOneEnd) {

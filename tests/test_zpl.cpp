@@ -13,6 +13,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/ZplReader.h"
 
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -62,7 +63,7 @@ JobParams range(int lower, int upper, const std::string& templatePath = kShipped
     return j;
 }
 
-const RawTimeouts kShort{1000ms, 1000ms, 30000ms};
+const RawTimeouts kShort{1000ms, 1000ms, 30000ms, {}};
 
 // A job ended under the print worker, as the station runs it, with the
 // error log beside it.
@@ -505,6 +506,32 @@ TEST(ZplSocket, APrinterThatClosesMidJobIsNeverCreditedWithMoreLabelsThanItRead)
                 << r.log;
         }
     }
+}
+
+TEST(ZplSocket, ACancelWhileThePrinterIsSlowStopsTheSendAndCountsTheLabelsItTook) {
+    vx::test::RawListener::Options stuck;
+    stuck.receiveBuffer = 4096;
+    stuck.stopReadingAfter = 20000;
+    vx::test::RawListener printer(stuck);
+    ZplBackend backend(printer.destination(), "test", {1000ms, 30000ms, 30000ms, {}});
+    ListRecords records(numbered(4000));
+    // The operator cancels once labels are being taken; the printer then
+    // takes nothing more, long before the 30 s a stalled printer is given.
+    std::atomic<int> taken{0};
+    JobHooks hooks;
+    hooks.progress = [&](int sent, int) { taken = sent; };
+    hooks.cancelled = [&] { return taken > 0; };
+    const auto t0 = Clock::now();
+    const JobOutcome o = runPrintJob(backend, records, range(1, 4000), hooks);
+    EXPECT_LT(Clock::now() - t0, 10s);
+    EXPECT_TRUE(o.cancelled);
+    EXPECT_FALSE(o.ok);
+    ASSERT_TRUE(o.sent) << "what a printer that kept the connection acknowledged, it took";
+    EXPECT_GE(*o.sent, 1);
+    EXPECT_LT(*o.sent, 4000);
+    EXPECT_TRUE(contains(o.message, "cancelled by the operator while sending; the printer took " +
+                                        std::to_string(*o.sent) + " of 4000 label(s) whole"))
+        << o.message;
 }
 
 // ---- devices ---------------------------------------------------------------
