@@ -188,9 +188,10 @@ struct PassOutcome {
 class Importer {
 public:
     Importer(Connection& connection, Query& query, const std::string& path,
-             const ImportStatements& st, const ColumnRule& rule, CodePage cp)
+             const ImportStatements& st, const ColumnRule& rule, CodePage cp,
+             const std::function<void(long long)>& linesRead)
         : m_backend(connection.backend()), m_query(query), m_path(path), m_st(st), m_rule(rule),
-          m_cp(cp) {
+          m_cp(cp), m_linesRead(linesRead) {
         if (!rule.wholeLine())
             m_column = parseInteger(rule.column);
         // A text longer than the column is refused whatever follows its
@@ -227,12 +228,18 @@ public:
             if (pending.empty())
                 first = n;
             pending.push_back(std::move(value));
-            if (pending.size() == kBatchRows && !flush(*insert, pending, first, singleFrom, pass))
-                return pass;
+            if (pending.size() == kBatchRows) {
+                if (!flush(*insert, pending, first, singleFrom, pass))
+                    return pass;
+                if (m_linesRead)
+                    m_linesRead(n);
+            }
         }
         if (reader.failed())
             throw ImportSourceError("Read error in \"" + m_path + "\"");
         flush(*insert, pending, first, singleFrom, pass);
+        if (m_linesRead)
+            m_linesRead(pass.inserted);
         return pass;
     }
 
@@ -298,6 +305,7 @@ private:
     CodePage m_cp;
     std::optional<std::int64_t> m_column;
     std::size_t m_keep = std::string::npos;
+    const std::function<void(long long)>& m_linesRead;
 };
 
 // Runs a pass over file; rolls it back when it fails or raises.
@@ -318,13 +326,14 @@ PassOutcome attempt(Importer& importer, Backend& backend, File file, long long l
 
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
                             const ImportStatements& st, const ColumnRule& rule,
-                            std::optional<CodePage> cp) {
+                            std::optional<CodePage> cp,
+                            const std::function<void(long long)>& linesRead) {
     // Everything that can fail without touching the table comes first.
     File file = openSource(path);
     connection.open();
     Backend& backend = connection.backend();
     Importer importer(connection, query, path, st, rule,
-                      cp.value_or(codePageOf(connection.clientCharset())));
+                      cp.value_or(codePageOf(connection.clientCharset())), linesRead);
 
     ImportResult result;
     constexpr long long never = std::numeric_limits<long long>::max();

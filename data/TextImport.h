@@ -3,6 +3,7 @@
 #include "data/Database.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,9 +88,11 @@ public:
 // on query, and with duplicates query holds the rows of #a13. A file that
 // cannot be opened or read raises ImportSourceError; a connection that
 // cannot be opened raises DbError. cp: by default the code page of the
-// connection's client character set.
+// connection's client character set. linesRead, when given, is told the
+// lines read so far every few hundred lines of each pass over the file.
 ImportResult importTextFile(Connection& connection, Query& query, const std::string& path,
                             const ImportStatements& statements, const ColumnRule& rule,
-                            std::optional<CodePage> cp = std::nullopt);
+                            std::optional<CodePage> cp = std::nullopt,
+                            const std::function<void(long long)>& linesRead = {});
 
 } // namespace vx::data

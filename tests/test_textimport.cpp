@@ -148,6 +148,23 @@ TEST_P(TextImport, NumbersRecordsFromOneInFileOrder) {
     EXPECT_EQ(rows(), std::vector<std::string>{"1:Q"}) << "re-created: numbering restarts";
 }
 
+TEST_P(TextImport, TheLinesReadAreToldAsTheImportGoesOn) {
+    std::string file;
+    for (int i = 1; i <= 1300; ++i)
+        file += "VX" + std::to_string(i) + "\r\n";
+    writeFile(dir.file("labels.txt"), file);
+    const Dialect d = db.dialect();
+    ImportStatements st{RecordTable::createBatch(d, "a15", false),
+                        RecordTable::insertText(d, "a15"), RecordTable::duplicateCheck(d, "a15"),
+                        RecordTable::duplicateSelect(d)};
+    std::vector<long long> told;
+    const ImportResult r =
+        importTextFile(db, q, dir.file("labels.txt"), st, *parseImportAnswer("1"), CodePage::Gbk,
+                       [&](long long lines) { told.push_back(lines); });
+    EXPECT_EQ(r.lines, 1300);
+    EXPECT_EQ(told, (std::vector<long long>{512, 1024, 1300}));
+}
+
 TEST_P(TextImport, ColumnModeStoresTheChosenField) {
     run("x,AA, BB ,CC\ny,\"D E\",F\n", ",3");
     EXPECT_EQ(rows(), (std::vector<std::string>{"1:BB", "2:F"}));
