@@ -24,6 +24,8 @@ enum Flag : unsigned {
     Title = 8,      // the CJK bold title face
     LightFace = 16, // light 3-D face colour (LB_rec)
     Picture = 32,   // a label showing the JPEG picture named by its text
+    Hidden = 64,    // shown by the window when it has something to show
+    Alert = 128,    // red, bold and word-wrapped
 };
 
 // Where a control goes in StationControls; its type decides the widget made.
@@ -53,6 +55,10 @@ constexpr ControlSpec kControls[] = {
     {CONTROL(Label5),   kWindow, 170, 41, 223, 48, "Vexora", 40, Navy | Title},
     {CONTROL(Label20),  kWindow, 401, 59, 109, 20, "V1.0 20260424", 16, Navy},
     {CONTROL(img_wx),   kWindow, 816, 16, 85, 85, ":/img_wx.jpg", 0, Picture},
+    {CONTROL(lbl_progress),  kWindow, 520, 8, 202, 24, "", 0, Hidden},
+    {CONTROL(btn_prncancel), kWindow, 728, 7, 80, 25, "取消打印", 0, Hidden},
+    {CONTROL(lbl_prnfail),   kWindow, 520, 36, 206, 64, "", 0, Hidden | Alert},
+    {CONTROL(btn_prnack),    kWindow, 732, 72, 76, 25, "知道了", 0, Hidden},
 
     // Group boxes first, so the window's own controls lie above them.
     {CONTROL(grp_scan),    kWindow, 10, 104, 423, 662, "扫码区", 0, None},
@@ -222,7 +228,19 @@ void applyLook(QWidget* w, const ControlSpec& s, const QWidget* window) {
         p.setColor(QPalette::Base, p.color(QPalette::Light));
         w->setPalette(p);
     }
-    w->show();
+    if (s.flags & Alert) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::WindowText, QColor(255, 0, 0));
+        w->setPalette(p);
+        QFont f = w->font();
+        f.setBold(true);
+        w->setFont(f);
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            l->setWordWrap(true);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+    }
+    w->setVisible(!(s.flags & Hidden));
 }
 
 // The items of a radio group, laid out in three columns.

@@ -18,6 +18,13 @@ namespace vx::app {
 struct StationControls {
     // Header
     QLabel *img_logo, *Label5, *Label20, *img_wx;
+    // In the header's free space, shown while they have something to say:
+    // the progress of a print job or an import, the button that cancels the
+    // job printing, and a failed job's reason until it is acknowledged.
+    QLabel* lbl_progress;
+    QPushButton* btn_prncancel;
+    QLabel* lbl_prnfail;
+    QPushButton* btn_prnack;
     // The four areas
     QGroupBox *grp_scan, *grp_prn, *grp_shezhi, *grp_a15show;
 

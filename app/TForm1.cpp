@@ -7,12 +7,18 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
 
 // Resources of a static library must be registered by name, outside any
 // namespace.
@@ -29,8 +35,6 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
                                  toLocal8Bit(m_env.folder) + journal::Journal::kFileName)) {
     setObjectName("Form1");
     setWindowTitle("Vexora");
-    setFixedSize(1034, 814);
-    move(176, 25);
     QFont f = font();
     // Chinese characters come from the first family that has them: Debian's
     // CJK fonts on Linux, SimSun on a Chinese Windows.
@@ -38,7 +42,21 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     f.setPixelSize(11);
     setFont(f);
 
-    static_cast<StationControls&>(*this) = buildStationForm(this);
+    // The controls stand on a form of the layout's size inside a scroll
+    // area that fills the window: the whole form where the screen has
+    // room, and scroll bars where it has not (1366 x 768).
+    m_form = new QWidget;
+    m_form->setObjectName("form");
+    m_form->setFixedSize(kFormWidth, kFormHeight);
+    m_scroller = new QScrollArea(this);
+    m_scroller->setObjectName("formScroller");
+    m_scroller->setFrameShape(QFrame::NoFrame);
+    m_scroller->setWidget(m_form);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroller);
+    static_cast<StationControls&>(*this) = buildStationForm(m_form);
+    fitToScreen();
     loadPictures();
     DBGrid_a15show->setModel(&DataSource1);
     DataSource1.setErrorReport(
@@ -81,6 +99,7 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
 
 TForm1::~TForm1() {
     m_journal->setFailureListener({});
+    stopPrintJobNews();
     // The port outlives the widgets (it is the first member); a batch still
     // in flight when it closes must not reach them.
     com31.OnRxChar = nullptr;
@@ -91,6 +110,40 @@ TForm1::~TForm1() {
         // the device is closed by the component's destructor regardless
     }
     serial::UiSync::instance().setWaker({});
+}
+
+void TForm1::fitToScreen() {
+    // Room the window's frame takes on the desktop (title bar and borders);
+    // the frame is known only once the window is shown, so a typical one is
+    // allowed for.
+    constexpr int kFrameWidth = 16, kFrameHeight = 39;
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect room = s ? s->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const int bar = std::max(m_scroller->verticalScrollBar()->sizeHint().width(),
+                             m_scroller->horizontalScrollBar()->sizeHint().height());
+    int height = std::min(kFormHeight, room.height() - kFrameHeight);
+    int width = std::min(kFormWidth, room.width() - kFrameWidth);
+    // A scroll bar one way takes room the other way.
+    const bool scrollsDown = height < kFormHeight, scrollsAcross = width < kFormWidth;
+    if (scrollsDown)
+        width = std::min(kFormWidth + bar, room.width() - kFrameWidth);
+    if (scrollsAcross)
+        height = std::min(kFormHeight + bar, room.height() - kFrameHeight);
+    setMaximumSize(kFormWidth + (scrollsDown ? bar : 0), kFormHeight + (scrollsAcross ? bar : 0));
+    // A way the form fits needs no scroll bar, and the window is not made
+    // smaller than that way: the layout is fixed.
+    m_scroller->setHorizontalScrollBarPolicy(scrollsAcross ? Qt::ScrollBarAsNeeded
+                                                           : Qt::ScrollBarAlwaysOff);
+    m_scroller->setVerticalScrollBarPolicy(scrollsDown ? Qt::ScrollBarAsNeeded
+                                                       : Qt::ScrollBarAlwaysOff);
+    setMinimumSize(scrollsAcross ? 0 : width, scrollsDown ? 0 : height);
+    resize(width, height);
+    // The layout's place, moved in as far as the screen needs.
+    const int x =
+        std::max(room.left(), std::min(room.left() + 176, room.right() + 1 - width - kFrameWidth));
+    const int y =
+        std::max(room.top(), std::min(room.top() + 25, room.bottom() + 1 - height - kFrameHeight));
+    move(x, y);
 }
 
 void TForm1::loadPictures() {
@@ -127,6 +180,8 @@ void TForm1::connectHandlers() {
     click(btn_reprn, &TForm1::btn_reprnClick);
     click(btn_btprn, &TForm1::btn_btprnClick);
     click(btn_picset, &TForm1::btn_picsetClick);
+    click(btn_prncancel, &TForm1::btn_prncancelClick);
+    click(btn_prnack, &TForm1::btn_prnackClick);
     connect(chk_BTprn, &QCheckBox::clicked, this, [this] { guard([this] { chk_BTprnClick(); }); });
     connect(LB_alprn, &QListWidget::itemDoubleClicked, this,
             [this] { guard([this] { LB_alprnDblClick(); }); });

@@ -18,6 +18,9 @@
 
 #include <QTimer>
 #include <QWidget>
+
+class QScrollArea;
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +40,21 @@ struct StationEnvironment {
     // The print back ends by template type.
     print::BackendFactory printBackends = print::platformBackends();
 };
+
+// What the print worker told of a job, carried to the window's thread.
+struct PrintJobNews {
+    std::uint64_t serial = 0;
+    std::string range; // "3-7"
+    print::JobState state = print::JobState::Queued;
+    std::optional<int> sent = 0; // labels sent; empty: how many is not known
+    int total = -1;              // -1: not told
+    std::string reason;
+};
+
+class PrintJobNewsSink;
+
+// The form's size, the layout's: controls keep their places and sizes.
+inline constexpr int kFormWidth = 1034, kFormHeight = 814;
 
 inline const QColor kGreen{0, 128, 0};
 inline const QColor kBlack{0, 0, 0};
@@ -79,6 +97,12 @@ public:
     // The print side: held last printed number, batch list, direct-print
     // flag, template path.
     print::PrintState printState;
+
+    // The form the controls stand on, at the layout's size (1034 x 814). The
+    // window shows it whole where the screen has room, and scrolls it on a
+    // smaller screen, so every control can be reached at its size.
+    QWidget* form() const { return m_form; }
+    QScrollArea* formScroller() const { return m_scroller; }
 
     // State the start-up sequence sets up.
     QString exeFolder() const { return m_env.folder; }
@@ -130,6 +154,13 @@ public:
     void btn_btprnClick();
     void chk_BTprnClick();
     void btn_picsetClick();
+    // The header's print job panel: cancel the job printing, acknowledge a
+    // failed one.
+    void btn_prncancelClick();
+    void btn_prnackClick();
+    // A job's news, on the window's thread: its batch list entry, the
+    // progress line, and for a failed job the alarm and its reason.
+    void printJobNews(const PrintJobNews& news);
 
     // Data area
     void btn_txtimportClick();
@@ -165,9 +196,17 @@ private:
     // What an Enter in the start or count box changed, on the window; then
     // the bounds handed on.
     void renderPrint(const print::RangeOutcome& outcome);
-    void dispatch(const print::JobBounds& bounds);
+    void dispatch(const print::JobBounds& bounds, std::optional<std::size_t> entry);
     void renderBatchList();
+    void renderPrintProgress();
     void createPrintWorker();
+    void stopPrintJobNews();
+    // "导入：已读 N 行" in the header while an import runs on this thread;
+    // painted at once, since no event is handled until the import ends.
+    void showImportProgress(long long lines);
+    // The window's size and place: the layout's where the screen has room,
+    // else as much as the screen's free area holds.
+    void fitToScreen();
 
     void connectHandlers();
     void connectGrid();
@@ -220,9 +259,17 @@ private:
     void showJournalFailure(journal::Journal::Trouble trouble, const QString& why);
 
     StationEnvironment m_env;
+    QWidget* m_form = nullptr;
+    QScrollArea* m_scroller = nullptr;
     // Shared with the print worker's observer, which may outlive the window.
     std::shared_ptr<journal::Journal> m_journal;
     journal::StationJournal m_stationJournal{*m_journal};
+    // Carries the worker's news here; switched off as the window closes.
+    std::shared_ptr<PrintJobNewsSink> m_jobNews;
+    // The job printing now, as last told; serial 0 when none is.
+    PrintJobNews m_printing;
+    // When the import's progress was last painted.
+    std::chrono::steady_clock::time_point m_importShown{};
     bool m_shown = false;
     NativeWindow m_barTender = 0;
     std::string m_portName;

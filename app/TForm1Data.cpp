@@ -14,8 +14,11 @@
 #include <QButtonGroup>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTableView>
+#include <chrono>
 
 namespace vx::app {
 namespace {
@@ -132,8 +135,12 @@ void TForm1::btn_txtimportClick() {
         data::RecordTable::importStatements(ADO1.dialect(), table);
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
+    m_importShown = {};
     const data::ImportResult result =
-        data::importTextFile(ADO1, ADOQ2, toLocal8Bit(file), statements, *rule);
+        data::importTextFile(ADO1, ADOQ2, toLocal8Bit(file), statements, *rule, std::nullopt,
+                             [this](long long lines) { showImportProgress(lines); });
+    lbl_progress->hide();
+    renderPrintProgress(); // a job's progress, if one prints, in its place again
     busy.restore();
     if (result.outcome == data::ImportResult::Outcome::Failed) {
         m_env.dialogs->message("导入出错.");
@@ -147,6 +154,16 @@ void TForm1::btn_txtimportClick() {
     if (result.outcome != data::ImportResult::Outcome::Duplicates)
         showTableInGrid(table);
     setCaptionColour(btn_picset, kBlack);
+}
+
+void TForm1::showImportProgress(long long lines) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_importShown < std::chrono::milliseconds(100))
+        return;
+    m_importShown = now;
+    lbl_progress->setText("导入：已读 " + QLocale(QLocale::English).toString(lines) + " 行");
+    lbl_progress->show();
+    lbl_progress->repaint();
 }
 
 void TForm1::btn_localdataClick() {

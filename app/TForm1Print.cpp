@@ -4,6 +4,7 @@
 // area, which fills what the labels print.
 
 #include "app/TForm1.h"
+#include "app/UiProbe.h"
 #include "data/RecordTable.h"
 #include "print/DatabaseRecords.h"
 #include "print/ErrorLog.h"
@@ -18,9 +19,54 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <chrono>
 #include <limits>
+#include <mutex>
 
 namespace vx::app {
+
+// The worker's news of each job, handed to the window as it comes. Progress
+// is passed on at most every 100 ms: the window shows a count, not every
+// label. The window switches it off as it closes, since a job still running
+// then may end after it.
+class PrintJobNewsSink : public print::JobObserver {
+public:
+    using Sink = std::function<void(const PrintJobNews&)>;
+    void setSink(Sink sink) {
+        std::lock_guard lock(m_mutex);
+        m_sink = std::move(sink);
+    }
+    void started(const print::JobParams& job, int total) override {
+        tell(job, print::JobState::Printing, 0, total, {});
+    }
+    void progress(const print::JobParams& job, int sent, int total) override {
+        const auto now = std::chrono::steady_clock::now();
+        if (sent != total && now - m_lastProgress < std::chrono::milliseconds(100))
+            return;
+        m_lastProgress = now;
+        tell(job, print::JobState::Printing, sent, total, {});
+    }
+    void finished(const print::JobParams& job, const print::JobOutcome& o) override {
+        using S = print::JobState;
+        tell(job,
+             o.ok          ? S::Printed
+             : o.cancelled ? S::Cancelled
+                           : S::Failed,
+             o.sent, -1, o.message);
+    }
+
+private:
+    void tell(const print::JobParams& job, print::JobState state, std::optional<int> sent,
+              int total, const std::string& reason) {
+        std::lock_guard lock(m_mutex);
+        if (m_sink)
+            m_sink({job.serial, job.rangeText(), state, sent, total, reason});
+    }
+    std::mutex m_mutex;
+    Sink m_sink;
+    // Only the worker's thread reports progress.
+    std::chrono::steady_clock::time_point m_lastProgress{};
+};
 
 // At start-up: the start box shows the number after the held last printed
 // one.
@@ -56,6 +102,17 @@ void TForm1::createPrintWorker() {
     m_printWorker->addObserver(
         std::make_shared<print::ErrorLog>(toLocal8Bit(m_env.folder + print::ErrorLog::kFileName)));
     m_printWorker->addObserver(std::make_shared<print::PrintJournal>(m_journal));
+    m_jobNews = std::make_shared<PrintJobNewsSink>();
+    m_jobNews->setSink([this](const PrintJobNews& news) {
+        QMetaObject::invokeMethod(
+            this, [this, news] { guard([&] { printJobNews(news); }); }, Qt::QueuedConnection);
+    });
+    m_printWorker->addObserver(m_jobNews);
+}
+
+void TForm1::stopPrintJobNews() {
+    if (m_jobNews)
+        m_jobNews->setSink({});
 }
 
 std::string TForm1::readLastnum() {
@@ -78,16 +135,88 @@ void TForm1::resetBatchCounter() {
 }
 
 void TForm1::renderBatchList() {
-    const auto& items = printState.LB_alprn;
-    if (static_cast<std::size_t>(LB_alprn->count()) + 1 == items.size()) {
-        LB_alprn->addItem(fromLocal8Bit(items.back()));
-    } else {
+    const auto& ranges = printState.LB_alprn;
+    const int n = static_cast<int>(ranges.size());
+    // A job's news changes texts only; an entry added or removed scrolls
+    // the list to its last entry, as it always did.
+    const bool sameEntries = LB_alprn->count() == n;
+    if (LB_alprn->count() + 1 != n && !sameEntries)
         LB_alprn->clear();
-        for (const std::string& i : items)
-            LB_alprn->addItem(fromLocal8Bit(i));
+    while (LB_alprn->count() < n)
+        LB_alprn->addItem(QString());
+    for (int i = 0; i < n; ++i) {
+        QListWidgetItem* item = LB_alprn->item(i);
+        const auto entry = static_cast<std::size_t>(i);
+        const QString shown = fromUtf8(printState.entryText(entry));
+        if (item->text() != shown)
+            item->setText(shown);
+        item->setData(Qt::UserRole, fromLocal8Bit(ranges[entry])); // the range alone
+        const print::EntryJob& job = printState.LB_alprnJobs[entry];
+        const bool failed = job.serial != 0 && job.state == print::JobState::Failed;
+        item->setToolTip(job.reason.empty() ? QString() : fromLocal8Bit(job.reason));
+        item->setForeground(failed ? QBrush(Qt::red) : QBrush());
     }
-    if (LB_alprn->count() > 0)
-        LB_alprn->scrollToItem(LB_alprn->item(LB_alprn->count() - 1));
+    if (!sameEntries && n > 0)
+        LB_alprn->scrollToItem(LB_alprn->item(n - 1));
+}
+
+void TForm1::printJobNews(const PrintJobNews& news) {
+    using S = print::JobState;
+    printState.jobChanged(news.serial, news.state, news.sent, news.total, news.reason);
+    renderBatchList();
+    if (news.state == S::Printing)
+        m_printing = news;
+    else if (news.serial == m_printing.serial)
+        m_printing = {};
+    renderPrintProgress();
+    if (news.state != S::Failed)
+        return;
+    // Until the operator acknowledges it: which job, how far it got, why.
+    // A printer that dropped the connection took an unknown part: no number.
+    const QString sent =
+        news.sent ? "已发送 " + QString::number(*news.sent) + " 张" : QString("已发送的张数未知");
+    lbl_prnfail->setText("打印任务 " + fromLocal8Bit(news.range) + " 失败，" + sent + "：" +
+                         fromLocal8Bit(news.reason));
+    lbl_prnfail->setToolTip(lbl_prnfail->text());
+    lbl_prnfail->show();
+    btn_prnack->show();
+    station.alarm.start();
+    if (!play_timer.isActive())
+        play_timer.start();
+    bringToFront();
+    if (m_probe)
+        m_probe->update();
+}
+
+void TForm1::renderPrintProgress() {
+    const bool printing = m_printing.serial != 0;
+    if (printing)
+        lbl_progress->setText(
+            "打印 " + fromLocal8Bit(m_printing.range) + "：已发送 " +
+            QString::number(m_printing.sent.value_or(0)) +
+            (m_printing.total >= 0 ? "/" + QString::number(m_printing.total) : QString()) + " 张");
+    lbl_progress->setVisible(printing);
+    btn_prncancel->setVisible(printing);
+}
+
+void TForm1::btn_prncancelClick() {
+    const PrintJobNews job = m_printing;
+    if (job.serial == 0)
+        return;
+    if (m_env.dialogs->question("",
+                                "确定取消打印任务 " + fromLocal8Bit(job.range) +
+                                    " 吗？已送到打印机的标签照常打印。",
+                                Dialogs::Buttons::YesNo, Dialogs::Answer::No,
+                                Dialogs::Icon::Question) != Dialogs::Answer::Yes)
+        return;
+    // The job says when it has stopped, through its news.
+    m_printWorker->cancel(job.serial);
+}
+
+void TForm1::btn_prnackClick() {
+    lbl_prnfail->clear();
+    lbl_prnfail->hide();
+    btn_prnack->hide();
 }
 
 void TForm1::renderPrint(const print::RangeOutcome& o) {
@@ -106,19 +235,23 @@ void TForm1::renderPrint(const print::RangeOutcome& o) {
     else if (o.message == Message::ReversedRange)
         m_env.dialogs->message("打印范围后数比前数小！");
     if (o.dispatch)
-        dispatch(*o.dispatch);
+        dispatch(*o.dispatch, o.entry);
 }
 
-void TForm1::dispatch(const print::JobBounds& bounds) {
+void TForm1::dispatch(const print::JobBounds& bounds, std::optional<std::size_t> entry) {
     if (printState.directPrint) {
         const print::JobParams job =
             printState.job(bounds, {settings().printer(), ADO1.connectionString(),
                                     toLocal8Bit(m_env.folder), ADO1.clientCharset()});
-        if (!m_printWorker->start(job)) {
+        const std::uint64_t serial = m_printWorker->start(job);
+        if (serial == 0) {
             print::JobOutcome none;
             none.message = "线程创建失败";
             m_journal->append(print::PrintJournal::outcomeEvent(job, none));
             m_env.dialogs->message("线程创建失败");
+        } else if (entry) {
+            printState.jobQueued(*entry, serial);
+            renderBatchList();
         }
         return;
     }

@@ -29,10 +29,14 @@ UiProbe::UiProbe(const StationControls& controls, QString path)
 }
 
 QString UiProbe::describe() const {
-    auto items = [](QListWidget* w) {
+    // An item's own text, or what it stands for where the list shows more
+    // (the batch list: the range, without its job's state).
+    auto items = [](QListWidget* w, int role = Qt::DisplayRole) {
         QStringList l;
-        for (int i = 0; i < w->count(); ++i)
-            l << w->item(i)->text();
+        for (int i = 0; i < w->count(); ++i) {
+            const QVariant v = w->item(i)->data(role);
+            l << (v.isValid() ? v.toString() : w->item(i)->text());
+        }
         return l.join('|');
     };
     auto colour = [](QPushButton* b) {
@@ -56,7 +60,10 @@ QString UiProbe::describe() const {
         << "btn_databaseset=" << colour(c.btn_databaseset) << "\n"
         << "chk_start_enabled=" << int(c.chk_start->isEnabled()) << "\n"
         << "chk_start_checked=" << int(c.chk_start->isChecked()) << "\n"
-        << "LB_alprn=" << items(c.LB_alprn) << "\n"
+        << "LB_alprn=" << items(c.LB_alprn, Qt::UserRole) << "\n"
+        << "LB_alprn_shown=" << items(c.LB_alprn) << "\n"
+        << "lbl_progress=" << (c.lbl_progress->isVisible() ? c.lbl_progress->text() : "") << "\n"
+        << "lbl_prnfail=" << (c.lbl_prnfail->isVisible() ? c.lbl_prnfail->text() : "") << "\n"
         << "Edit_willprn=" << c.Edit_willprn->text() << "\n"
         << "chk_BTprn_enabled=" << int(c.chk_BTprn->isEnabled()) << "\n"
         << "chk_BTprn_checked=" << int(c.chk_BTprn->isChecked()) << "\n"

@@ -96,6 +96,8 @@ void PrintState::accept(const std::string& end, std::int64_t endValue, const std
     host.writeLastnum(end);
     heldLastPrinted = end;
     LB_alprn.push_back(listText);
+    LB_alprnJobs.emplace_back();
+    out.entry = LB_alprn.size() - 1;
     out.clipboard = listText;
     out.startBox = plusOne(endValue);
 }
@@ -118,6 +120,7 @@ RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string
 
 void PrintState::reset() {
     LB_alprn.clear();
+    LB_alprnJobs.clear();
     heldLastPrinted.assign(1, '0');
 }
 
@@ -137,6 +140,52 @@ void PrintState::LB_alprnDblClick(int selected) {
     if (selected < 0 || static_cast<std::size_t>(selected) >= LB_alprn.size())
         return;
     LB_alprn.erase(LB_alprn.begin() + selected);
+    LB_alprnJobs.erase(LB_alprnJobs.begin() + selected);
+}
+
+void PrintState::jobQueued(std::size_t entry, std::uint64_t serial) {
+    if (entry >= LB_alprnJobs.size())
+        return;
+    LB_alprnJobs[entry] = EntryJob{};
+    LB_alprnJobs[entry].serial = serial;
+}
+
+bool PrintState::jobChanged(std::uint64_t serial, JobState state, std::optional<int> sent,
+                            int total, const std::string& reason) {
+    if (serial == 0)
+        return false;
+    for (EntryJob& j : LB_alprnJobs) {
+        if (j.serial != serial)
+            continue;
+        j.state = state;
+        j.sent = sent;
+        j.total = total >= 0 ? total : j.total;
+        j.reason = reason;
+        return true;
+    }
+    return false;
+}
+
+std::string PrintState::entryText(std::size_t entry) const {
+    const std::string& range = LB_alprn.at(entry);
+    const EntryJob& j = entry < LB_alprnJobs.size() ? LB_alprnJobs[entry] : EntryJob{};
+    if (j.serial == 0)
+        return range;
+    const std::string count = " " + (j.sent ? std::to_string(*j.sent) : std::string("未知")) +
+                              (j.total >= 0 ? "/" + std::to_string(j.total) : "");
+    switch (j.state) {
+    case JobState::Queued:
+        return range + " 排队中";
+    case JobState::Printing:
+        return range + " 打印中" + count;
+    case JobState::Printed:
+        return range + " 已打印" + count;
+    case JobState::Failed:
+        return range + " 失败" + count;
+    case JobState::Cancelled:
+        return range + " 已取消" + count;
+    }
+    return range;
 }
 
 } // namespace vx::print

@@ -58,6 +58,20 @@ public:
     virtual void resetBatchCounter() = 0;
 };
 
+// A direct print job's state, as its batch list entry shows it.
+enum class JobState { Queued, Printing, Printed, Failed, Cancelled };
+
+// The job a batch list entry was handed to.
+struct EntryJob {
+    // The print worker's number for the job; 0: no job (printed by hand, or
+    // the worker could not take it), and the entry shows the range alone.
+    std::uint64_t serial = 0;
+    JobState state = JobState::Queued;
+    std::optional<int> sent = 0; // labels sent to the printer (empty: not known),
+    int total = -1;              // of the job's
+    std::string reason;          // why it failed or how it was cancelled
+};
+
 // What an Enter in the start or count box changes besides the print state.
 struct RangeOutcome {
     enum class Message { None, InvalidRange, ReversedRange };
@@ -66,6 +80,9 @@ struct RangeOutcome {
     bool focusStartBox = false;
     std::optional<std::string> clipboard;
     std::optional<JobBounds> dispatch; // hand these bounds on (print or manual)
+    // The batch list entry of the range accepted, if one was: the job the
+    // bounds go to prints that entry.
+    std::optional<std::size_t> entry;
 };
 
 // Where a job prints and where its records come from, as the station has
@@ -87,6 +104,8 @@ public:
     std::string heldLastPrinted = "0";
     // LB_alprn: one entry per accepted range, newest last.
     std::vector<std::string> LB_alprn;
+    // In step with LB_alprn: the job each entry was handed to.
+    std::vector<EntryJob> LB_alprnJobs;
     bool directPrint = false;
     std::string templatePath;
 
@@ -104,6 +123,16 @@ public:
     // chosen here: everything it needs, copied, so that the worker never
     // looks at the station again.
     JobParams job(const JobBounds& bounds, JobTarget target) const;
+
+    // The entry (RangeOutcome::entry) is printing as the worker's job serial.
+    void jobQueued(std::size_t entry, std::uint64_t serial);
+    // News of a job; false when no entry shows it (it was double-clicked
+    // away, or its range was reversed and never listed).
+    bool jobChanged(std::uint64_t serial, JobState state, std::optional<int> sent, int total,
+                    const std::string& reason = {});
+    // The entry as the list shows it, in UTF-8: the range, and for a job its
+    // state and the labels sent of its labels ("3-7 打印中 2/5").
+    std::string entryText(std::size_t entry) const;
 
 private:
     // Records an accepted range ending at end (endValue, its number).

@@ -261,3 +261,35 @@ TEST(Conversion, TakesBlanksAndASignBeforeTheNumberAndNothingElse) {
     for (const char* bad : {"5 ", "--5", "+-5", "2147483648", "", " ", "5a", "0x10"})
         EXPECT_THROW(toInteger(bad), NotAnInteger) << bad;
 }
+
+TEST_F(BatchList, AnEntryShowsItsJobsStateAndKeepsItWhenEntriesBeforeItGo) {
+    const RangeOutcome manual = state.Edit_zhengEnter("1", "2", host);
+    const RangeOutcome first = state.Edit_zhengEnter("3", "5", host);
+    const RangeOutcome second = state.Edit_zhengEnter("8", "2", host);
+    ASSERT_TRUE(manual.entry && first.entry && second.entry);
+    EXPECT_EQ(*second.entry, 2u);
+    state.jobQueued(*first.entry, 7);
+    state.jobQueued(*second.entry, 8);
+    const auto shown = [&] {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < state.LB_alprn.size(); ++i)
+            out.push_back(state.entryText(i));
+        return out;
+    };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1-2", "3-7 排队中", "8-9 排队中"}));
+    EXPECT_TRUE(state.jobChanged(7, JobState::Printing, 0, 5));
+    EXPECT_TRUE(state.jobChanged(7, JobState::Printing, 2, 5));
+    EXPECT_EQ(state.entryText(1), "3-7 打印中 2/5");
+    // The manual entry goes; the jobs are still found by their numbers.
+    state.LB_alprnDblClick(0);
+    EXPECT_TRUE(state.jobChanged(7, JobState::Failed, 2, -1, "paper out"));
+    EXPECT_TRUE(state.jobChanged(8, JobState::Cancelled, 0, 2));
+    EXPECT_EQ(shown(), (std::vector<std::string>{"3-7 失败 2/5", "8-9 已取消 0/2"}));
+    EXPECT_EQ(state.LB_alprnJobs[0].reason, "paper out");
+    EXPECT_FALSE(state.jobChanged(99, JobState::Printed, 1, 1)) << "no entry shows it";
+    state.reset();
+    EXPECT_FALSE(state.jobChanged(7, JobState::Printed, 5, 5));
+    // A reversed range is not listed: its job has no entry.
+    host.lastnum = "0";
+    EXPECT_FALSE(state.Edit_willprnEnter("7-3", host).entry);
+}

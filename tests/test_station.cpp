@@ -91,14 +91,15 @@ TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
     StationHarness h;
     TForm1& f = h.start();
     EXPECT_EQ(f.windowTitle(), "Vexora");
-    EXPECT_EQ(f.size(), QSize(1034, 814));
+    EXPECT_EQ(f.size(), QSize(1034, 814)) << "the whole form, on a screen with room for it";
+    EXPECT_EQ(f.form()->size(), QSize(1034, 814));
     EXPECT_EQ(f.grp_scan->geometry(), QRect(10, 104, 423, 662));
     EXPECT_EQ(f.grp_scan->title(), "扫码区");
     EXPECT_EQ(f.grp_shezhi->title(), "设置区");
     EXPECT_EQ(f.Label14->parentWidget(), f.grp_scan);
     EXPECT_EQ(f.Label14->geometry(), QRect(12, 112, 329, 57));
     EXPECT_EQ(f.Label14->font().pixelSize(), 35);
-    EXPECT_EQ(f.edit_rec->parentWidget(), &f);
+    EXPECT_EQ(f.edit_rec->parentWidget(), f.form());
     EXPECT_EQ(f.edit_rec->geometry(), QRect(24, 128, 393, 21));
     EXPECT_EQ(f.btn_comset->text(), "保存COM口");
     EXPECT_EQ(f.CheckBox1->text(), "忽略连续相同码的重复报警、计数，只播报尾号");

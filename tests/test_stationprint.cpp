@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -27,7 +28,18 @@ using Answer = app::Dialogs::Answer;
 
 namespace {
 
+// The batch list's ranges, without the states of their jobs.
 QStringList items(QListWidget* w) {
+    QStringList l;
+    for (int i = 0; i < w->count(); ++i) {
+        const QString shown = w->item(i)->text();
+        l << shown.left(shown.indexOf(' ') < 0 ? shown.size() : shown.indexOf(' '));
+    }
+    return l;
+}
+
+// What the list shows, states and all.
+QStringList shown(QListWidget* w) {
     QStringList l;
     for (int i = 0; i < w->count(); ++i)
         l << w->item(i)->text();
@@ -164,7 +176,9 @@ TEST_F(PrintArea, DirectPrintingPrintsTheRangeOnThePrintWorker) {
     enter(f.Edit_zheng, "2"); // 4-5, right behind it
     ASSERT_TRUE(f.printWorker().waitIdle(10s));
     EXPECT_EQ(printed(), (std::vector<std::string>{"VX1", "VX2", "VX3", "VX4", "VX5"}));
-    EXPECT_EQ(items(f.LB_alprn), (QStringList{"1-3", "4-5"}));
+    EXPECT_TRUE(test::waitFor([&] {
+        return shown(f.LB_alprn) == QStringList{"1-3 已打印 3/3", "4-5 已打印 2/2"};
+    })) << shown(f.LB_alprn).join('|').toStdString();
     EXPECT_FALSE(f.Timer_returnapp.isActive()) << "nothing to come back from";
     EXPECT_EQ(calls->calls().front(), "create");
     EXPECT_EQ(calls->calls()[3], "open(" + h.dir.file("label.rec") + ",true,)");
@@ -199,6 +213,65 @@ TEST_F(PrintArea, ATemplateRemovedAfterTheSwitchFailsTheJobIntoTheErrorLog) {
               std::string::npos)
         << log;
     EXPECT_EQ(lastnum(h), "2") << "lastnum moved before printing";
+}
+
+TEST_F(PrintArea, AFailedJobShowsFailedWithItsReasonAndSoundsTheAlarmUntilAcknowledged) {
+    h.printBackends = print::BackendFactory{};
+    h.printBackends.add(".rec", [this](const print::JobParams&) {
+        return std::make_unique<RecordingBackend>(calls, "printout");
+    });
+    TForm1& f = startPrintingDirectly();
+    auto* reason = f.findChild<QLabel*>("lbl_prnfail");
+    auto* ack = f.findChild<QPushButton*>("btn_prnack");
+    ASSERT_TRUE(reason && ack) << "the window has a place for a failed job";
+    EXPECT_FALSE(reason->isVisible());
+    const int fronts = h.windows.fronts;
+    enter(f.Edit_willprn, "1-2");
+    ASSERT_TRUE(test::waitFor([&] { return reason->isVisible(); }));
+    EXPECT_EQ(shown(f.LB_alprn), QStringList{"1-2 失败 0/2"});
+    EXPECT_EQ(f.LB_alprn->item(0)->toolTip(), "printout failed");
+    EXPECT_TRUE(reason->text().contains("1-2")) << reason->text().toStdString();
+    EXPECT_TRUE(reason->text().contains("printout failed")) << reason->text().toStdString();
+    EXPECT_TRUE(ack->isVisible());
+    ASSERT_TRUE(test::waitFor([&] { return !h.sound.played.empty(); }));
+    EXPECT_EQ(h.sound.played.back(), h.dir.folder() + "chong_d.wav") << "the alarm";
+    EXPECT_EQ(h.windows.fronts, fronts + 1) << "the station comes to the front";
+    EXPECT_EQ(lastnum(h), "2") << "lastnum moved when the range was accepted, and stays";
+    // It stays until the operator acknowledges it.
+    QTest::qWait(300);
+    EXPECT_TRUE(reason->isVisible());
+    ack->click();
+    EXPECT_FALSE(reason->isVisible());
+    EXPECT_FALSE(ack->isVisible());
+    EXPECT_EQ(shown(f.LB_alprn), QStringList{"1-2 失败 0/2"}) << "the entry keeps its state";
+}
+
+TEST_F(PrintArea, ARunningJobShowsItsProgressAndCanBeCancelledKeepingWhatWasSent) {
+    TForm1& f = startPrintingDirectly();
+    auto* progress = f.findChild<QLabel*>("lbl_progress");
+    auto* cancel = f.findChild<QPushButton*>("btn_prncancel");
+    ASSERT_TRUE(progress && cancel);
+    EXPECT_FALSE(cancel->isVisible()) << "nothing to cancel";
+    calls->holdPrintouts();
+    enter(f.Edit_willprn, "1-5");
+    enter(f.Edit_zheng, "3");       // 6-8, queued behind it
+    ASSERT_TRUE(calls->waitHeld()); // label 1 is printing
+    ASSERT_TRUE(test::waitFor([&] { return cancel->isVisible(); }));
+    EXPECT_EQ(progress->text(), "打印 1-5：已发送 0/5 张");
+    EXPECT_EQ(shown(f.LB_alprn), (QStringList{"1-5 打印中 0/5", "6-8 排队中"}));
+    h.dialogs.answers = {Answer::No};
+    cancel->click();
+    h.dialogs.answers = {Answer::Yes};
+    cancel->click();
+    calls->releasePrintouts();
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    ASSERT_TRUE(test::waitFor([&] {
+        return shown(f.LB_alprn) == QStringList{"1-5 已取消 1/5", "6-8 已打印 0/0"};
+    })) << shown(f.LB_alprn).join('|').toStdString();
+    EXPECT_EQ(printed(), (std::vector<std::string>{"VX1"})) << "records 6-8 are not in a15";
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_FALSE(f.findChild<QLabel*>("lbl_prnfail")->isVisible()) << "a cancel is no failure";
+    EXPECT_EQ(lastnum(h), "8");
 }
 
 TEST_F(PrintArea, TheSwitchNeedsTheTemplateFileAndStaysTickedWithout) {

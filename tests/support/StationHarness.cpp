@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vx::test {
 
@@ -163,12 +165,36 @@ void scanText(app::TForm1& f, const std::string& text, bool compare) {
 }
 
 int runWindowTests(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("VEXORA_TEST_QPA").isEmpty() ? "offscreen" : qgetenv("VEXORA_TEST_QPA"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexora");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // Offscreen, on one screen of $VEXORA_TEST_SCREEN (WIDTHxHEIGHT; a
+    // desktop's 1920x1080 by default) described to Qt in a file of its own.
+    std::string screenFile;
+    if (qgetenv("VEXORA_TEST_QPA").isEmpty()) {
+        const QByteArray size = qgetenv("VEXORA_TEST_SCREEN").isEmpty()
+                                    ? QByteArray("1920x1080")
+                                    : qgetenv("VEXORA_TEST_SCREEN");
+        const QList<QByteArray> wh = size.split('x');
+        screenFile = (std::filesystem::temp_directory_path() /
+                      ("vexora-screen-" + std::to_string(::getpid()) + ".json"))
+                         .string();
+        writeFile(screenFile, "{\"screens\": [{\"name\": \"screen\", \"x\": 0, \"y\": 0, "
+                              "\"width\": " +
+                                  wh.value(0).toStdString() +
+                                  ", \"height\": " + wh.value(1).toStdString() +
+                                  ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}\n");
+        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + screenFile.c_str());
+    } else {
+        qputenv("QT_QPA_PLATFORM", qgetenv("VEXORA_TEST_QPA"));
+    }
+    int rc = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName("Vexora");
+        ::testing::InitGoogleTest(&argc, argv);
+        rc = RUN_ALL_TESTS();
+    }
+    if (!screenFile.empty())
+        std::filesystem::remove(screenFile);
+    return rc;
 }
 
 StationHarness::StationHarness() = default;

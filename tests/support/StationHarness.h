@@ -86,7 +86,8 @@ bool waitFor(const std::function<bool()>& pred,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
 
 // The offscreen window tests' main: QT_QPA_PLATFORM from $VEXORA_TEST_QPA
-// (offscreen by default), the application named as the station's.
+// (by default offscreen, on one screen of $VEXORA_TEST_SCREEN, WIDTHxHEIGHT,
+// 1920x1080 unless set), the application named as the station's.
 int runWindowTests(int argc, char** argv);
 
 // A station folder with its own config.ini, and the window on it.
