@@ -21,14 +21,22 @@ using namespace vx;
 
 namespace {
 
+// The form the controls stand on, and the scroll area that shows it.
+QWidget* form(app::TForm1& f) {
+    return f.btn_datato->parentWidget();
+}
+QScrollArea* scroller(app::TForm1& f) {
+    return f.findChild<QScrollArea*>("formScroller");
+}
+
 // Every control the operator can see on the form: named, and shown.
 std::vector<QWidget*> visibleControls(app::TForm1& f) {
     std::vector<QWidget*> out;
-    for (QWidget* w : f.form()->findChildren<QWidget*>()) {
+    for (QWidget* w : form(f)->findChildren<QWidget*>()) {
         // Parts of a control (a list's viewport, a grid's header) go with it.
         const bool control =
-            w->parentWidget() == f.form() || qobject_cast<QGroupBox*>(w->parentWidget()) != nullptr;
-        if (control && !w->objectName().startsWith("qt_") && w->isVisibleTo(f.form()))
+            w->parentWidget() == form(f) || qobject_cast<QGroupBox*>(w->parentWidget()) != nullptr;
+        if (control && !w->objectName().startsWith("qt_") && w->isVisibleTo(form(f)))
             out.push_back(w);
     }
     return out;
@@ -57,24 +65,26 @@ TEST_F(SmallScreen, TheWindowFitsTheScreenAndTheFormKeepsItsLayoutAndSizes) {
     // Room for the frame Windows draws (title bar and borders, 39 x 16 px).
     EXPECT_LE(f.height() + 39, room.height());
     EXPECT_LE(f.width() + 16, room.width());
-    EXPECT_EQ(f.form()->size(), QSize(1034, 814)) << "100 %, no scaling";
+    EXPECT_EQ(form(f)->size(), QSize(1034, 814)) << "100 %, no scaling";
     EXPECT_EQ(f.btn_datato->geometry(), QRect(887, 735, 75, 25));
     EXPECT_EQ(f.Button6->geometry(), QRect(304, 728, 75, 25));
     EXPECT_LT(f.height(), 814) << "the form scrolls";
-    EXPECT_TRUE(f.formScroller()->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(f.formScroller()->horizontalScrollBar()->isVisible())
+    ASSERT_NE(scroller(f), nullptr) << "the form can be scrolled";
+    EXPECT_TRUE(scroller(f)->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroller(f)->horizontalScrollBar()->isVisible())
         << "the screen is wide enough for the form and its scroll bar: " << f.width() << " "
-        << f.formScroller()->viewport()->width() << " "
-        << f.formScroller()->verticalScrollBar()->width();
+        << scroller(f)->viewport()->width() << " "
+        << scroller(f)->verticalScrollBar()->width();
 }
 
 TEST_F(SmallScreen, EveryControlCanBeScrolledToAndUsed) {
     app::TForm1& f = h.start("[Database]\r\nservername=station.db\r\n");
-    QWidget* viewport = f.formScroller()->viewport();
+    ASSERT_NE(scroller(f), nullptr) << "the form can be scrolled";
+    QWidget* viewport = scroller(f)->viewport();
     const std::vector<QWidget*> controls = visibleControls(f);
     ASSERT_GT(controls.size(), 60u);
     for (QWidget* w : controls) {
-        f.formScroller()->ensureWidgetVisible(w, 0, 0);
+        scroller(f)->ensureWidgetVisible(w, 0, 0);
         const QRect onViewport(w->mapTo(viewport, QPoint(0, 0)), w->size());
         EXPECT_TRUE(viewport->rect().contains(onViewport))
             << w->objectName().toStdString() << " cannot be brought into view";
@@ -82,10 +92,10 @@ TEST_F(SmallScreen, EveryControlCanBeScrolledToAndUsed) {
     // The lowest controls of the layout, used where they are reached.
     f.station.LB_shao.append("3-4");
     f.renderResults();
-    f.formScroller()->ensureWidgetVisible(f.Button6, 0, 0);
+    scroller(f)->ensureWidgetVisible(f.Button6, 0, 0);
     QTest::mouseClick(f.Button6, Qt::LeftButton);
     EXPECT_EQ(f.LB_shao->count(), 0) << "清空 at the bottom of the scan area";
-    f.formScroller()->ensureWidgetVisible(f.btn_datato, 0, 0);
+    scroller(f)->ensureWidgetVisible(f.btn_datato, 0, 0);
     EXPECT_TRUE(f.btn_datato->isEnabled());
     h.dialogs.answers = {};
     QTest::mouseClick(f.btn_datato, Qt::LeftButton); // asks for a file: none given
@@ -96,7 +106,7 @@ TEST_F(SmallScreen, EveryControlCanBeScrolledToAndUsed) {
                             ? qEnvironmentVariable("VEXORA_ARTIFACTS")
                             : QDir::currentPath();
     QDir().mkpath(dir);
-    f.formScroller()->ensureWidgetVisible(f.btn_datato, 0, 0);
+    scroller(f)->ensureWidgetVisible(f.btn_datato, 0, 0);
     EXPECT_TRUE(f.grab().save(dir + "/station-1366x768.png"));
 }
 
