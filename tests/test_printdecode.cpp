@@ -146,3 +146,34 @@ TEST(GLabelsDecoded, EveryHostileTextDecodesExactlyFromTheShippedTemplate) {
     EXPECT_EQ(mismatches(texts, decoded), "");
     std::filesystem::remove_all(std::filesystem::path(backend.pdfPath()).parent_path());
 }
+
+TEST(GLabelsDecoded, AGbkStationsChineseTextPrintsAsItsCharacters) {
+    int rc = 0;
+    vx::test::run("command -v glabels-3-batch && command -v pdftotext", &rc);
+    if (rc != 0) {
+        if (std::getenv("CI"))
+            FAIL() << "glabels or poppler-utils missing";
+        GTEST_SKIP() << "glabels or poppler-utils missing";
+    }
+    // The shipped label, its code text in a text field of its own (Chinese
+    // has no Code 128 bar): GBK written to gLabels unconverted made the
+    // whole label blank.
+    vx::test::TempDir dir;
+    std::string label = readFile(kGLabelsTemplate);
+    const std::size_t barcode = label.find("<Object-barcode");
+    label.erase(barcode, label.find("/>", barcode) + 2 - barcode);
+    writeFile(dir.file("text.glabels"), label);
+    GLabelsBackend backend("", "test", {"glabels-3-batch", "true"});
+    backend.setCharset("GBK");
+    backend.keepFiles();
+    // 中文标签 in GBK
+    ListRecords source({{"1", "\xD6\xD0\xCE\xC4\xB1\xEA\xC7\xA9", ""}});
+    JobParams job = allOf({"x"}, dir.file("text.glabels"));
+    const JobOutcome o = runPrintJob(backend, source, job);
+    ASSERT_TRUE(o.ok) << o.message;
+    const std::string text = vx::test::pdfText(backend.pdfPath());
+    EXPECT_NE(text.find("No. 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\xE4\xB8\xAD\xE6\x96\x87\xE6\xA0\x87\xE7\xAD\xBE"), std::string::npos)
+        << text;
+    std::filesystem::remove_all(std::filesystem::path(backend.pdfPath()).parent_path());
+}

@@ -73,8 +73,7 @@ TEST_F(SmallScreen, TheWindowFitsTheScreenAndTheFormKeepsItsLayoutAndSizes) {
     EXPECT_TRUE(scroller(f)->verticalScrollBar()->isVisible());
     EXPECT_FALSE(scroller(f)->horizontalScrollBar()->isVisible())
         << "the screen is wide enough for the form and its scroll bar: " << f.width() << " "
-        << scroller(f)->viewport()->width() << " "
-        << scroller(f)->verticalScrollBar()->width();
+        << scroller(f)->viewport()->width() << " " << scroller(f)->verticalScrollBar()->width();
 }
 
 TEST_F(SmallScreen, EveryControlCanBeScrolledToAndUsed) {
