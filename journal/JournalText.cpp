@@ -118,7 +118,7 @@ void writeJob(std::ostream& o, const ReportJob& job, const TextStyle& style) {
     } else if (job.outcome.empty()) {
         line += "no outcome";
     } else {
-        line += pad(job.outcome, 9);
+        line += pad(job.outcome + " ", 9);
         if (!job.labels)
             line += "labels taken by the printer unknown";
         else

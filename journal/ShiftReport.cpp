@@ -182,7 +182,7 @@ struct Pass {
 
 bool isOutcome(const std::string& what) {
     using namespace journal::JournalWords;
-    return what == Printed || what == Failed || what == Queued;
+    return what == Printed || what == Failed || what == Cancelled || what == Queued;
 }
 
 void takeOutcome(ReportJob& job, const journal::JournalRow& row) {
@@ -190,9 +190,11 @@ void takeOutcome(ReportJob& job, const journal::JournalRow& row) {
     job.backend = row.backend;
     job.labels = row.labels;
     job.reason = row.message;
-    // The record of the last label taken, where the printer took some.
-    if (row.what == journal::JournalWords::Failed && row.record && row.labels && *row.labels > 0 &&
-        *row.record >= job.low)
+    // The record of the last label taken, where the printer took some
+    // before the job failed or was cancelled.
+    const bool ended =
+        row.what == journal::JournalWords::Failed || row.what == journal::JournalWords::Cancelled;
+    if (ended && row.record && row.labels && *row.labels > 0 && *row.record >= job.low)
         job.lastPrinted = std::min(*row.record, job.high);
 }
 

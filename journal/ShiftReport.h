@@ -28,7 +28,7 @@ struct ReportJob {
     std::int64_t time = 0;          // of the dispatch; of the outcome where no dispatch was seen
     std::int64_t low = 0, high = 0; // the range, low <= high
     std::string mode;               // "direct", "manual"; empty where no dispatch was seen
-    std::string outcome;            // "printed", "failed", "queued"; empty: none came
+    std::string outcome;            // "printed", "failed", "cancelled", "queued"; empty: none came
     std::string backend;            // the outcome's back end
     std::optional<std::int64_t> labels; // labels the printer took; empty: not known
     std::string reason;                 // the outcome's message
@@ -53,8 +53,9 @@ struct ShiftReport {
     std::vector<journal::JournalRow> stationEvents; // port, database, settings, journal
     // The ranges handed on in the shift, in three sets kept apart: printed
     // (the job's outcome says so, or the range was handed to the operator to
-    // print by hand); dispatched but not printed (the job failed, with the
-    // part its printer took, or a queue holds it); and dispatched without an
+    // print by hand); dispatched but not printed (the job failed or was
+    // cancelled, with the part its printer took, or a queue holds it); and
+    // dispatched without an
     // outcome (the station ended during the job, or the job still runs). A
     // reversed range selects nothing and is in none of them.
     std::vector<ReportJob> printedJobs, notPrintedJobs, unfinishedJobs;

@@ -273,6 +273,54 @@ TEST(ShiftReportJobs, AJobIsMatchedWithAnOutcomeThatCameAfterTheShift) {
     EXPECT_EQ(late.printedJobs[0].time, shiftTime(8, 30));
 }
 
+// A job the operator cancelled is dispatched, not printed, but for the part
+// its printer took; one cancelled before it started printed nothing. Neither
+// is a job without an outcome, and a job's start row is no outcome.
+TEST(ShiftReportJobs, ACancelledJobIsNotPrintedBeyondThePartItsPrinterTook) {
+    Jobs s;
+    {
+        journal::Journal j(s.dir.file(journal::Journal::kFileName));
+        std::int64_t t = shiftTime(7, 0);
+        auto put = [&](const char* what, int lo, int hi, std::optional<std::int64_t> labels,
+                       std::optional<std::int64_t> record, const std::string& message) {
+            journal::JournalEvent e;
+            e.time = t += 1000;
+            e.kind = "print";
+            e.what = what;
+            e.low = lo;
+            e.high = hi;
+            e.backend = std::string(what) == "dispatched" ? "direct" : "ZPL";
+            e.labels = labels;
+            e.record = record;
+            e.message = message;
+            ASSERT_TRUE(j.append(e));
+        };
+        // 9-10 was handed on in the shift: it starts, one label is taken.
+        put("printing", 9, 10, {}, {}, "2 label(s) to print");
+        put("cancelled", 9, 10, 1, 9, "cancelled by the operator while sending");
+        put("dispatched", 13, 14, {}, {}, "");
+        put("cancelled", 13, 14, 0, {}, "cancelled by the operator before it started");
+    }
+    const auto r = s.report(true);
+    EXPECT_TRUE(r.unfinishedJobs.empty()) << r.unfinishedJobs.size() << " without an outcome";
+    ASSERT_EQ(r.notPrintedJobs.size(), 4u);
+    EXPECT_EQ(r.notPrintedJobs[2].low, 9);
+    EXPECT_EQ(r.notPrintedJobs[2].outcome, "cancelled");
+    EXPECT_EQ(r.notPrintedJobs[2].lastPrinted, 9);
+    EXPECT_EQ(r.notPrintedJobs[3].low, 13);
+    EXPECT_FALSE(r.notPrintedJobs[3].lastPrinted);
+    EXPECT_EQ(s.numbers(r.verifiedNotPrinted), (std::vector<std::int64_t>{5, 7}))
+        << "record 9 was printed before the cancel";
+
+    std::ostringstream text;
+    journal::writePrintJobSets(text, r, journal::TextStyle{true, "UTF-8"});
+    EXPECT_NE(
+        text.str().find("  2026-12-08 06:00:07.000  9-10          cancelled 1 label (9-9 "
+                        "printed, 10-10 not)  ZPL  cancelled by the operator while sending\n"),
+        std::string::npos)
+        << text.str();
+}
+
 // The journal read in one part or in several gives the same report: no row
 // is read twice or left out where the parts meet.
 TEST(ShiftReportJobs, OnePartOrSeveralGiveTheSameReport) {
