@@ -49,10 +49,11 @@ public:
     void finished(const print::JobParams& job, const print::JobOutcome& o) override {
         using S = print::JobState;
         tell(job,
-             o.ok          ? S::Printed
-             : o.cancelled ? S::Cancelled
-                           : S::Failed,
-             o.sent, -1, o.message);
+             o.cancelled      ? S::Cancelled
+             : !o.ok          ? S::Failed
+             : o.held.empty() ? S::Printed
+                              : S::Held,
+             o.sent, -1, o.ok ? o.held : o.message);
     }
 
 private:
@@ -152,7 +153,8 @@ void TForm1::renderBatchList() {
             item->setText(shown);
         item->setData(Qt::UserRole, fromLocal8Bit(ranges[entry])); // the range alone
         const print::EntryJob& job = printState.LB_alprnJobs[entry];
-        const bool failed = job.serial != 0 && job.state == print::JobState::Failed;
+        const bool failed = job.serial != 0 && (job.state == print::JobState::Failed ||
+                                                job.state == print::JobState::Held);
         item->setToolTip(job.reason.empty() ? QString() : fromLocal8Bit(job.reason));
         item->setForeground(failed ? QBrush(Qt::red) : QBrush());
     }
@@ -169,13 +171,16 @@ void TForm1::printJobNews(const PrintJobNews& news) {
     else if (news.serial == m_printing.serial)
         m_printing = {};
     renderPrintProgress();
-    if (news.state != S::Failed)
+    if (news.state != S::Failed && news.state != S::Held)
         return;
-    // Until the operator acknowledges it: which job, how far it got, why.
-    // A printer that dropped the connection took an unknown part: no number.
-    const QString sent =
-        news.sent ? "已发送 " + QString::number(*news.sent) + " 张" : QString("已发送的张数未知");
-    lbl_prnfail->setText("打印任务 " + fromLocal8Bit(news.range) + " 失败，" + sent + "：" +
+    // Until the operator acknowledges it: which job, how far it got, why. A
+    // printer that dropped the connection took an unknown part: no number.
+    // A job a queue holds printed nothing, though nothing failed.
+    const QString count = news.sent ? QString::number(*news.sent) + " 张" : QString();
+    const QString what = news.state == S::Held ? "未打印，" + count + "停在打印队列中"
+                         : news.sent           ? "失败，已发送 " + count
+                                               : QString("失败，已发送的张数未知");
+    lbl_prnfail->setText("打印任务 " + fromLocal8Bit(news.range) + " " + what + "：" +
                          fromLocal8Bit(news.reason));
     lbl_prnfail->setToolTip(lbl_prnfail->text());
     lbl_prnfail->show();

@@ -180,6 +180,8 @@ std::string PrintState::entryText(std::size_t entry) const {
         return range + " 打印中" + count;
     case JobState::Printed:
         return range + " 已打印" + count;
+    case JobState::Held:
+        return range + " 未打印" + count;
     case JobState::Failed:
         return range + " 失败" + count;
     case JobState::Cancelled:

@@ -58,8 +58,10 @@ public:
     virtual void resetBatchCounter() = 0;
 };
 
-// A direct print job's state, as its batch list entry shows it.
-enum class JobState { Queued, Printing, Printed, Failed, Cancelled };
+// A direct print job's state, as its batch list entry shows it. Held: a
+// print queue took the job and holds it (a disabled CUPS queue); nothing
+// failed, and nothing is printed.
+enum class JobState { Queued, Printing, Printed, Held, Failed, Cancelled };
 
 // The job a batch list entry was handed to.
 struct EntryJob {
@@ -69,7 +71,7 @@ struct EntryJob {
     JobState state = JobState::Queued;
     std::optional<int> sent = 0; // labels sent to the printer (empty: not known),
     int total = -1;              // of the job's
-    std::string reason;          // why it failed or how it was cancelled
+    std::string reason;          // why it failed, how it was cancelled, why a queue holds it
 };
 
 // What an Enter in the start or count box changes besides the print state.

@@ -246,6 +246,60 @@ TEST_F(PrintArea, AFailedJobShowsFailedWithItsReasonAndSoundsTheAlarmUntilAcknow
     EXPECT_EQ(shown(f.LB_alprn), QStringList{"1-2 失败 0/2"}) << "the entry keeps its state";
 }
 
+namespace {
+
+// A back end whose queue takes the job and holds it, as a disabled CUPS
+// queue does: nothing failed, and nothing prints.
+class HeldBackend : public RecordingBackend {
+public:
+    using RecordingBackend::RecordingBackend;
+    std::string held() const override { return "the print queue \"Held\" is disabled"; }
+};
+
+// A back end whose printer dropped the connection: nobody knows what it took.
+class UnknownCountBackend : public RecordingBackend {
+public:
+    using RecordingBackend::RecordingBackend;
+    std::optional<int> labelsSent() const override { return std::nullopt; }
+};
+
+} // namespace
+
+// The window claims no print it cannot know of: a job a queue holds is not
+// shown as printed and is told like a failure, and a job whose printer took
+// an unknown part shows no number for it.
+TEST_F(PrintArea, AHeldJobIsNotShownAsPrintedAndAnUnknownCountIsNoNumber) {
+    h.printBackends = print::BackendFactory{};
+    bool hold = true;
+    h.printBackends.add(".rec",
+                        [&](const print::JobParams&) -> std::unique_ptr<print::PrintBackend> {
+                            if (hold)
+                                return std::make_unique<HeldBackend>(calls);
+                            return std::make_unique<UnknownCountBackend>(calls, "Close");
+                        });
+    TForm1& f = startPrintingDirectly();
+    auto* reason = f.findChild<QLabel*>("lbl_prnfail");
+    auto* ack = f.findChild<QPushButton*>("btn_prnack");
+    enter(f.Edit_willprn, "1-2");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_TRUE(test::waitFor([&] { return reason->isVisible(); }))
+        << shown(f.LB_alprn).join('|').toStdString();
+    EXPECT_EQ(shown(f.LB_alprn), QStringList{"1-2 未打印 2/2"});
+    EXPECT_EQ(f.LB_alprn->item(0)->toolTip(), "the print queue \"Held\" is disabled");
+    EXPECT_EQ(reason->text(), "打印任务 1-2 未打印，2 张停在打印队列中：the print queue \"Held\" "
+                              "is disabled");
+    ASSERT_TRUE(test::waitFor([&] { return !h.sound.played.empty(); }));
+    EXPECT_EQ(h.sound.played.back(), h.dir.folder() + "chong_d.wav") << "the alarm";
+    ack->click();
+
+    hold = false;
+    enter(f.Edit_willprn, "3-4");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    ASSERT_TRUE(test::waitFor([&] { return reason->isVisible(); }));
+    EXPECT_EQ(shown(f.LB_alprn), (QStringList{"1-2 未打印 2/2", "3-4 失败 未知/2"}));
+    EXPECT_EQ(reason->text(), "打印任务 3-4 失败，已发送的张数未知：Close failed");
+}
+
 TEST_F(PrintArea, ARunningJobShowsItsProgressAndCanBeCancelledKeepingWhatWasSent) {
     TForm1& f = startPrintingDirectly();
     auto* progress = f.findChild<QLabel*>("lbl_progress");
