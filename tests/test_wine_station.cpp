@@ -70,9 +70,7 @@ public:
             "", true, std::vector<std::string>{}, true);
         if (!waitUntil([&] { return std::filesystem::exists(link); }, 5s))
             throw std::runtime_error("the simulator made no device");
-        const std::string com1 = m_wine.prefix() + "/dosdevices/com1";
-        std::filesystem::remove(com1);
-        std::filesystem::create_symlink(std::filesystem::read_symlink(link), com1);
+        m_wine.linkSerialPort(1, std::filesystem::read_symlink(link));
 
         m_station = m_wine.start({win("vexora.exe")},
                                  {"VEXORA_UI_PROBE=" + WinePrefix::windowsPath(m_probe)}, m_folder);

@@ -12,7 +12,7 @@
 namespace vx::test {
 
 Child::Child(const std::vector<std::string>& argv, const std::string& workdir, bool pipeStdin,
-             const std::vector<std::string>& env, bool quiet) {
+             const std::vector<std::string>& env, bool quiet, const std::string& outputFile) {
     int fds[2] = {-1, -1};
     if (pipeStdin && ::pipe(fds) != 0)
         throw std::runtime_error("pipe failed");
@@ -23,10 +23,12 @@ Child::Child(const std::vector<std::string>& argv, const std::string& workdir, b
             ::close(fds[0]);
             ::close(fds[1]);
         }
-        if (quiet) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
+        if (quiet || !outputFile.empty()) {
+            const int out = outputFile.empty()
+                                ? ::open("/dev/null", O_WRONLY)
+                                : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
         }
         if (!workdir.empty() && ::chdir(workdir.c_str()) != 0)
             _exit(126);

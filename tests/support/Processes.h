@@ -12,9 +12,11 @@ namespace vx::test {
 // A child process; with a pipe to its standard input when asked for.
 class Child {
 public:
-    // quiet: the child's standard output and error go to /dev/null.
+    // quiet: the child's standard output and error go to /dev/null;
+    // outputFile: to that file instead.
     Child(const std::vector<std::string>& argv, const std::string& workdir = {},
-          bool pipeStdin = false, const std::vector<std::string>& env = {}, bool quiet = false);
+          bool pipeStdin = false, const std::vector<std::string>& env = {}, bool quiet = false,
+          const std::string& outputFile = {});
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

@@ -153,10 +153,24 @@ WineRun WinePrefix::run(const std::vector<std::string>& argv, std::chrono::secon
 
 std::unique_ptr<Child> WinePrefix::start(const std::vector<std::string>& argv,
                                          const std::vector<std::string>& env,
-                                         const std::string& workdir) {
+                                         const std::string& workdir,
+                                         const std::string& outputFile) {
     std::vector<std::string> args = {kWine};
     args.insert(args.end(), argv.begin(), argv.end());
-    return std::make_unique<Child>(args, workdir, false, environment(env), true);
+    return std::make_unique<Child>(args, workdir, false, environment(env), true, outputFile);
+}
+
+void WinePrefix::linkSerialPort(int n, const std::string& unixPath) {
+    const std::string name = "COM" + std::to_string(n);
+    const WineRun r =
+        run({"reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", name, "/d", unixPath, "/f"});
+    if (r.status != 0)
+        throw std::runtime_error("reg add " + name + " failed: " + r.err);
+    // The session that is running keeps the link it made: replace it too.
+    const std::string link = m_prefix + "/dosdevices/com" + std::to_string(n);
+    ::unlink(link.c_str());
+    if (::symlink(unixPath.c_str(), link.c_str()) != 0)
+        throw std::runtime_error("cannot link " + link);
 }
 
 std::string WinePrefix::windowsPath(const std::string& unixPath) {

@@ -38,10 +38,18 @@ public:
                 const std::vector<std::string>& env = {});
 
     // Starts a program as run() does and returns at once; the program ends
-    // with the returned object, or with the prefix at the latest.
+    // with the returned object, or with the prefix at the latest. Its output
+    // goes to outputFile when one is named.
     std::unique_ptr<Child> start(const std::vector<std::string>& argv,
                                  const std::vector<std::string>& env = {},
-                                 const std::string& workdir = {});
+                                 const std::string& workdir = {},
+                                 const std::string& outputFile = {});
+
+    // Makes COMn the device at unixPath (a pseudo-terminal, say), for this
+    // and every later Wine session of the prefix: Wine's mount manager
+    // links the COM ports anew whenever the Wine server starts, from the
+    // prefix's registry, and would otherwise point COM1 back at /dev/ttyS0.
+    void linkSerialPort(int n, const std::string& unixPath);
 
     // The prefix's own X display (":N"), empty without a desktop.
     const std::string& display() const { return m_display; }
