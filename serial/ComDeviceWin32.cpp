@@ -55,6 +55,35 @@ public:
     OVERLAPPED ov;
 };
 
+// One read on its own overlapped record, for readArrived.
+class OverlappedRead final : public CommReadCalls {
+public:
+    explicit OverlappedRead(HANDLE handle) : m_handle(handle) {}
+    bool startRead(char* buffer, std::uint32_t count, std::uint32_t& got,
+                   std::uint32_t& error) override {
+        DWORD n = 0;
+        if (ReadFile(m_handle, buffer, count, &n, &m_record.ov)) {
+            got = n;
+            return true;
+        }
+        error = GetLastError();
+        return false;
+    }
+    void cancelRead() override { CancelIoEx(m_handle, &m_record.ov); }
+    bool finishRead(std::uint32_t& got, std::uint32_t& error) override {
+        DWORD n = 0;
+        const bool ok = GetOverlappedResult(m_handle, &m_record.ov, &n, TRUE) != 0;
+        got = n;
+        if (!ok)
+            error = GetLastError();
+        return ok;
+    }
+
+private:
+    HANDLE m_handle;
+    OverlappedEvent m_record{false};
+};
+
 class Win32ComDevice final : public ComDevice, private CommWaitCalls {
 public:
     Win32ComDevice() {
@@ -159,22 +188,8 @@ public:
     }
 
     int read(char* buffer, int count, int& got) override {
-        got = 0;
-        if (count <= 0)
-            return 0;
-        OverlappedEvent op(false);
-        DWORD n = 0;
-        if (!ReadFile(m_handle, buffer, static_cast<DWORD>(count), &n, &op.ov)) {
-            DWORD err = GetLastError();
-            if (err != ERROR_IO_PENDING)
-                return static_cast<int>(err);
-        }
-        if (WaitForSingleObject(op.ov.hEvent, INFINITE) != WAIT_OBJECT_0)
-            return static_cast<int>(GetLastError());
-        if (!GetOverlappedResult(m_handle, &op.ov, &n, FALSE))
-            return static_cast<int>(GetLastError());
-        got = static_cast<int>(n);
-        return 0;
+        OverlappedRead calls(m_handle);
+        return readArrived(calls, buffer, count, got);
     }
 
     int setEventMask(std::uint32_t mask) override {

@@ -39,7 +39,7 @@ TComThread::Time TComThread::now() const {
     return std::chrono::duration_cast<Time>(std::chrono::steady_clock::now() - m_origin);
 }
 
-void TComThread::readReceived(Time at) {
+void TComThread::readReceived() {
     char buffer[512];
     for (;;) {
         int got = 0;
@@ -47,7 +47,8 @@ void TComThread::readReceived(Time at) {
         // whether the device is still there.
         if (m_device.read(buffer, sizeof buffer, got) != 0 || got <= 0)
             return;
-        m_framer.feed(std::string_view(buffer, static_cast<std::size_t>(got)), at);
+        // The bytes carry the time the read returned them.
+        m_framer.feed(std::string_view(buffer, static_cast<std::size_t>(got)), now());
         if (got < static_cast<int>(sizeof buffer))
             return;
     }
@@ -113,7 +114,7 @@ void TComThread::Execute() {
         }
         TComEvents events = maskToEvents(reported) & m_events;
         if (events & comEvent(evRxChar))
-            readReceived(now());
+            readReceived();
         events &= static_cast<TComEvents>(~comEvent(evRxChar)); // scans go as batches of their own
         if (events)
             m_batches.push_back(events);

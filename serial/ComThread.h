@@ -46,7 +46,7 @@ private:
     // unless the port's SyncMethod is smNone.
     void DeliverEvents();
     // Reads every byte waiting into the framer.
-    void readReceived(Time now);
+    void readReceived();
     // Moves the scans that have ended into the port's queue, one batch each.
     void takeScans(std::vector<std::string>& scans);
     // Starts the next hand-over when none is under way.

@@ -84,4 +84,27 @@ void CommEventWait::abandon() {
     m_pending = false;
 }
 
+int readArrived(CommReadCalls& calls, char* buffer, int count, int& got) {
+    using namespace win32;
+    got = 0;
+    if (count <= 0)
+        return 0;
+    std::uint32_t n = 0, error = 0;
+    if (calls.startRead(buffer, static_cast<std::uint32_t>(count), n, error)) {
+        got = static_cast<int>(n);
+        return 0;
+    }
+    if (error != ErrorIoPending)
+        return static_cast<int>(error);
+    calls.cancelRead();
+    n = 0;
+    // Bytes that came between the start and the cancel complete the read
+    // normally; a cancelled one may still have taken some.
+    if (calls.finishRead(n, error) || error == ErrorOperationAborted) {
+        got = static_cast<int>(n);
+        return 0;
+    }
+    return static_cast<int>(error);
+}
+
 } // namespace vx::serial

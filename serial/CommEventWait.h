@@ -73,4 +73,28 @@ private:
     bool m_pending = false;
 };
 
+// The calls of the Win32 device's read, one function each.
+class CommReadCalls {
+public:
+    virtual ~CommReadCalls() = default;
+    // ReadFile of up to count bytes with the read's own overlapped record:
+    // true when it completed at once (got holds the bytes read), else false
+    // with GetLastError in error.
+    virtual bool startRead(char* buffer, std::uint32_t count, std::uint32_t& got,
+                           std::uint32_t& error) = 0;
+    // CancelIoEx of that read alone; an event wait of the device stays.
+    virtual void cancelRead() = 0;
+    // GetOverlappedResult of the read, waiting for it to end: got is what
+    // it transferred, even when it ended cancelled.
+    virtual bool finishRead(std::uint32_t& got, std::uint32_t& error) = 0;
+};
+
+// Reads what has already arrived, never waiting for more: 0 with got
+// filled in, or the system's error. The port's time-outs tell the driver to
+// return at once, but Wine's serial emulation keeps such a read pending
+// until the next byte comes, which would stop the event thread from ending
+// a scan on time. A read still pending is cancelled and reaped: what it had
+// taken is returned, the rest stays queued for the next read.
+int readArrived(CommReadCalls& calls, char* buffer, int count, int& got);
+
 } // namespace vx::serial

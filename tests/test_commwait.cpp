@@ -4,6 +4,7 @@
 
 #include "serial/CommEventWait.h"
 
+#include <algorithm>
 #include <deque>
 #include <gtest/gtest.h>
 #include <string>
@@ -204,4 +205,102 @@ TEST(Win32Decisions, OnlyErrorsOfAVanishedDeviceCountAsGone) {
         EXPECT_TRUE(deviceGone(e)) << e;
     for (std::uint32_t e : {0u, ErrorNotSupported, ErrorIoPending, ErrorOperationAborted, 87u})
         EXPECT_FALSE(deviceGone(e)) << e;
+}
+
+namespace {
+
+// A read's calls, answered as a script says.
+class ScriptedRead : public CommReadCalls {
+public:
+    struct Answer {
+        bool ok;
+        std::string bytes;
+        std::uint32_t error;
+    };
+    Answer start{true, "", 0};
+    Answer finish{true, "", 0};
+    std::vector<std::string> log;
+
+    bool startRead(char* buffer, std::uint32_t count, std::uint32_t& got,
+                   std::uint32_t& error) override {
+        log.push_back("ReadFile " + std::to_string(count));
+        return answer(start, buffer, got, error);
+    }
+    void cancelRead() override { log.push_back("CancelIoEx"); }
+    bool finishRead(std::uint32_t& got, std::uint32_t& error) override {
+        log.push_back("GetOverlappedResult wait");
+        return answer(finish, m_buffer, got, error);
+    }
+
+private:
+    bool answer(const Answer& a, char* buffer, std::uint32_t& got, std::uint32_t& error) {
+        m_buffer = buffer;
+        a.bytes.copy(buffer, a.bytes.size());
+        got = static_cast<std::uint32_t>(a.bytes.size());
+        error = a.error;
+        return a.ok;
+    }
+    char* m_buffer = nullptr;
+};
+
+std::string readOnce(ScriptedRead& calls, int& rc) {
+    char buffer[64];
+    int got = -1;
+    rc = readArrived(calls, buffer, sizeof buffer, got);
+    return std::string(buffer, static_cast<std::size_t>(std::max(got, 0)));
+}
+
+} // namespace
+
+TEST(CommRead, AReadThatIsKeptPendingIsCancelledAndReapedNeverWaitedFor) {
+    struct Row {
+        const char* what;
+        ScriptedRead::Answer start, finish;
+        int rc;
+        std::string bytes;
+        std::vector<std::string> calls;
+    };
+    const std::vector<std::string> once = {"ReadFile 64"};
+    const std::vector<std::string> reaped = {"ReadFile 64", "CancelIoEx",
+                                             "GetOverlappedResult wait"};
+    const Row rows[] = {
+        {"bytes waiting: done at once", {true, "VX1\r", 0}, {}, 0, "VX1\r", once},
+        {"nothing waiting on Windows: done at once, empty", {true, "", 0}, {}, 0, "", once},
+        // Wine keeps a read with the return-at-once time-outs pending until
+        // the next byte arrives.
+        {"nothing waiting under Wine",
+         {false, "", ErrorIoPending},
+         {false, "", ErrorOperationAborted},
+         0,
+         "",
+         reaped},
+        {"bytes came before the cancel",
+         {false, "", ErrorIoPending},
+         {true, "VX2\r", 0},
+         0,
+         "VX2\r",
+         reaped},
+        {"cancelled after taking bytes",
+         {false, "", ErrorIoPending},
+         {false, "VX", ErrorOperationAborted},
+         0,
+         "VX",
+         reaped},
+        {"the adapter was pulled while pending",
+         {false, "", ErrorIoPending},
+         {false, "", ErrorDeviceRemoved},
+         static_cast<int>(ErrorDeviceRemoved),
+         "",
+         reaped},
+        {"the read failed at once", {false, "", ErrorAccessDenied}, {}, 5, "", once},
+    };
+    for (const Row& r : rows) {
+        ScriptedRead calls;
+        calls.start = r.start;
+        calls.finish = r.finish;
+        int rc = -1;
+        EXPECT_EQ(readOnce(calls, rc), r.bytes) << r.what;
+        EXPECT_EQ(rc, r.rc) << r.what;
+        EXPECT_EQ(calls.log, r.calls) << r.what;
+    }
 }
