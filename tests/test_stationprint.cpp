@@ -18,6 +18,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace vx;
 using app::TForm1;
 using test::CallLog;
@@ -396,14 +400,97 @@ TEST_F(PrintArea, AtStartUpTheSwitchIsOfferedByTheSameRuleAsTheChoice) {
     EXPECT_FALSE(f.chk_BTprn->isEnabled()) << "no back end here prints .btw, no BarTender window";
 }
 
+namespace {
+
+// BarTender's automation server as the print area meets it. On Windows the
+// platform's own BarTender back end looks for BarTender.Application.10 in
+// the registry and prints through it: the recorder of the Wine tests
+// (tests/wine, beside this program) stands in, registered and unregistered
+// as regsvr32 does, and records the calls it gets. Elsewhere a recording
+// back end takes .btw templates while the server counts as installed.
+class BarTenderStandIn {
+public:
+    BarTenderStandIn(StationHarness& h, std::shared_ptr<CallLog> calls)
+        : m_log(h.dir.file("bartender.log")) {
+#ifdef _WIN32
+        (void)calls;
+        SetEnvironmentVariableA("VEXORA_BT_LOG", m_log.c_str());
+        char exe[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, exe, MAX_PATH);
+        std::string dll = exe;
+        dll = dll.substr(0, dll.find_last_of("\\/") + 1) + "vexora-bartender-recorder.dll";
+        m_dll = LoadLibraryA(dll.c_str());
+#else
+        h.printBackends.add(
+            ".btw",
+            [calls](const print::JobParams&) { return std::make_unique<RecordingBackend>(calls); },
+            [installed = m_installed] { return *installed; });
+        m_calls = std::move(calls);
+#endif
+    }
+    ~BarTenderStandIn() {
+#ifdef _WIN32
+        install(false);
+        SetEnvironmentVariableA("VEXORA_BT_LOG", nullptr);
+        if (m_dll)
+            FreeLibrary(m_dll);
+#endif
+    }
+    BarTenderStandIn(const BarTenderStandIn&) = delete;
+    BarTenderStandIn& operator=(const BarTenderStandIn&) = delete;
+
+    // Installs or uninstalls the automation server; false when that failed.
+    // Uninstalled at the end of the test whatever happened.
+    bool install(bool on) {
+#ifdef _WIN32
+        using Entry = HRESULT(WINAPI*)();
+        const auto entry =
+            m_dll ? reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(
+                        GetProcAddress(m_dll, on ? "DllRegisterServer" : "DllUnregisterServer")))
+                  : nullptr;
+        return entry && entry() == S_OK;
+#else
+        *m_installed = on;
+        return true;
+#endif
+    }
+    // How many labels went to the printer through the server.
+    std::size_t printed() const {
+#ifdef _WIN32
+        const std::string log = test::readFile(m_log);
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = log.find("Format.printout method", at)) != std::string::npos;
+             ++at)
+            ++n;
+        return n;
+#else
+        std::size_t n = 0;
+        for (const std::string& c : m_calls->calls())
+            n += c.rfind("SetNamedSubStringValue(sjy-tt,", 0) == 0;
+        return n;
+#endif
+    }
+    std::string log() const {
+        return test::readFile(m_log);
+    }
+
+private:
+    std::string m_log;
+#ifdef _WIN32
+    HMODULE m_dll = nullptr;
+#else
+    std::shared_ptr<CallLog> m_calls;
+    std::shared_ptr<bool> m_installed = std::make_shared<bool>(false);
+#endif
+};
+
+} // namespace
+
 TEST_F(PrintArea, ABarTenderTemplateFollowsTheAutomationServerNotBarTendersWindow) {
-    // The Windows station's BarTender back end, here recording; no BarTender
-    // window was found at start-up, and the automation starts its own.
-    bool registered = true;
-    h.printBackends.add(
-        ".btw",
-        [this](const print::JobParams&) { return std::make_unique<RecordingBackend>(calls); },
-        [&] { return registered; });
+    // No BarTender window was found at start-up; the automation starts a
+    // BarTender of its own.
+    BarTenderStandIn bartender(h, calls);
+    ASSERT_TRUE(bartender.install(true));
     const std::string btw = h.dir.file("label.btw");
     test::writeFile(btw, "x");
     TForm1& f = start("[print]\r\nlastnum=4\r\nbtfile=" + btw + "\r\n");
@@ -413,10 +500,11 @@ TEST_F(PrintArea, ABarTenderTemplateFollowsTheAutomationServerNotBarTendersWindo
     EXPECT_TRUE(f.chk_BTprn->isEnabled()) << "the template chosen again";
     f.chk_BTprn->click();
     enter(f.Edit_willprn, "5");
-    ASSERT_TRUE(test::waitFor([&] { return printed().size() == 1; })) << "printed directly";
+    ASSERT_TRUE(test::waitFor([&] { return bartender.printed() == 1; })) << "printed directly\n"
+                                                                         << bartender.log();
 
     // BarTender uninstalled: the next choice turns the switch off.
-    registered = false;
+    ASSERT_TRUE(bartender.install(false));
     h.dialogs.files = {QString::fromStdString(btw)};
     f.btn_btprn->click();
     EXPECT_FALSE(f.chk_BTprn->isEnabled());

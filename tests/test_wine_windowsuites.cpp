@@ -38,5 +38,7 @@ TEST_P(WineWindowSuite, PassesOffscreen) {
 INSTANTIATE_TEST_SUITE_P(
     Suites, WineWindowSuite,
     ::testing::Values(SuiteRun{"test_stationtext", "zh_CN"}, SuiteRun{"test_stationtext", "en_US"},
-                      SuiteRun{"test_dataarea", "zh_CN"}, SuiteRun{"test_dataarea", "en_US"}),
+                      SuiteRun{"test_dataarea", "zh_CN"}, SuiteRun{"test_dataarea", "en_US"},
+                      SuiteRun{"test_stationprint", "zh_CN"},
+                      SuiteRun{"test_stationprint", "en_US"}),
     [](const auto& info) { return std::string(info.param.suite) + "_" + info.param.locale; });
