@@ -5,6 +5,7 @@
 #include "serial/ThreadSync.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -34,7 +35,14 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
       m_env(std::move(env)), m_journal(std::make_shared<journal::Journal>(
                                  toLocal8Bit(m_env.folder) + journal::Journal::kFileName)) {
     setObjectName("Form1");
-    setWindowTitle("Vexora");
+    QString title = "Vexora";
+    if (m_env.folderInTitle) {
+        QString shown = m_env.folder;
+        while (shown.size() > 1 && (shown.endsWith('/') || shown.endsWith('\\')))
+            shown.chop(1);
+        title += " — " + QDir::toNativeSeparators(shown);
+    }
+    setWindowTitle(title);
     QFont f = font();
     // Chinese characters come from the first family that has them: Debian's
     // CJK fonts on Linux, SimSun on a Chinese Windows.
@@ -314,7 +322,10 @@ void TForm1::journalDatabase(const char* what, const std::string& message) {
 }
 
 void TForm1::openHelp() {
-    const QString path = m_env.folder + "help.txt";
+    // The station's own help first, then the one installed with the program.
+    QString path = m_env.folder + "help.txt";
+    if (!QFileInfo::exists(path) && !m_env.programFiles.isEmpty())
+        path = m_env.programFiles + "help.txt";
     if (QFileInfo::exists(path) && m_env.openDocument)
         m_env.openDocument(path);
 }

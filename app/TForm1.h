@@ -31,7 +31,15 @@ class UiProbe;
 
 // What the window needs from its surroundings; tests replace each piece.
 struct StationEnvironment {
-    QString folder; // the executable's folder, with a trailing separator
+    // The station's folder, with a trailing separator: the executable's own,
+    // or the one named with --station.
+    QString folder;
+    // Where the program's help is installed, for a station folder with no
+    // help.txt of its own; "" when the station's folder is the only place.
+    QString programFiles;
+    // The station's folder in the window's title ("Vexora — /home/op/station"),
+    // for a station that is not the executable's own folder.
+    bool folderInTitle = false;
     Dialogs* dialogs = nullptr;
     scan::SoundPlayer* sound = nullptr;
     WindowSystem* windows = nullptr;

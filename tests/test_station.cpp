@@ -174,6 +174,22 @@ TEST(StationLayout, F1OpensTheHelpInTheStartBoxAndTheWindowOnlyNotInOtherControl
     EXPECT_EQ(h.opened.size(), 2) << "the window";
 }
 
+TEST(StationLayout, AStationOutsideTheProgramsFolderNamesItAndShowsTheInstalledHelp) {
+    test::TempDir program;
+    test::writeFile(program.file("help.txt"), "installed help");
+    StationHarness h;
+    h.programFiles = QString::fromStdString(program.folder());
+    h.folderInTitle = true;
+    TForm1& f = h.start();
+    EXPECT_EQ(f.windowTitle(), "Vexora — " + QString::fromStdString(h.dir.path()));
+    f.Edit_willprn->setFocus();
+    QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
+    EXPECT_EQ(h.opened, QStringList{QString::fromStdString(program.file("help.txt"))});
+    test::writeFile(h.dir.file("help.txt"), "this station's own help");
+    QTest::keyClick(f.Edit_willprn, Qt::Key_F1);
+    EXPECT_EQ(h.opened.last(), QString::fromStdString(h.dir.file("help.txt")));
+}
+
 // ---- start-up ----------------------------------------------------------------
 
 TEST(StationStartup, FirstStartWithoutConfigAsksForThePortAndWritesLastnum) {

@@ -5,22 +5,28 @@
 // (or whatever is registered as BarTender.Application.10); elsewhere gLabels;
 // on both, ZPL label printers.
 
+#include "data/Folder.h"
 #include "print/ErrorLog.h"
 #include "print/ListRecords.h"
 #include "print/PrintRange.h"
 #include "print/PrintWorker.h"
+#include "settings/StationFolder.h"
+#include "settings/StationSettings.h"
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* kUsage = R"usage(Usage: vexora-btprint [options] TEMPLATE [RECORD...]
+const char* const kUsageLine = "usage: vexora-btprint [options] TEMPLATE [RECORD...]\n";
+
+const char* const kUsage = R"usage(usage: vexora-btprint [options] TEMPLATE [RECORD...]
 
 Runs one print job of the station on the records given, on the print worker
 thread, with the back end the template's extension picks (.btw: BarTender
@@ -51,6 +57,10 @@ through COM automation on Windows; .glabels: gLabels and CUPS elsewhere;
                     printing of TEMPLATE here, as 直接BT打印 does: a back end
                     takes its type and can print (for .btw: BarTender's
                     automation server is registered). Exit status 0 yes, 1 no.
+  --station DIR     a station's folder, as vexora --station takes it: its
+                    error.log and its [print] printer are the defaults of
+                    --log and --printer.
+  --version         the version.
   -h, --help        this text.
 
 The job makes, in this order: create, Visible(false), formats, open(TEMPLATE
@@ -95,7 +105,7 @@ bool readRecords(const std::string& path, std::vector<vx::print::LabelRecord>& o
 }
 
 int usageError(const std::string& what) {
-    std::cerr << "vexora-btprint: " << what << "\n(see --help)\n";
+    std::cerr << "vexora-btprint: " << what << "\n" << kUsageLine << "(see --help)\n";
     return 2;
 }
 
@@ -105,8 +115,9 @@ int main(int argc, char** argv) {
     using namespace vx::print;
     std::vector<LabelRecord> records;
     std::vector<std::string> files;
-    std::string templatePath, lower, upper, printer, logPath = ErrorLog::kFileName;
-    bool check = false;
+    std::string templatePath, lower, upper, station;
+    std::optional<std::string> printer, logPath;
+    bool stationGiven = false, optionsEnd = false, check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -115,9 +126,28 @@ int main(int argc, char** argv) {
             into = argv[++i];
             return true;
         };
-        if (a == "-h" || a == "--help") {
+        const bool option = !optionsEnd && a.size() > 1 && a[0] == '-';
+        if (!option) {
+            if (templatePath.empty()) {
+                templatePath = a;
+            } else {
+                LabelRecord r;
+                if (!parseRecord(a, r))
+                    return usageError("not a record (bh|tt|pic): " + a);
+                records.push_back(std::move(r));
+            }
+        } else if (a == "--") {
+            optionsEnd = true;
+        } else if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
+        } else if (a == "--version") {
+            std::cout << "vexora-btprint " << VEXORA_VERSION << "\n";
+            return 0;
+        } else if (a == "--station") {
+            if (!value(station) || station.empty())
+                return usageError("--station needs a folder");
+            stationGiven = true;
         } else if (a == "--records") {
             std::string f;
             if (!value(f))
@@ -127,20 +157,15 @@ int main(int argc, char** argv) {
             if (!value(lower) || !value(upper))
                 return usageError("--range needs LOWER and UPPER");
         } else if (a == "--printer") {
-            if (!value(printer))
+            if (!value(printer.emplace()))
                 return usageError("--printer needs a name");
         } else if (a == "--check") {
             check = true;
         } else if (a == "--log") {
-            if (!value(logPath))
+            if (!value(logPath.emplace()))
                 return usageError("--log needs a file");
-        } else if (templatePath.empty()) {
-            templatePath = a;
         } else {
-            LabelRecord r;
-            if (!parseRecord(a, r))
-                return usageError("not a record (bh|tt|pic): " + a);
-            records.push_back(std::move(r));
+            return usageError("unknown option " + a);
         }
     }
     if (templatePath.empty())
@@ -154,9 +179,18 @@ int main(int argc, char** argv) {
         if (!readRecords(f, records))
             return 2;
 
+    // A station's error log and printer, unless given; read, never created.
+    if (stationGiven) {
+        const auto place = vx::settings::locateStation(vx::data::executableFolder(), station);
+        if (!logPath)
+            logPath = place.folder + ErrorLog::kFileName;
+        if (!printer)
+            printer = vx::settings::StationSettings(place.folder).printer();
+    }
+
     JobParams job;
     job.templatePath = templatePath;
-    job.printer = printer;
+    job.printer = printer.value_or("");
     if (!lower.empty()) {
         job.lower = lower;
         job.upper = upper;
@@ -187,7 +221,7 @@ int main(int argc, char** argv) {
     auto result = std::make_shared<Result>();
     PrintWorker worker(platformBackends(),
                        [records] { return std::make_unique<ListRecords>(records); });
-    worker.addObserver(std::make_shared<ErrorLog>(logPath));
+    worker.addObserver(std::make_shared<ErrorLog>(logPath.value_or(ErrorLog::kFileName)));
     worker.addObserver(result);
     if (!worker.start(job)) {
         std::cout << "failed; 0 of 0 label(s) sent to the printer: the print worker thread could "

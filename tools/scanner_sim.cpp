@@ -41,6 +41,14 @@ struct Options {
     bool quiet = false;
 };
 
+constexpr const char* kUsageLine = "usage: vexora-scanner-sim [options]\n";
+
+// A wrong command line: what was wrong and the usage line, on standard error.
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "vexora-scanner-sim: %s\n%s(see --help)\n", what.c_str(), kUsageLine);
+    return 2;
+}
+
 void usage() {
     std::puts("usage: vexora-scanner-sim [options]\n"
               "\n"
@@ -62,7 +70,8 @@ void usage() {
               "                     those bytes (line breaks inside a 2D code)\n"
               "  --file F           read the scans from file F, one per line\n"
               "  --quiet            do not echo what is sent\n"
-              "  --help             this text\n"
+              "  --version          the version\n"
+              "  -h, --help         this text\n"
               "\n"
               "Lines starting with '!' are commands: '!unplug' hangs the device up like\n"
               "a pulled USB plug, '!replug' creates a new device (and re-points --link),\n"
@@ -186,14 +195,15 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "%s needs a value\n", a.c_str());
-                std::exit(2);
-            }
+            if (i + 1 >= argc)
+                std::exit(usageError(a + " needs a value"));
             return argv[++i];
         };
         if (a == "--help" || a == "-h") {
             usage();
+            return 0;
+        } else if (a == "--version") {
+            std::printf("vexora-scanner-sim %s\n", VEXORA_VERSION);
             return 0;
         } else if (a == "--link") {
             o.link = value();
@@ -207,10 +217,8 @@ int main(int argc, char** argv) {
                 o.suffix = "\n";
             else if (s == "crlf")
                 o.suffix = "\r\n";
-            else {
-                std::fprintf(stderr, "unknown suffix %s\n", s.c_str());
-                return 2;
-            }
+            else
+                return usageError("unknown suffix " + s);
         } else if (a == "--chunk") {
             o.chunk = std::atoi(value().c_str());
         } else if (a == "--chunk-delay") {
@@ -219,10 +227,8 @@ int main(int argc, char** argv) {
             o.pause = std::atoi(value().c_str());
         } else if (a == "--rate") {
             o.rate = std::atof(value().c_str());
-            if (!(o.rate > 0)) {
-                std::fprintf(stderr, "--rate needs a number of scans a second above 0\n");
-                return 2;
-            }
+            if (!(o.rate > 0))
+                return usageError("--rate needs a number of scans a second above 0");
         } else if (a == "--escapes") {
             o.escapes = true;
         } else if (a == "--file") {
@@ -230,8 +236,7 @@ int main(int argc, char** argv) {
         } else if (a == "--quiet") {
             o.quiet = true;
         } else {
-            std::fprintf(stderr, "unknown option %s (see --help)\n", a.c_str());
-            return 2;
+            return usageError("unknown option " + a);
         }
     }
     signal(SIGINT, onSignal);

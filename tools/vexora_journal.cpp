@@ -9,8 +9,10 @@
 #include "data/Charset.h"
 #include "data/ConnectionString.h"
 #include "data/Database.h"
+#include "data/Folder.h"
 #include "data/NewFile.h"
 #include "journal/JournalText.h"
+#include "settings/StationFolder.h"
 #include "settings/StationSettings.h"
 
 #include <cerrno>
@@ -38,14 +40,20 @@ enum Exit {
     kInUse = 6,         // archive: a station is writing the journal
 };
 
+constexpr const char* kUsageLine =
+    "usage: vexora-journal [--station DIR] [--journal FILE] [--utc] COMMAND [OPTIONS]\n";
+
 void usage(std::FILE* to) {
     std::fputs(
         "usage: vexora-journal [--station DIR] [--journal FILE] [--utc] COMMAND [OPTIONS]\n"
         "\n"
-        "  --station DIR   the station's folder (config.ini, vexora-journal.db);\n"
-        "                  default: the folder this program is in\n"
+        "  --station DIR   the station's folder (config.ini, vexora-journal.db), as\n"
+        "                  vexora --station takes it; default: the folder this\n"
+        "                  program is in, or ~/vexora-station for an installed one\n"
         "  --journal FILE  the journal file, if not DIR/vexora-journal.db\n"
         "  --utc           times in UTC instead of local time\n"
+        "  --version       the version\n"
+        "  -h, --help      this text\n"
         "\n"
         "Commands:\n"
         "  list    [FILTERS] [--csv]   events as a table (or CSV)\n"
@@ -207,18 +215,13 @@ int archive(const Station& st, const std::string& target) {
     }
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
 
     Station st;
-    st.folder = folderOf(argv[0]);
+    std::string stationArg;
     std::string command, target;
     Options opt;
     opt.style.charset = data::stationCharset();
@@ -240,10 +243,13 @@ int main(int argc, char** argv) {
             if (a == "-h" || a == "--help") {
                 usage(stdout);
                 return kOk;
+            } else if (a == "--version") {
+                std::printf("vexora-journal %s\n", VEXORA_VERSION);
+                return kOk;
             } else if (a == "--station") {
-                st.folder = value(i);
-                if (st.folder.back() != '/' && st.folder.back() != '\\')
-                    st.folder += '/';
+                stationArg = value(i);
+                if (stationArg.empty())
+                    throw UsageError("--station needs a folder");
             } else if (a == "--journal") {
                 st.journal = value(i);
             } else if (a == "--utc") {
@@ -282,10 +288,11 @@ int main(int argc, char** argv) {
         if (command == "archive" && target.empty())
             throw UsageError("archive needs the file to archive the journal to");
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "vexora-journal: %s\n\n", e.what());
-        usage(stderr);
+        std::fprintf(stderr, "vexora-journal: %s\n%s(see --help)\n", e.what(), kUsageLine);
         return kUsage;
     }
+    // The same folder the station keeps its journal in; read, never created.
+    st.folder = settings::locateStation(data::executableFolder(), stationArg).folder;
     if (st.journal.empty())
         st.journal = st.folder + journal::Journal::kFileName;
     if (command == "archive")

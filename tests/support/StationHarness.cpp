@@ -215,6 +215,8 @@ app::TForm1& StationHarness::start() {
     env.windows = &windows;
     env.openDocument = [this](const QString& path) { opened << path; };
     env.printBackends = printBackends;
+    env.programFiles = programFiles;
+    env.folderInTitle = folderInTitle;
     m_form = std::make_unique<app::TForm1>(env);
     m_form->show();
     return *m_form;

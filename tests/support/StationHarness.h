@@ -129,6 +129,10 @@ public:
     QStringList opened;
     // The print back ends the window is given.
     print::BackendFactory printBackends = print::platformBackends();
+    // As an installed program's station has them: where the program's help
+    // is, and the folder in the title.
+    QString programFiles;
+    bool folderInTitle = false;
 
 private:
     std::unique_ptr<app::TForm1> m_form;
