@@ -153,6 +153,30 @@ TEST_F(JournalTool, ExportWritesUtf8CsvWithAHeaderAndTheScanBytesExactly) {
                     "\"A,\"\"B\\xFF\",\"A,\"\"B\\xFF<CR><LF>\",412C2242FF0D0A,,,,,,\r\n");
 }
 
+TEST_F(JournalTool, AnOutputFileThatExistsIsNeverReplaced) {
+    // As the station's own export: a file already there is someone's work.
+    for (const char* command : {"export", "list --csv", "report"}) {
+        SCOPED_TRACE(command);
+        const std::string out = dir.file("taken.csv"), err = dir.file("err.txt");
+        test::writeFile(out, "last week's export\r\n");
+        const ToolRun r = tool(station + command + " --output '" + out + "'", err);
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(test::readFile(out), "last week's export\r\n");
+        EXPECT_NE(test::readFile(err).find(out + " exists"), std::string::npos)
+            << test::readFile(err);
+        EXPECT_EQ(std::count_if(std::filesystem::directory_iterator(dir.path()), {},
+                                [](const auto& e) {
+                                    return e.path().filename().string().find("taken.csv") !=
+                                           std::string::npos;
+                                }),
+                  1)
+            << "no temporary file is left beside it";
+    }
+    const std::string fresh = dir.file("fresh.csv");
+    EXPECT_EQ(tool(station + "export --output '" + fresh + "'").exitCode, 0);
+    EXPECT_EQ(test::readFile(fresh).rfind("\xEF\xBB\xBFid,", 0), 0u);
+}
+
 TEST_F(JournalTool, ListFiltersByVerdictRecordAndCode) {
     const ToolRun dup = tool(station + "list --verdict duplicate --csv");
     ASSERT_EQ(dup.exitCode, 0);

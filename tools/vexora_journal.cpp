@@ -23,6 +23,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <streambuf>
 #include <string>
 
 using namespace vx;
@@ -56,7 +57,8 @@ void usage(std::FILE* to) {
         "  -h, --help      this text\n"
         "\n"
         "Commands:\n"
-        "  list    [FILTERS] [--csv]   events as a table (or CSV)\n"
+        "  list    [FILTERS] [--csv] [--output FILE]\n"
+        "                              events as a table (or CSV)\n"
         "  export  [FILTERS] [--output FILE]\n"
         "                              events as CSV, UTF-8 with a header, for a spreadsheet\n"
         "  report  [--from TIME] [--to TIME] [--output FILE]\n"
@@ -71,6 +73,9 @@ void usage(std::FILE* to) {
         "  archive FILE                the journal, its write-ahead log folded in, moved to\n"
         "                              FILE (a new file); an empty journal takes its place;\n"
         "                              refused while a station writes the journal\n"
+        "\n"
+        "--output FILE: a new file, written whole; a file that exists is never replaced.\n"
+        "Without it, standard output.\n"
         "\n"
         "FILTERS: --from TIME --to TIME --kind KIND --verdict VERDICT --record N --code TEXT\n"
         "  TIME: YYYY-MM-DD[ HH:MM[:SS[.mmm]]] in local time (Z at the end: UTC), or @MS\n"
@@ -120,26 +125,70 @@ struct Options {
     journal::TextStyle style;
 };
 
-// Runs fn with the output stream: standard output, or the file named.
+// Hands what a stream writes to a new file (data::NewFile): written whole
+// under a temporary name, and given its name only when complete.
+class NewFileBuffer : public std::streambuf {
+public:
+    explicit NewFileBuffer(data::NewFile& file) : m_file(file) {
+        setp(m_buf, m_buf + sizeof m_buf);
+    }
+    const std::string& failure() const { return m_failure; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0)
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        try {
+            m_file.write(std::string_view(pbase(), static_cast<std::size_t>(pptr() - pbase())));
+        } catch (const std::exception& e) {
+            m_failure = e.what();
+            return -1;
+        }
+        setp(m_buf, m_buf + sizeof m_buf);
+        return 0;
+    }
+
+private:
+    data::NewFile& m_file;
+    char m_buf[1 << 16];
+    std::string m_failure;
+};
+
+// Runs fn with the output stream: standard output, or the file named. A file
+// is new: one that exists is never replaced (as the station's own export),
+// and nothing appears under the name unless it was written whole.
 int withOutput(const std::string& path, const std::function<int(std::ostream&)>& fn) {
     if (path.empty() || path == "-") {
         const int rc = fn(std::cout);
         std::cout.flush();
         return std::cout ? rc : kNoOutput;
     }
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) {
-        std::fprintf(stderr, "vexora-journal: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+    if (data::pathExists(path)) {
+        std::fprintf(stderr, "vexora-journal: %s exists; it is not replaced\n", path.c_str());
         return kNoOutput;
     }
-    const int rc = fn(f);
-    f.close();
-    if (!f) {
-        std::fprintf(stderr, "vexora-journal: cannot write %s\n", path.c_str());
+    try {
+        data::NewFile file(path);
+        NewFileBuffer buffer(file);
+        std::ostream out(&buffer);
+        const int rc = fn(out);
+        out.flush();
+        if (!out)
+            throw data::FileError(buffer.failure().empty() ? "Cannot write file \"" + path + "\""
+                                                           : buffer.failure());
+        file.commit();
+        return rc;
+    } catch (const data::FileError& e) {
+        std::fprintf(stderr, "vexora-journal: cannot write %s: %s\n", path.c_str(), e.what());
         return kNoOutput;
     }
-    return rc;
 }
 
 void progressLine(const std::string& what, std::int64_t done, std::int64_t total) {
