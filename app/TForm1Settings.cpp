@@ -4,6 +4,7 @@
 
 #include "app/TForm1.h"
 #include "data/RecordTable.h"
+#include "serial/PortRefusal.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -26,6 +27,31 @@ std::optional<std::int32_t> toInt32(const std::string& s) {
     if (!v || *v < INT32_MIN || *v > INT32_MAX)
         return std::nullopt;
     return static_cast<std::int32_t>(*v);
+}
+
+// After the port's own message, for a port the system refused to this user
+// (on Linux: not in the device's group, dialout): what to do about it.
+QString refusalAdvice(const std::exception& failure, const std::string& port) {
+    const auto* e = dynamic_cast<const serial::EComPort*>(&failure);
+    if (!e || e->MessageCode != serial::ComError::OpenFailed)
+        return {};
+    const auto r = serial::diagnosePortRefusal(port, e->SystemErrorCode);
+    if (!r)
+        return {};
+    const QString user = QString::fromLocal8Bit(r->user.c_str()),
+                  group = QString::fromLocal8Bit(r->group.c_str()),
+                  device = QString::fromLocal8Bit(r->device.c_str());
+    if (r->groupMayOpen && r->memberOnRecord && !r->memberNow)
+        return QString(
+                   "\n\n用户 %1 已加入 %2 组，重新登录后才生效：请注销并重新登录（或重启电脑）。")
+            .arg(user, group);
+    if (r->groupMayOpen && !r->memberOnRecord)
+        return QString("\n\n用户 %1 不在 %2 组，没有权限打开 %3。\n"
+                       "请把用户加入该组，然后注销并重新登录：\n"
+                       "sudo usermod -aG %2 %1")
+            .arg(user, group, device);
+    return QString("\n\n用户 %1 没有权限打开 %2，请联系管理员开放该设备的读写权限。")
+        .arg(user, device);
 }
 
 } // namespace
@@ -117,7 +143,7 @@ void TForm1::openScannerPort(const settings::StationSettings& config) {
         } catch (const std::exception&) {
         }
         journalPort(journal::JournalWords::Failed, ex.what());
-        m_env.dialogs->message(QString::fromLocal8Bit(ex.what()));
+        m_env.dialogs->message(QString::fromLocal8Bit(ex.what()) + refusalAdvice(ex, m_portName));
     }
     Edit_comnum->setText(fromLocal8Bit(config.portName()));
 }
@@ -210,7 +236,8 @@ void TForm1::btn_comsetClick() {
         }
         setCaptionColour(btn_comset, kBlack);
         chk_start->setEnabled(false);
-        m_env.dialogs->message("条码枪没插或者" + fromLocal8Bit(m_portName) + "设置错误！");
+        m_env.dialogs->message("条码枪没插或者" + fromLocal8Bit(m_portName) + "设置错误！" +
+                               refusalAdvice(failure, m_portName));
         if (!notStored.isEmpty())
             m_env.dialogs->error(notStored);
     }

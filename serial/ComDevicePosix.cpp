@@ -3,6 +3,7 @@
 
 #include "serial/ComDevice.h"
 #include "serial/ComTypes.h"
+#include "serial/PortRefusal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,11 +11,15 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vx::serial {
 namespace {
@@ -54,6 +59,11 @@ speed_t speedFor(std::uint32_t baud, bool& ok) {
     }
 }
 
+// A bare name ("ttyUSB0") is a device of /dev.
+std::string devicePath(const std::string& port) {
+    return port.find('/') == std::string::npos ? "/dev/" + port : port;
+}
+
 // A terminal that is not a real UART (a pseudo-terminal) has no modem lines;
 // asking for them is not an error of the port.
 bool noModemLines(int err) {
@@ -77,7 +87,7 @@ public:
     }
 
     int open(const std::string& port) override {
-        const std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
+        const std::string path = devicePath(port);
         int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return errno;
@@ -388,6 +398,44 @@ std::unique_ptr<ComDevice> createComDevice() {
 
 std::string portNameFromOperator(const std::string& typed) {
     return typed;
+}
+
+std::optional<PortRefusal> diagnosePortRefusal(const std::string& port, int systemError) {
+    if (systemError != EACCES && systemError != EPERM)
+        return std::nullopt;
+    PortRefusal r;
+    r.device = devicePath(port);
+    const uid_t uid = ::geteuid();
+    const passwd* pw = ::getpwuid(uid);
+    r.user = pw ? pw->pw_name : std::to_string(uid);
+    const gid_t primary = pw ? pw->pw_gid : ::getegid();
+    struct stat st {};
+    if (::stat(r.device.c_str(), &st) != 0)
+        return r; // the path itself cannot be reached: no group to name
+    const group* gr = ::getgrgid(st.st_gid);
+    if (!gr)
+        return r;
+    r.group = gr->gr_name;
+    r.groupMayOpen = st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    // On record: the group database, as the next login reads it.
+    if (pw) {
+        int n = 64;
+        std::vector<gid_t> groups(static_cast<std::size_t>(n));
+        if (::getgrouplist(pw->pw_name, primary, groups.data(), &n) < 0) {
+            groups.resize(static_cast<std::size_t>(n));
+            ::getgrouplist(pw->pw_name, primary, groups.data(), &n);
+        }
+        groups.resize(static_cast<std::size_t>(std::max(n, 0)));
+        r.memberOnRecord = std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+    }
+    // Now: this process's groups.
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> now(static_cast<std::size_t>(std::max(count, 0)));
+    if (count > 0)
+        ::getgroups(count, now.data());
+    r.memberNow =
+        ::getegid() == st.st_gid || std::find(now.begin(), now.end(), st.st_gid) != now.end();
+    return r;
 }
 
 } // namespace vx::serial

@@ -5,6 +5,7 @@
 #include "serial/ComDevice.h"
 #include "serial/ComTypes.h"
 #include "serial/CommEventWait.h"
+#include "serial/PortRefusal.h"
 
 #include <windows.h>
 
@@ -257,6 +258,12 @@ private:
 
 std::unique_ptr<ComDevice> createComDevice() {
     return std::make_unique<Win32ComDevice>();
+}
+
+std::optional<PortRefusal> diagnosePortRefusal(const std::string&, int) {
+    // A COM port is refused to no user: ERROR_ACCESS_DENIED means another
+    // program has it open, which the port's own message covers.
+    return std::nullopt;
 }
 
 std::string portNameFromOperator(const std::string& typed) {

@@ -1,10 +1,11 @@
 // Every program of the station as a command, run as a user or a script runs
 // them: what --version, --help and a wrong option do; one station folder
-// shared by the station and its tools.
+// shared by the station and its tools; a port the user may not open.
 
 #include "settings/StationSettings.h"
 #include "tests/support/Processes.h"
 #include "tests/support/Pty.h"
+#include "tests/support/RefusedPort.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdio>
@@ -150,4 +151,30 @@ TEST(StationFolders, TheStationFillsANewFolderAndTheToolsFindTheSameFiles) {
     const Ran database =
         program("vexora-journal", "--station '" + station + "' list --kind database");
     EXPECT_NE(database.out.find("station.db"), std::string::npos) << database.out;
+}
+
+// ---- a port the user may not open --------------------------------------------
+
+TEST(PortAccess, PortcheckSaysWhichGroupToJoinAndHow) {
+    std::string why;
+    if (!test::RefusedPort::available(why))
+        GTEST_SKIP() << why;
+    test::RefusedPort port;
+    const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    if (runCommand(asNobody + "test -x " VEXORA_BIN_DIR "/vexora-portcheck").exitCode != 0)
+        GTEST_SKIP() << "the user nobody cannot reach " VEXORA_BIN_DIR;
+
+    const Ran r = runCommand(asNobody + VEXORA_BIN_DIR "/vexora-portcheck " + port.path() + " 1");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Unable to open com port (win error code: 13)\n"
+                     "Permission denied on " +
+                         port.path() +
+                         ": only members of the group dialout may open it, and user nobody is "
+                         "not one.\nAdd the user to the group, then log out and in again:\n"
+                         "  sudo usermod -aG dialout nobody\n");
+
+    // A port that is merely missing gets no such advice.
+    const Ran missing = program("vexora-portcheck", "/dev/vexora-missing 1");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err.find("usermod"), std::string::npos) << missing.err;
 }

@@ -3,6 +3,7 @@
 
 #include "data/Database.h"
 #include "tests/support/Pty.h"
+#include "tests/support/RefusedPort.h"
 #include "tests/support/StationHarness.h"
 
 #include <QApplication>
@@ -266,6 +267,35 @@ TEST(StationStartup, APortThatFailsShowsTheComponentsMessage) {
     EXPECT_FALSE(f.com31.Connected());
     EXPECT_FALSE(TForm1::isGreen(f.btn_comset));
     EXPECT_FALSE(f.chk_start->isEnabled());
+}
+
+TEST(StationStartup, APortTheUserMayNotOpenSaysWhichGroupToJoinAndHow) {
+    std::string why;
+    if (!test::RefusedPort::available(why))
+        GTEST_SKIP() << why;
+    test::RefusedPort port;
+    StationHarness h;
+    ASSERT_EQ(::chmod(h.dir.path().c_str(), 01777), 0) << "the station writes there as nobody";
+    const QString advice =
+        "\n\n用户 root 不在 dialout 组，没有权限打开 " + QString::fromStdString(port.path()) +
+        "。\n请把用户加入该组，然后注销并重新登录：\nsudo usermod -aG dialout root";
+    {
+        test::RefusedPort::AsNobody nobody;
+        h.start("[com]\r\nnum=" + port.path() + "\r\n");
+    }
+    EXPECT_EQ(h.dialogs.messages,
+              QStringList{"Unable to open com port (win error code: 13)" + advice});
+    EXPECT_FALSE(h.form().com31.Connected());
+
+    h.dialogs.messages.clear();
+    {
+        test::RefusedPort::AsNobody nobody;
+        h.form().btn_comset->click();
+    }
+    EXPECT_EQ(h.dialogs.messages,
+              QStringList{"条码枪没插或者" + QString::fromStdString(port.path()) + "设置错误！" +
+                          advice});
+    EXPECT_FALSE(TForm1::isGreen(h.form().btn_comset));
 }
 
 TEST(StationStartup, AConnectionThatFailsIsReportedAndClosed) {

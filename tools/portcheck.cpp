@@ -6,6 +6,7 @@
 
 #include "data/Folder.h"
 #include "serial/ComPort.h"
+#include "serial/PortRefusal.h"
 #include "serial/ThreadSync.h"
 #include "settings/StationFolder.h"
 #include "settings/StationSettings.h"
@@ -117,6 +118,9 @@ int main(int argc, char** argv) {
         port.OpenPort();
     } catch (const EComPort& e) {
         std::fprintf(stderr, "%s\n", e.what());
+        if (e.MessageCode == ComError::OpenFailed)
+            if (const auto refusal = diagnosePortRefusal(portName, e.SystemErrorCode))
+                std::fprintf(stderr, "%s\n", refusalAdvice(*refusal).c_str());
         return 1;
     }
     std::printf("listening on %s; scan a label\n", port.Port().c_str());
