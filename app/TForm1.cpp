@@ -25,9 +25,18 @@
 // namespace.
 static void initStationResources() {
     Q_INIT_RESOURCE(resources);
+    Q_INIT_RESOURCE(icon);
 }
 
 namespace vx::app {
+
+QIcon stationIcon() {
+    initStationResources();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/icon/vexora-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 TForm1::TForm1(StationEnvironment env, QWidget* parent)
     : QWidget(parent),
@@ -43,6 +52,7 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
         title += " — " + QDir::toNativeSeparators(shown);
     }
     setWindowTitle(title);
+    setWindowIcon(stationIcon());
     QFont f = font();
     // Chinese characters come from the first family that has them: Debian's
     // CJK fonts on Linux, SimSun on a Chinese Windows.

@@ -16,6 +16,7 @@
 #include "serial/ComPort.h"
 #include "settings/StationSettings.h"
 
+#include <QIcon>
 #include <QTimer>
 #include <QWidget>
 
@@ -63,6 +64,10 @@ class PrintJobNewsSink;
 
 // The form's size, the layout's: controls keep their places and sizes.
 inline constexpr int kFormWidth = 1034, kFormHeight = 814;
+
+// The station's icon in every size it is drawn in (the window's, the
+// message boxes').
+QIcon stationIcon();
 
 inline const QColor kGreen{0, 128, 0};
 inline const QColor kBlack{0, 0, 0};

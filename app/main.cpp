@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vexora");
     QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setWindowIcon(vx::app::stationIcon());
 
     const QString exeFolder = QCoreApplication::applicationDirPath() + "/";
     const vx::settings::StationPlace place =

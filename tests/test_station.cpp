@@ -92,6 +92,10 @@ TEST(StationLayout, EveryControlStandsWhereTheFormPutsIt) {
     StationHarness h;
     TForm1& f = h.start();
     EXPECT_EQ(f.windowTitle(), "Vexora");
+    EXPECT_EQ(
+        f.windowIcon().availableSizes(),
+        (QList<QSize>{{16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}))
+        << "the station's icon, every size drawn";
     EXPECT_EQ(f.size(), QSize(1034, 814)) << "the whole form, on a screen with room for it";
     EXPECT_EQ(f.form()->size(), QSize(1034, 814));
     EXPECT_EQ(f.grp_scan->geometry(), QRect(10, 104, 423, 662));
