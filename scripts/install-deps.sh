@@ -15,8 +15,11 @@ PKGS=(
   xvfb xauth x11-utils x11-apps xdotool netpbm libx11-dev
   g++-mingw-w64-x86-64
   # Qt and SQLite for Windows, built from Debian's sources
-  # (scripts/build-windows-deps.sh): unpacking them, and SQLite's own build
+  # (scripts/build-windows-deps.sh): unpacking them, and SQLite's own build;
+  # the Debian package's library dependencies (dpkg-shlibdeps)
   dpkg-dev tcl
+  # the Debian package's desktop entry checked
+  desktop-file-utils
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
@@ -48,8 +51,9 @@ if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
 else
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another installation may hold apt's lock for a while: wait for it.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # npm packages the tests use, as package-lock.json pins them; node_modules

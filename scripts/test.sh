@@ -39,6 +39,9 @@ if command -v Xvfb >/dev/null 2>&1; then
   echo "Testing on Xvfb display $DISPLAY"
 fi
 (cd build && ctest --output-on-failure -j2)
+# The Debian package: built, installed with dpkg, its station started from
+# its desktop entry in a fresh folder and scanning a label, removed again.
+bash scripts/test-package.sh
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEXORA_SANITIZE=ON \
       -DVEXORA_BUILD_BENCH=OFF >/dev/null

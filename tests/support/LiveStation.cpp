@@ -10,7 +10,7 @@ using namespace std::chrono_literals;
 
 LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet,
                          const std::vector<std::string>& demoSettings)
-    : m_probe(m_dir.file("probe.txt")) {
+    : m_folder(m_dir.path()), m_probe(m_dir.file("probe.txt")) {
     int rc = 0;
     std::string settings;
     for (const std::string& s : demoSettings)
@@ -20,15 +20,29 @@ LiveStation::LiveStation(int labels, const std::vector<std::string>& simulatorOp
         &rc);
     if (rc != 0)
         throw std::runtime_error("demo-station.sh failed");
-    std::vector<std::string> sim = {VEXORA_BIN_DIR "/vexora-scanner-sim", "--link", scannerLink()};
+    start(VEXORA_BIN_DIR "/vexora-scanner-sim", simulatorOptions, {folder() + "/vexora"}, {},
+          quiet);
+}
+
+LiveStation::LiveStation(const Setup& setup, const std::vector<std::string>& simulatorOptions,
+                         bool quiet)
+    : m_folder(setup.folder), m_probe(m_dir.file("probe.txt")) {
+    start(setup.simulator, simulatorOptions, setup.station, setup.environment, quiet);
+}
+
+void LiveStation::start(const std::string& simulator,
+                        const std::vector<std::string>& simulatorOptions,
+                        const std::vector<std::string>& station,
+                        std::vector<std::string> environment, bool quiet) {
+    std::vector<std::string> sim = {simulator, "--link", scannerLink()};
     sim.insert(sim.end(), simulatorOptions.begin(), simulatorOptions.end());
     m_simulator = std::make_unique<Child>(sim, "", true, std::vector<std::string>{}, quiet);
     // The station opens the scanner at start-up: the device must exist first.
     if (!waitUntil([&] { return std::filesystem::exists(scannerLink()); }, 5s))
         throw std::runtime_error("the simulator made no device");
-    m_station = std::make_unique<Child>(
-        std::vector<std::string>{folder() + "/vexora"}, folder(), false,
-        std::vector<std::string>{"VEXORA_UI_PROBE=" + m_probe, "QT_QPA_PLATFORM=xcb"}, quiet);
+    environment.push_back("VEXORA_UI_PROBE=" + m_probe);
+    environment.push_back("QT_QPA_PLATFORM=xcb");
+    m_station = std::make_unique<Child>(station, folder(), false, environment, quiet);
 }
 
 std::string LiveStation::get(const std::string& key) const {
@@ -50,7 +64,8 @@ bool LiveStation::waitReady(std::chrono::milliseconds timeout) const {
 }
 
 std::string LiveStation::windowId() const {
-    const std::string out = run("xdotool search --onlyvisible --name '^Vexora$' 2>/dev/null");
+    // "Vexora", or "Vexora — FOLDER" for a station outside the program's folder.
+    const std::string out = run("xdotool search --onlyvisible --name '^Vexora( |$)' 2>/dev/null");
     return out.substr(0, out.find('\n'));
 }
 

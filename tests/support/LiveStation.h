@@ -31,8 +31,20 @@ public:
     LiveStation(int labels, const std::vector<std::string>& simulatorOptions, bool quiet = false,
                 const std::vector<std::string>& demoSettings = {});
 
-    const std::string& folder() const { return m_dir.path(); }
-    std::string scannerLink() const { return m_dir.file("scanner"); }
+    // A station set up elsewhere (an installed one): started with the
+    // command line given (NAME=value settings added to its environment), its
+    // scanner made by the simulator given, linked at folder/scanner.
+    struct Setup {
+        std::vector<std::string> station;
+        std::vector<std::string> environment;
+        std::string simulator;
+        std::string folder;
+    };
+    LiveStation(const Setup& setup, const std::vector<std::string>& simulatorOptions,
+                bool quiet = false);
+
+    const std::string& folder() const { return m_folder; }
+    std::string scannerLink() const { return m_folder + "/scanner"; }
     Child& scanner() { return *m_simulator; }
     Child& station() { return *m_station; }
 
@@ -62,10 +74,16 @@ public:
     void keys(const std::string& xdotoolKeys);
     void type(const std::string& text);
 
-private:
+    // The station's window: its X id, "" when it is not shown.
     std::string windowId() const;
 
+private:
+    void start(const std::string& simulator, const std::vector<std::string>& simulatorOptions,
+               const std::vector<std::string>& station, std::vector<std::string> environment,
+               bool quiet);
+
     TempDir m_dir;
+    std::string m_folder;
     std::string m_probe;
     std::unique_ptr<Child> m_simulator, m_station;
 };
