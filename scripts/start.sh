@@ -8,7 +8,7 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
 
 bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/build.sh --demo
 folder="$(bash scripts/demo-station.sh "${VEXORA_DEMO_DIR:-$repo/demo-station}")"
 link="$folder/scanner"
 rm -f "$link"
