@@ -18,8 +18,9 @@ PKGS=(
   # (scripts/build-windows-deps.sh): unpacking them, and SQLite's own build;
   # the Debian package's library dependencies (dpkg-shlibdeps)
   dpkg-dev tcl
-  # the Debian package's desktop entry checked
-  desktop-file-utils
+  # the Debian package's desktop entry checked; the Windows installer
+  # (makensis)
+  desktop-file-utils nsis
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
