@@ -5,8 +5,9 @@
 # once, then taken from its cache). The result is one folder, build-win/Vexora/:
 # vexora.exe, vexora-import.exe, vexora-journal.exe, vexora-btprint.exe,
 # vexora-portcheck.exe, the help, the sounds and the label templates, all
-# statically linked: nothing else to install. build-win/bin/ also holds the
-# programs the Wine tests run.
+# statically linked: nothing else to install; and its installer,
+# build-win/vexora-setup-<version>.exe (scripts/build-windows-installer.sh).
+# build-win/bin/ also holds the programs the Wine tests run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$PWD"
@@ -44,3 +45,5 @@ for p in "${programs[@]}"; do
   fi
 done
 echo "build-windows: the Windows station is in $repo/$out" >&2
+# And its installer, build-win/vexora-setup-<version>.exe.
+bash scripts/build-windows-installer.sh

@@ -158,12 +158,11 @@ FunctionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  !insertmacro ProgramFiles Remove
-  !insertmacro Sounds Remove
-  Delete "$INSTDIR\uninstall.exe"
   RMDir /r "$SMPROGRAMS\Vexora"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "Software\Vexora"
+  !insertmacro ProgramFiles Remove
+  !insertmacro Sounds Remove
 
   ; The station's data stays unless asked for: /REMOVEDATA, or Yes to the
   ; question (silent: No).
@@ -183,6 +182,8 @@ removeData:
   Delete "$INSTDIR\error.log"
   Delete "$INSTDIR\vexora-label.zpl"
 done:
-  ; Gone only when nothing else is left in it.
+  ; The uninstaller last: its going says the rest has gone. The folder goes
+  ; only when nothing else is left in it.
+  Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 SectionEnd
