@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Dialogs.h"
+#include "app/ParentConsole.h"
 #include "app/Sound.h"
 #include "app/TForm1.h"
 #include "app/WindowSystem.h"
@@ -16,6 +17,8 @@
 int main(int argc, char** argv) {
     // What needs no window is answered before Qt looks for a display.
     const vx::app::StationOptions options = vx::app::parseStationOptions(argc, argv);
+    if (!options.error.empty() || options.help || options.version)
+        vx::app::useParentConsole();
     if (!options.error.empty()) {
         std::fprintf(stderr, "vexora: %s\n%s", options.error.c_str(), vx::app::kStationUsage);
         return 2;
