@@ -93,6 +93,13 @@ TEST(WineInstaller, InstallsRunsTheStationFromItsFolderAndUninstallsKeepingTheSt
     EXPECT_EQ(filesIn(in.folder()), installed);
     EXPECT_TRUE(fs::exists(in.startMenu() + "/Vexora.lnk"));
     EXPECT_TRUE(in.registered()) << "listed among the installed programs";
+    for (const char* program :
+         {"vexora", "vexora-import", "vexora-journal", "vexora-btprint", "vexora-portcheck"}) {
+        const auto version =
+            in.wine().run({std::string("C:\\Vexora\\") + program + ".exe", "--version"});
+        // Text written on Windows ends its lines with CR LF.
+        EXPECT_EQ(version.out, std::string(program) + " " VEXORA_VERSION "\r\n") << version.err;
+    }
 
     // The station's folder is its own: the installed import tool finds
     // config.ini beside itself and fills the database it names.
