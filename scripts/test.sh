@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Fresh machine to green: installs what is needed, builds the station for
 # Linux and for Windows (mingw-w64; Qt for Windows is built once and cached,
-# see scripts/build-windows-deps.sh), and runs every test, the Windows
-# station's under Wine among them: once on the optimised
+# see scripts/build-windows-deps.sh) with its installer, and runs every
+# test, the Windows station's and its installer's under Wine among them, the
+# Debian package built, installed and tried: once on the optimised
 # build, once on the Debug build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan/), which catches what the optimised
 # build hides, a use of a returned function's stack say.
