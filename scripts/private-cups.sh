@@ -94,8 +94,20 @@ lpstat -r >/dev/null 2>&1 || { echo "private-cups: cupsd did not start:" >&2; ca
 
 # Poppler's PDF-to-PostScript keeps the text of the labels in the PDF that
 # cups-pdf writes (Ghostscript's would turn it into outlines).
-lpadmin -p "$queue" -v cups-pdf:/ -P "$ppd" -o pdftops-renderer-default=pdftops -E 2>/dev/null
-lpadmin -d "$queue"
+# A cupsd that answers lpstat may still refuse lpadmin for a moment on a busy
+# machine: try again for a while, and say why when it never takes it.
+for attempt in $(seq 1 20); do
+  if lpadmin -p "$queue" -v cups-pdf:/ -P "$ppd" -o pdftops-renderer-default=pdftops -E \
+       2>"$dir/log/lpadmin.err" && lpadmin -d "$queue" 2>>"$dir/log/lpadmin.err"; then
+    break
+  fi
+  if [ "$attempt" -eq 20 ]; then
+    echo "private-cups: the queue $queue could not be set up:" >&2
+    cat "$dir/log/"* >&2
+    exit 1
+  fi
+  sleep 0.5
+done
 
 anon="$(sed -n 's/^[[:space:]]*AnonDirName[[:space:]]\+//p' /etc/cups/cups-pdf.conf 2>/dev/null | tail -n1)"
 echo "export CUPS_SERVER='$dir/cups.sock'"

@@ -25,7 +25,9 @@ cleanup() {
   rm -f "${displayfile:-}"
 }
 trap cleanup EXIT
-eval "$(bash scripts/private-cups.sh start "$cupsdir")"
+# (An assignment, so that a CUPS that does not start stops the tests here.)
+cupsenv="$(bash scripts/private-cups.sh start "$cupsdir")"
+eval "$cupsenv"
 
 # GUI tests run offscreen (set per test); the end-to-end, screenshot and
 # window tests need a real X server: a private Xvfb on a display it picks
