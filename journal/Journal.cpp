@@ -2,8 +2,10 @@
 
 #include "data/NewFile.h"
 #include "data/Value.h"
+#include "journal/JournalChain.h"
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sqlite3.h>
 #include <system_error>
@@ -24,12 +26,49 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS events("
                                 "raw BLOB,"
                                 "subject TEXT,"
                                 "backend TEXT,"
-                                "message TEXT);"
-                                "CREATE INDEX IF NOT EXISTS events_t ON events(t);";
+                                "message TEXT,"
+                                "link BLOB,"
+                                "hash BLOB);"
+                                "CREATE INDEX IF NOT EXISTS events_t ON events(t);"
+                                "CREATE TABLE IF NOT EXISTS chain(start BLOB NOT NULL,"
+                                "continues TEXT,"
+                                "before INTEGER NOT NULL);";
 
+// A journal from before the chain gets its columns; its rows stay unchained.
+constexpr const char* kChainColumns = "ALTER TABLE events ADD COLUMN link BLOB;"
+                                      "ALTER TABLE events ADD COLUMN hash BLOB;";
+
+// Each row hashed with the hash of the row before it, read in the same
+// statement, under the same write lock: a second station appending to the
+// file between two of ours still leaves one chain.
 constexpr const char* kInsert =
+    "INSERT INTO events(t,kind,what,record,lo,hi,labels,code,raw,subject,backend,message,"
+    "link,hash) "
+    "SELECT ?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,substr(p,1,8),"
+    "chain_hash(p,?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12) "
+    "FROM (SELECT coalesce((SELECT hash FROM events ORDER BY id DESC LIMIT 1),"
+    "(SELECT start FROM chain LIMIT 1),zeroblob(32)) AS p)";
+
+// The rows without their hash, as the journal wrote them before the chain.
+constexpr const char* kInsertUnchained =
     "INSERT INTO events(t,kind,what,record,lo,hi,labels,code,raw,subject,backend,message) "
     "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12)";
+
+// The hash the next row follows.
+constexpr const char* kTip = "SELECT coalesce((SELECT hash FROM events ORDER BY id DESC LIMIT 1),"
+                             "(SELECT start FROM chain LIMIT 1))";
+
+// The tables, and the chain's columns in a journal from before them.
+int ensureSchema(sqlite3* db, char** err) {
+    int rc = sqlite3_exec(db, kSchema, nullptr, nullptr, err);
+    if (rc != SQLITE_OK)
+        return rc;
+    sqlite3_stmt* probe = nullptr;
+    const bool chained = sqlite3_prepare_v2(db, "SELECT link,hash FROM events LIMIT 0", -1, &probe,
+                                            nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    return chained ? SQLITE_OK : sqlite3_exec(db, kChainColumns, nullptr, nullptr, err);
+}
 
 std::string errorText(sqlite3* db, const std::string& path) {
     return path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
@@ -54,6 +93,21 @@ void bindInt(sqlite3_stmt* st, int i, const std::optional<std::int64_t>& v) {
         sqlite3_bind_int64(st, i, *v);
     else
         sqlite3_bind_null(st, i);
+}
+
+void bindEvent(sqlite3_stmt* st, const JournalEvent& e, std::int64_t time) {
+    sqlite3_bind_int64(st, 1, time);
+    sqlite3_bind_text(st, 2, e.kind.data(), static_cast<int>(e.kind.size()), SQLITE_STATIC);
+    sqlite3_bind_text(st, 3, e.what.data(), static_cast<int>(e.what.size()), SQLITE_STATIC);
+    bindInt(st, 4, e.record);
+    bindInt(st, 5, e.low);
+    bindInt(st, 6, e.high);
+    bindInt(st, 7, e.labels);
+    bindBlob(st, 8, e.code);
+    bindBlob(st, 9, e.raw);
+    bindText(st, 10, e.subject);
+    bindText(st, 11, e.backend);
+    bindText(st, 12, e.message);
 }
 
 // Failures after which the connection itself is suspect and is reopened.
@@ -111,14 +165,47 @@ std::int64_t utcNowMs() {
 
 void createJournalSchema(sqlite3* db) {
     char* err = nullptr;
-    if (sqlite3_exec(db, kSchema, nullptr, nullptr, &err) != SQLITE_OK) {
+    if (ensureSchema(db, &err) != SQLITE_OK) {
         std::string msg = err ? err : "cannot create the journal table";
         sqlite3_free(err);
         throw data::DbError(msg);
     }
 }
 
-Journal::Journal(std::string path, Clock clock) : m_path(std::move(path)), m_clock(clock) {
+void startChain(sqlite3* db, const Digest& start, const std::string& continues) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db,
+                                "INSERT INTO chain(start,continues,before) "
+                                "SELECT ?1,?2,coalesce((SELECT max(id) FROM events),0) "
+                                "WHERE NOT EXISTS(SELECT 1 FROM chain)",
+                                -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_blob(st, 1, start.data(), static_cast<int>(start.size()), SQLITE_STATIC);
+        bindText(st, 2, continues);
+        rc = sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE)
+        throw data::DbError(std::string("cannot start the journal's chain: ") + sqlite3_errmsg(db));
+}
+
+Digest appendChained(sqlite3* db, const JournalEvent& e) {
+    Digest made{};
+    registerChainFunction(db, &made);
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, kInsert, -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+        bindEvent(st, e, e.time ? e.time : utcNowMs());
+        rc = sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE)
+        throw data::DbError(std::string("cannot write the journal: ") + sqlite3_errmsg(db));
+    return made;
+}
+
+Journal::Journal(std::string path, Clock clock, Chain chain)
+    : m_path(std::move(path)), m_clock(clock), m_chained(chain == Chain::Kept) {
     {
         std::lock_guard lock(m_mutex);
         bool faulted = false;
@@ -239,7 +326,9 @@ bool Journal::openLocked() {
     int schema = SQLITE_ERROR, prepared = SQLITE_ERROR;
     bool wal = false;
     broken = !guarded([&] {
-        schema = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+        schema = ensureSchema(db, nullptr);
+        if (schema == SQLITE_OK)
+            schema = startChainLocked(db);
         sqlite3_stmt* mode = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) == SQLITE_OK &&
             sqlite3_step(mode) == SQLITE_ROW) {
@@ -248,8 +337,8 @@ bool Journal::openLocked() {
         }
         sqlite3_finalize(mode);
         if (sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK)
-            prepared =
-                sqlite3_prepare_v3(db, kInsert, -1, SQLITE_PREPARE_PERSISTENT, &m_insert, nullptr);
+            prepared = sqlite3_prepare_v3(db, m_chained ? kInsert : kInsertUnchained, -1,
+                                          SQLITE_PREPARE_PERSISTENT, &m_insert, nullptr);
     });
     if (broken)
         return fail(m_path + ": its shared-memory file (-shm) cannot be used");
@@ -274,6 +363,41 @@ bool Journal::openFileLocked() {
     m_openBroken = false;
     startOverLocked(true);
     return openLocked();
+}
+
+// The chain on a connection just opened: its hash function, the chain
+// start of a new file (the last hash of the file it replaces, when the
+// station had one), and the hash the next row follows.
+int Journal::startChainLocked(sqlite3* db) {
+    if (!m_chained)
+        return SQLITE_OK;
+    try {
+        registerChainFunction(db, &m_made);
+        sqlite3_stmt* st = nullptr;
+        bool empty = false;
+        if (sqlite3_prepare_v2(db, "SELECT NOT EXISTS(SELECT 1 FROM events)", -1, &st, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            empty = sqlite3_column_int(st, 0) != 0;
+        sqlite3_finalize(st);
+        if (empty && m_carry)
+            startChain(db, m_carry->first, m_carry->second);
+        else
+            startChain(db, Digest{}, {});
+        m_carry.reset();
+        st = nullptr;
+        m_tip.reset();
+        if (sqlite3_prepare_v2(db, kTip, -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW &&
+            sqlite3_column_bytes(st, 0) == static_cast<int>(Digest{}.size())) {
+            m_tip.emplace();
+            std::memcpy(m_tip->data(), sqlite3_column_blob(st, 0), m_tip->size());
+        }
+        sqlite3_finalize(st);
+    } catch (const data::DbError&) {
+        return SQLITE_ERROR;
+    }
+    return SQLITE_OK;
 }
 
 bool Journal::movedLocked() const {
@@ -331,6 +455,9 @@ void Journal::leaveFileLocked(bool broken) {
 // made read-only, under the station): the broken one is moved aside so the
 // path is free for a new file, and the new file's first row tells.
 void Journal::startOverLocked(bool broken) {
+    // The new file's chain starts from the last hash this station wrote:
+    // found again, the file before and the new one verify as one chain.
+    const std::optional<Digest> tip = m_tip;
     leaveFileLocked(broken);
     JournalEvent note;
     note.kind = JournalWords::Journal;
@@ -360,23 +487,15 @@ void Journal::startOverLocked(bool broken) {
         }
     }
     m_notes.push_back(note);
+    if (tip)
+        m_carry.emplace(*tip,
+                        "the journal " + note.subject + (broken ? " moved aside" : " replaced"));
     m_nextOpenAttempt = 0; // at once
 }
 
 Journal::Insert Journal::insertLocked(const JournalEvent& e) {
     sqlite3_stmt* st = m_insert;
-    sqlite3_bind_int64(st, 1, e.time ? e.time : m_clock());
-    sqlite3_bind_text(st, 2, e.kind.data(), static_cast<int>(e.kind.size()), SQLITE_STATIC);
-    sqlite3_bind_text(st, 3, e.what.data(), static_cast<int>(e.what.size()), SQLITE_STATIC);
-    bindInt(st, 4, e.record);
-    bindInt(st, 5, e.low);
-    bindInt(st, 6, e.high);
-    bindInt(st, 7, e.labels);
-    bindBlob(st, 8, e.code);
-    bindBlob(st, 9, e.raw);
-    bindText(st, 10, e.subject);
-    bindText(st, 11, e.backend);
-    bindText(st, 12, e.message);
+    bindEvent(st, e, e.time ? e.time : m_clock());
     int rc = SQLITE_ERROR;
     if (!guarded([st, &rc] {
             rc = sqlite3_step(st);
@@ -386,8 +505,11 @@ Journal::Insert Journal::insertLocked(const JournalEvent& e) {
         return Insert::Faulted;
     }
     sqlite3_clear_bindings(st);
-    if (rc == SQLITE_DONE)
+    if (rc == SQLITE_DONE) {
+        if (m_chained)
+            m_tip = m_made;
         return Insert::Written;
+    }
     m_lastError = errorText(m_db, m_path);
     if (connectionBroken(rc)) {
         closeLocked();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Value.h"
+#include "journal/JournalChain.h"
 #include "journal/JournalPlatform.h"
 
 #include <atomic>
@@ -120,9 +121,17 @@ std::int64_t utcNowMs();
 // file, closed when the journal goes: a process has one Journal per file,
 // since the close would drop the POSIX locks of another's connections.
 //
+// Every row carries a hash of its content and of the row before it (see
+// JournalChain.h), so that a row changed, removed or inserted afterwards
+// shows; a new file started after a deleted or broken one continues the
+// chain from the last hash the station wrote.
+//
 // Appends may come from any thread.
 class Journal {
 public:
+    // Off: rows without their hash, as the journal wrote them before it
+    // kept a chain (to measure what the chain costs).
+    enum class Chain { Kept, Off };
     using Clock = std::function<std::int64_t()>;
     enum class Trouble {
         CannotWrite, // events are not being written; once per failure episode
@@ -137,7 +146,7 @@ public:
     // Write-ahead log frames (pages) that wake the checkpoint thread.
     static constexpr int kCheckpointFrames = 1000;
 
-    explicit Journal(std::string path, Clock clock = utcNowMs);
+    explicit Journal(std::string path, Clock clock = utcNowMs, Chain chain = Chain::Kept);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -159,6 +168,7 @@ private:
     enum class Insert { Written, Failed, Faulted };
 
     bool openLocked();
+    int startChainLocked(sqlite3* db);
     bool openFileLocked();
     bool movedLocked() const;
     void closeLocked();
@@ -177,6 +187,11 @@ private:
     mutable std::mutex m_mutex;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_insert = nullptr;
+    const bool m_chained;
+    Digest m_made{};             // the hash of the row being inserted
+    std::optional<Digest> m_tip; // the last hash on the file
+    // The chain start of the next new file, and what it continues.
+    std::optional<std::pair<Digest, std::string>> m_carry;
     platform::FileLock m_lock; // shared, on the file m_db writes
     bool m_failed = false;     // a failure episode is under way
     std::int64_t m_lost = 0;
@@ -218,8 +233,16 @@ public:
 // failure the journal stays where it was. Returns the events archived.
 std::int64_t archiveJournal(const std::string& path, const std::string& target);
 
-// Creates the table if the file has none; raises DbError. For readers and
-// tests that build a journal file directly.
+// Creates the tables if the file has none, and adds the chain's columns to a
+// journal from before the chain; raises DbError. For readers and tests that
+// build a journal file directly.
 void createJournalSchema(sqlite3* db);
+// Sets the chain start of a file that has none: the hash its first row
+// follows, and what it continues ("" for nothing); the rows already in the
+// file (a journal from before the chain) stay unchained. Raises DbError.
+void startChain(sqlite3* db, const Digest& start, const std::string& continues);
+// Appends a row on a connection of the caller's (the archive's), chained
+// as the journal chains its rows; returns the row's hash. Raises DbError.
+Digest appendChained(sqlite3* db, const JournalEvent& event);
 
 } // namespace vx::journal

@@ -41,9 +41,11 @@ std::string firstValue(sqlite3* db, const std::string& sql, const std::string& p
 
 // Every event of the journal's write-ahead log folded into the file, and the
 // file left as one that needs no log (rollback journal mode), so it reads on
-// its own, even read-only; then its last row, saying where it goes. Returns
-// the events before that row, and the row's id in rowId.
-std::int64_t foldIn(const std::string& path, const std::string& target, std::int64_t& rowId) {
+// its own, even read-only; then its last row, saying where it goes, on the
+// chain. Returns the events before that row, the row's id in rowId and its
+// hash, the last of the archive, in last.
+std::int64_t foldIn(const std::string& path, const std::string& target, std::int64_t& rowId,
+                    Digest& last) {
     Connection c;
     if (sqlite3_open_v2(path.c_str(), &c.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         fail(path, c.db, "cannot open the journal");
@@ -56,21 +58,20 @@ std::int64_t foldIn(const std::string& path, const std::string& target, std::int
         throw data::DbError(path +
                             ": its write-ahead log cannot be folded in while a program reads "
                             "the journal; try again when it is done");
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(c.db,
-                           "INSERT INTO events(t,kind,what,subject,message) VALUES(?1,?2,?3,?4,?5)",
-                           -1, &st, nullptr) != SQLITE_OK)
-        fail(path, c.db, "cannot write the journal");
-    const std::string message = "archived to " + target + "; the next events are in " + path;
-    sqlite3_bind_int64(st, 1, utcNowMs());
-    sqlite3_bind_text(st, 2, JournalWords::Journal, -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 3, JournalWords::Archived, -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 4, target.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 5, message.c_str(), -1, SQLITE_STATIC);
-    const int rc = sqlite3_step(st);
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE)
-        fail(path, c.db, "cannot write the journal");
+    JournalEvent archived;
+    archived.kind = JournalWords::Journal;
+    archived.what = JournalWords::Archived;
+    archived.subject = target;
+    archived.message = "archived to " + target + "; the next events are in " + path;
+    try {
+        // A journal from before the chain gets its columns and a chain
+        // start; its rows stay unchained.
+        createJournalSchema(c.db);
+        startChain(c.db, Digest{}, {});
+        last = appendChained(c.db, archived);
+    } catch (const data::DbError& e) {
+        throw data::DbError(path + ": " + e.what());
+    }
     rowId = sqlite3_last_insert_rowid(c.db);
     if (sqlite3_close_v2(c.db) != SQLITE_OK)
         fail(path, c.db, "cannot close the journal");
@@ -110,8 +111,9 @@ void copyTo(const std::string& path, const std::string& target) {
 }
 
 // An empty journal under a temporary name beside path, owned as the
-// journal is, ready to take its name.
-std::string emptyJournal(const std::string& path) {
+// journal is, ready to take its name; its chain starts from start, the last
+// hash of the archive.
+std::string emptyJournal(const std::string& path, const Digest& start, const std::string& target) {
     const std::string fresh = path + ".new-" + std::to_string(data::platform::processId()) + "-" +
                               std::to_string(utcNowMs());
     Connection c;
@@ -120,6 +122,7 @@ std::string emptyJournal(const std::string& path) {
         fail(fresh, c.db, "cannot make the new journal");
     try {
         createJournalSchema(c.db);
+        startChain(c.db, start, "the journal archived to " + target);
     } catch (const data::DbError& e) {
         sqlite3_close_v2(c.db);
         c.db = nullptr;
@@ -152,7 +155,8 @@ std::int64_t archiveJournal(const std::string& path, const std::string& target) 
         throw data::DbError(path + ": " + why);
     }
     std::int64_t rowId = 0;
-    const std::int64_t events = foldIn(path, target, rowId);
+    Digest last{};
+    const std::int64_t events = foldIn(path, target, rowId, last);
     bool placed = false;
     try {
         // The archive under its new name, the journal still under its own;
@@ -164,7 +168,7 @@ std::int64_t archiveJournal(const std::string& path, const std::string& target) 
             copyTo(path, target);
         }
         placed = true;
-        const std::string fresh = emptyJournal(path);
+        const std::string fresh = emptyJournal(path, last, target);
         std::error_code ec;
         std::filesystem::rename(fresh, path, ec);
         if (ec) {

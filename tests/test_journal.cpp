@@ -2,6 +2,7 @@
 // had appended, and a disk that takes no more writes stops nothing.
 
 #include "journal/Journal.h"
+#include "journal/JournalChain.h"
 #include "journal/JournalReader.h"
 #include "journal/StationJournal.h"
 #include "tests/support/Databases.h"
@@ -14,7 +15,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <map>
 #include <set>
+#include <sqlite3.h>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -674,4 +677,187 @@ TEST(JournalArchive, IsRefusedWhileAStationWritesTheJournalAndNeverReplacesAFile
     EXPECT_EQ(test::readFile(target), "kept");
     EXPECT_EQ(records(journalRows(path)), range(1, 2));
     EXPECT_THROW(journal::archiveJournal(dir.file("none.db"), dir.file("x.db")), data::DbError);
+}
+
+// ---- the chain ----------------------------------------------------------------
+
+namespace {
+
+// Runs SQL on a journal file as someone with a database tool would.
+void tamper(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+    const std::string why = err ? err : "";
+    sqlite3_free(err);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << sql << ": " << why;
+}
+
+// A journal of six scans, closed (its log folded in).
+void sixScans(const std::string& path) {
+    Journal j(path);
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_TRUE(j.append(scanRow(i)));
+}
+
+std::string verdict(const journal::ChainCheck& c) {
+    using F = journal::ChainCheck::Fault;
+    static const std::map<F, std::string> names = {{F::None, "intact"},
+                                                   {F::Changed, "changed"},
+                                                   {F::Removed, "removed"},
+                                                   {F::Inserted, "inserted"},
+                                                   {F::NotContinued, "not continued"},
+                                                   {F::Unreadable, "unreadable"}};
+    return names.at(c.fault) + (c.row ? " " + std::to_string(*c.row) : "");
+}
+
+} // namespace
+
+TEST(JournalChainHash, Sha256GivesTheStandardsTestVectorsWhateverPiecesItIsFedIn) {
+    using journal::hexDigest;
+    EXPECT_EQ(hexDigest(journal::sha256("")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hexDigest(journal::sha256("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the first block.
+    EXPECT_EQ(
+        hexDigest(journal::sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // A million 'a's in pieces that never line up with the 64-byte blocks.
+    journal::Sha256 s;
+    const std::string piece(997, 'a');
+    std::size_t fed = 0;
+    while (fed + piece.size() <= 1'000'000) {
+        s.add(piece);
+        fed += piece.size();
+    }
+    s.add(std::string(1'000'000 - fed, 'a'));
+    EXPECT_EQ(hexDigest(s.finish()),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// Each way of editing the file afterwards is caught at the first row it
+// touched, and named for what was done to it.
+TEST(JournalChain, AnEditedRemovedOrInsertedRowIsNamedAndAnUntouchedJournalIsIntact) {
+    struct Case {
+        const char* what;
+        const char* sql;
+        const char* expected;
+    } cases[] = {
+        {"untouched", "", "intact"},
+        {"a code edited", "UPDATE events SET code=X'5658393939' WHERE id=3", "changed 3"},
+        {"a verdict edited", "UPDATE events SET what='duplicate' WHERE id=4", "changed 4"},
+        {"a time moved", "UPDATE events SET t=t+1 WHERE id=2", "changed 2"},
+        {"a code stored as text", "UPDATE events SET code=CAST(code AS TEXT) WHERE id=5",
+         "changed 5"},
+        {"an empty text where there was none", "UPDATE events SET subject='' WHERE id=1",
+         "changed 1"},
+        {"a hash removed", "UPDATE events SET hash=NULL WHERE id=4", "changed 4"},
+        {"a row deleted", "DELETE FROM events WHERE id=3", "removed 4"},
+        {"two rows deleted", "DELETE FROM events WHERE id IN (2,3)", "removed 4"},
+        {"the first row deleted", "DELETE FROM events WHERE id=1", "removed 2"},
+        {"a row deleted and the rest renumbered",
+         "DELETE FROM events WHERE id=3; UPDATE events SET id=id-1 WHERE id>3", "removed 3"},
+        {"a row copied in at the end",
+         "INSERT INTO events SELECT 7,t,kind,what,record,lo,hi,"
+         "labels,code,raw,subject,backend,message,link,hash "
+         "FROM events WHERE id=2",
+         "removed 7"},
+        {"a row copied in between",
+         "UPDATE events SET id=id+100 WHERE id>=4; UPDATE events SET id=id-99 WHERE id>=100; "
+         "INSERT INTO events SELECT 4,t,kind,what,record,lo,hi,"
+         "labels,code,raw,subject,backend,message,link,hash "
+         "FROM events WHERE id=2",
+         "inserted 4"},
+        {"a row without a hash put in between",
+         "UPDATE events SET id=id+100 WHERE id>=4; UPDATE events SET id=id-99 WHERE id>=100; "
+         "INSERT INTO events(id,t,kind,what,record) VALUES(4,1,'scan','good',99)",
+         "inserted 4"},
+        {"two rows swapped",
+         "UPDATE events SET id=-1 WHERE id=2; UPDATE events SET id=2 WHERE "
+         "id=3; UPDATE events SET id=3 WHERE id=-1",
+         "inserted 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string path = dir.file(Journal::kFileName);
+        sixScans(path);
+        if (*c.sql)
+            tamper(path, c.sql);
+        const journal::ChainCheck check = journal::verifyJournals({path});
+        EXPECT_EQ(verdict(check), c.expected) << check.message;
+        if (!check.intact()) {
+            EXPECT_NE(check.message.find("row " + std::to_string(*check.row)), std::string::npos)
+                << check.message;
+        }
+    }
+}
+
+// Archived, the journal's chain goes on in the next file: the archive and
+// the journal after it verify as one chain, and neither can stand in for
+// another.
+TEST(JournalChain, TheChainGoesOnAcrossAnArchiveAndAFileReplacedUnderTheStation) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    const std::string first = dir.file("first.db"), second = dir.file("second.db");
+    sixScans(path);
+    journal::archiveJournal(path, first);
+    {
+        Journal j(path);
+        ASSERT_TRUE(j.append(scanRow(7)));
+        // Moved away under the station: the new file continues its chain.
+        std::filesystem::rename(path, second);
+        ASSERT_TRUE(j.append(scanRow(8)));
+    }
+    const auto all = journal::verifyJournals({first, second, path});
+    EXPECT_EQ(verdict(all), "intact") << all.message;
+    EXPECT_EQ(all.rows, 6 + 1 + 1 + 2) << "the archived row and the replaced note are chained too";
+    EXPECT_EQ(all.chained, all.rows);
+    ASSERT_EQ(all.files.size(), 3u);
+    EXPECT_EQ(all.files[1].continues, "the journal archived to " + first);
+    EXPECT_EQ(all.files[2].continues, "the journal " + path + " replaced");
+    EXPECT_EQ(verdict(journal::verifyJournals({path})), "intact") << "each file on its own";
+
+    auto skipped = journal::verifyJournals({first, path});
+    EXPECT_EQ(verdict(skipped), "not continued");
+    EXPECT_EQ(skipped.file, path);
+    tamper(first, "DELETE FROM events WHERE id=7");
+    EXPECT_EQ(verdict(journal::verifyJournals({first, second})), "not continued")
+        << "the archive's last rows cut off";
+}
+
+// A journal written before the chain opens as it was: its rows are
+// unchained (counted, not verifiable), the rows after them are chained, and
+// a hash taken off a chained row does not make it look old.
+TEST(JournalChain, AJournalFromBeforeTheChainOpensAndItsOldRowsAreCountedAsUnchained) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    tamper(path, "CREATE TABLE events(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, kind TEXT NOT "
+                 "NULL, what TEXT NOT NULL, record INTEGER, lo INTEGER, hi INTEGER, labels "
+                 "INTEGER, code BLOB, raw BLOB, subject TEXT, backend TEXT, message TEXT);"
+                 "INSERT INTO events(t,kind,what,record) VALUES(1,'scan','good',1),"
+                 "(2,'scan','good',2)");
+    const auto old = journal::verifyJournals({path});
+    EXPECT_EQ(verdict(old), "intact");
+    EXPECT_EQ(old.unchained, 2);
+    {
+        Journal j(path);
+        ASSERT_TRUE(j.append(scanRow(3)));
+        ASSERT_TRUE(j.append(scanRow(4)));
+    }
+    EXPECT_EQ(records(journalRows(path)), range(1, 4));
+    auto upgraded = journal::verifyJournals({path});
+    EXPECT_EQ(verdict(upgraded), "intact") << upgraded.message;
+    EXPECT_EQ(upgraded.unchained, 2);
+    EXPECT_EQ(upgraded.chained, 2);
+    std::ostringstream text;
+    journal::writeChainCheck(text, upgraded);
+    EXPECT_NE(text.str().find("2 written before the journal kept a chain"), std::string::npos)
+        << text.str();
+
+    tamper(path, "UPDATE events SET hash=NULL, link=NULL WHERE id=3");
+    EXPECT_EQ(verdict(journal::verifyJournals({path})), "removed 3");
 }

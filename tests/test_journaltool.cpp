@@ -250,6 +250,28 @@ TEST_F(JournalTool, ArchiveTakesEveryEventOfACrashedStationAndRefusesWhileAStati
     EXPECT_EQ(tool(station + "archive").exitCode, 2);
 }
 
+// verify reads the scripted shift's chain as intact, names the row an
+// edit touched, and tells a script by its exit code.
+TEST_F(JournalTool, VerifyExitsWithZeroOnAnIntactChainAndSevenNamingTheEditedRow) {
+    const std::string journal = dir.file(journal::Journal::kFileName);
+    const ToolRun intact = tool(station + "verify");
+    EXPECT_EQ(intact.exitCode, 0) << intact.out;
+    EXPECT_EQ(intact.out.rfind("Journal chain: intact\n  20 rows read, 20 on the chain\n", 0), 0u)
+        << intact.out;
+    {
+        data::Connection db;
+        db.openWith(data::openSqliteBackend(journal));
+        data::Query q(db);
+        q.setText("UPDATE events SET what='good' WHERE what='duplicate'");
+        q.execute();
+    }
+    const ToolRun edited = tool(station + "verify '" + journal + "'");
+    EXPECT_EQ(edited.exitCode, 7) << edited.out;
+    EXPECT_NE(edited.out.find("BROKEN: " + journal + ": row 9 was changed"), std::string::npos)
+        << edited.out;
+    EXPECT_EQ(tool(station + "verify '" + dir.file("none.db") + "'").exitCode, 3);
+}
+
 namespace {
 
 // Runs the block under the POSIX time zone tz ("CST-8": UTC+8), then puts

@@ -11,6 +11,7 @@
 #include "data/Database.h"
 #include "data/Folder.h"
 #include "data/NewFile.h"
+#include "journal/JournalChain.h"
 #include "journal/JournalText.h"
 #include "settings/StationFolder.h"
 #include "settings/StationSettings.h"
@@ -25,6 +26,7 @@
 #include <memory>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 using namespace vx;
 
@@ -39,6 +41,7 @@ enum Exit {
     kNoRecords = 4,     // report made from the journal alone: the label database was not read
     kNoOutput = 5,      // the output file cannot be written
     kInUse = 6,         // archive: a station is writing the journal
+    kChainBroken = 7,   // verify: a row was changed, removed or inserted
 };
 
 constexpr const char* kUsageLine =
@@ -73,6 +76,11 @@ void usage(std::FILE* to) {
         "  archive FILE                the journal, its write-ahead log folded in, moved to\n"
         "                              FILE (a new file); an empty journal takes its place;\n"
         "                              refused while a station writes the journal\n"
+        "  verify  [FILE...]           walks the chain of hashes the journal's rows carry\n"
+        "                              and names the first row that was changed, removed\n"
+        "                              or inserted; several files (archives, then the\n"
+        "                              journal) are read in order as one chain; default:\n"
+        "                              the journal\n"
         "\n"
         "--output FILE: a new file, written whole; a file that exists is never replaced.\n"
         "Without it, standard output.\n"
@@ -87,7 +95,7 @@ void usage(std::FILE* to) {
         "Exit codes: 0 done (report: the shift reconciles); 1 report: records to look at;\n"
         "2 wrong command line; 3 the journal cannot be read; 4 report made without the\n"
         "label database; 5 the output cannot be written; 6 archive: a station is writing\n"
-        "the journal.\n",
+        "the journal; 7 verify: the chain is broken (0: intact).\n",
         to);
 }
 
@@ -244,6 +252,17 @@ int report(journal::JournalReader& journal, const Station& st, const Options& op
     });
 }
 
+int verify(const Station& st, std::vector<std::string> files) {
+    if (files.empty())
+        files.push_back(st.journal);
+    const journal::ChainCheck check = journal::verifyJournals(files);
+    journal::writeChainCheck(std::cout, check);
+    std::cout.flush();
+    if (check.fault == journal::ChainCheck::Fault::Unreadable)
+        return kNoJournal;
+    return check.intact() ? kOk : kChainBroken;
+}
+
 int archive(const Station& st, const std::string& target) {
     if (data::platform::exists(target)) {
         std::fprintf(stderr, "vexora-journal: %s exists; an archive never replaces a file\n",
@@ -272,6 +291,7 @@ int main(int argc, char** argv) {
     Station st;
     std::string stationArg;
     std::string command, target;
+    std::vector<std::string> files;
     Options opt;
     opt.style.charset = data::stationCharset();
     try {
@@ -323,9 +343,11 @@ int main(int argc, char** argv) {
                     throw UsageError("--record: not a number: " + v);
             } else if (a == "--code") {
                 opt.filter.code = value(i);
-            } else if (command.empty() &&
-                       (a == "list" || a == "export" || a == "report" || a == "archive")) {
+            } else if (command.empty() && (a == "list" || a == "export" || a == "report" ||
+                                           a == "archive" || a == "verify")) {
                 command = a;
+            } else if (command == "verify" && !a.empty() && a[0] != '-') {
+                files.push_back(a);
             } else if (command == "archive" && target.empty() && !a.empty() && a[0] != '-') {
                 target = a;
             } else {
@@ -346,6 +368,8 @@ int main(int argc, char** argv) {
         st.journal = st.folder + journal::Journal::kFileName;
     if (command == "archive")
         return archive(st, target);
+    if (command == "verify")
+        return verify(st, files);
 
     try {
         journal::JournalReader journal(st.journal);
