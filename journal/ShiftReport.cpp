@@ -358,6 +358,11 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
     const auto ranges = merge(std::move(printed));
     const auto scannedTimes = tally(found);
     const auto verifiedTimes = tally(verified);
+    for (const auto& [record, times] : verifiedTimes)
+        if (!r.verifiedRanges.empty() && r.verifiedRanges.back().second + 1 == record)
+            r.verifiedRanges.back().second = record;
+        else
+            r.verifiedRanges.emplace_back(record, record);
     found = {};
     verified = {};
 

@@ -65,6 +65,9 @@ struct ShiftReport {
     // outcomes above); labels that were scanned more than once (any verdict
     // that found the record).
     std::vector<ReportRecord> printedNotVerified, verifiedNotPrinted, scannedMoreThanOnce;
+    // Every record verified good in the shift, as ranges of record numbers
+    // (low <= high, in order).
+    std::vector<std::pair<std::int64_t, std::int64_t>> verifiedRanges;
     bool recordsRead = false; // the label database could be read
     std::string recordsError;
 

@@ -24,6 +24,8 @@ PKGS=(
   # the print chain in tests: a private CUPS with the cups-pdf printer, and
   # the PDFs read back (text and barcodes)
   cups-daemon printer-driver-cups-pdf poppler-utils zbar-tools
+  # the shift report's HTML page drawn by a real browser, headless
+  chromium
   # the ZPL jobs rendered by an independent renderer (an npm package, below)
   nodejs
   # runtime: label printing on Linux (gLabels renders, CUPS prints)

@@ -4,6 +4,7 @@
 #include "data/Database.h"
 #include "journal/Journal.h"
 #include "journal/JournalText.h"
+#include "journal/ReportHtml.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
@@ -402,4 +403,290 @@ TEST(JournalText, TheShiftReportsHeadingSaysWhereItsFiguresCameFrom) {
               "Shift report (start) to (end) UTC\n"
               "Journal: j.db, 18 events\n"
               "Label database: srv/labels");
+}
+
+// ---- the report as a page ------------------------------------------------------
+
+namespace {
+
+// The page's text as a reader sees it: tags and the head left out, entities
+// of the page's own kept, blanks collapsed.
+std::string pageText(const std::string& html) {
+    std::string out;
+    const std::size_t body = html.find("<body");
+    bool inTag = false;
+    for (std::size_t i = body == std::string::npos ? 0 : body; i < html.size(); ++i) {
+        const char c = html[i];
+        if (c == '<')
+            inTag = true;
+        if (inTag || c == '\n' || c == ' ') {
+            if (!out.empty() && out.back() != ' ')
+                out += ' ';
+        } else {
+            out += c;
+        }
+        if (c == '>')
+            inTag = false;
+    }
+    return out;
+}
+
+// The tags of a page in order, with their attributes: what a hostile text
+// would change if it got out of its text.
+std::vector<std::string> pageTags(const std::string& html) {
+    std::vector<std::string> tags;
+    for (std::size_t i = html.find('<'); i != std::string::npos; i = html.find('<', i + 1))
+        tags.push_back(html.substr(i, html.find('>', i) - i + 1));
+    return tags;
+}
+
+journal::JournalEvent failedJob(std::int64_t t, std::int64_t lo, std::int64_t hi,
+                                const std::string& reason, const std::string& backend) {
+    journal::JournalEvent e;
+    e.time = t;
+    e.kind = journal::JournalWords::Print;
+    e.what = journal::JournalWords::Failed;
+    e.low = lo;
+    e.high = hi;
+    e.labels = 1;
+    e.record = lo;
+    e.backend = backend;
+    e.message = reason;
+    return e;
+}
+
+journal::JournalEvent dispatched(std::int64_t t, std::int64_t lo, std::int64_t hi,
+                                 const std::string& subject) {
+    journal::JournalEvent e;
+    e.time = t;
+    e.kind = journal::JournalWords::Print;
+    e.what = journal::JournalWords::Dispatched;
+    e.low = lo;
+    e.high = hi;
+    e.backend = "direct";
+    e.subject = subject;
+    return e;
+}
+
+// The scripted shift with a job at 07:40 for 11-14 whose printer took one
+// label and then ran out of paper.
+void addFailedJob(const std::string& folder) {
+    journal::Journal j(folder + "/" + journal::Journal::kFileName);
+    j.append(dispatched(test::shiftTime(7, 40), 11, 14, "/labels/vx.glabels"));
+    j.append(failedJob(test::shiftTime(7, 41), 11, 14, "打印机缺纸 out of paper", "gLabels"));
+}
+
+} // namespace
+
+// Texts from the journal (codes, reasons, back ends, port names) are the
+// station's bytes: on the page they are UTF-8 and never markup, whatever
+// they hold; the page keeps the same tags whether the texts are hostile or
+// plain.
+TEST(JournalText, ThePageWritesEveryJournalTextAsUtf8TextAndNeverAsMarkup) {
+    const std::string hostile[] = {
+        "<script>alert(1)</script>",
+        "\"><img src=x onerror=alert(1)>",
+        "' onmouseover='x",
+        "&lt;b&gt;",
+        "</td></tr></table><h1>x",
+        "<!--",
+        "<![CDATA[",
+        "\xB1\xEA<\xFF>",
+    };
+    auto page = [](const std::string& text, const journal::TextStyle& style) {
+        test::TempDir dir;
+        const std::string path = dir.file(journal::Journal::kFileName);
+        {
+            journal::Journal j(path);
+            j.append(dispatched(test::shiftTime(6, 0), 1, 3, text));
+            j.append(failedJob(test::shiftTime(6, 1), 1, 3, text, text));
+            journal::JournalEvent scan;
+            scan.time = test::shiftTime(6, 2);
+            scan.kind = "scan";
+            scan.what = "duplicate";
+            scan.record = 1;
+            scan.code = text;
+            scan.raw = text;
+            j.append(scan);
+            j.append(scan);
+            journal::JournalEvent port;
+            port.time = test::shiftTime(6, 3);
+            port.kind = "port";
+            port.what = "lost";
+            port.subject = text;
+            port.message = text;
+            j.append(port);
+        }
+        journal::JournalReader reader(path);
+        const auto r = journal::makeShiftReport(reader, 0, test::shiftTime(9, 0), nullptr);
+        std::ostringstream o;
+        journal::ChainCheck chain;
+        chain.fault = journal::ChainCheck::Fault::Changed;
+        chain.message = text;
+        journal::writeShiftReportHtml(o, r, {std::nullopt, std::nullopt, text, text, text}, chain,
+                                      style);
+        return o.str();
+    };
+    const journal::TextStyle gbk{true, "GBK"};
+    const std::string plain = page("plain", gbk);
+    ASSERT_NE(plain.find("plain"), std::string::npos);
+    for (const std::string& text : hostile) {
+        SCOPED_TRACE(text);
+        const std::string html = page(text, gbk);
+        EXPECT_EQ(pageTags(html), pageTags(plain));
+        EXPECT_EQ(html.find("<script"), std::string::npos);
+    }
+    // GBK bytes as the characters they are; a byte that is no GBK escaped.
+    const std::string gb = page("\xB1\xEA<\xFF>", gbk);
+    EXPECT_NE(gb.find("标&lt;\\xFF&gt;"), std::string::npos) << gb;
+    EXPECT_NE(page("a&b\"c'", gbk).find("a&amp;b&quot;c&#39;"), std::string::npos);
+}
+
+// The page's ranges: records printed by several jobs merged into one
+// range, and only the records two jobs both printed counted as printed
+// more than once.
+TEST(JournalText, RangesMergeWhereTheyTouchAndPrintedTwiceIsWhereTwoOverlap) {
+    using journal::Ranges;
+    EXPECT_EQ(journal::rangesText(journal::mergeRanges({{6, 8}, {1, 5}, {12, 11}, {10, 10}})),
+              "1-8, 10");
+    EXPECT_EQ(journal::coveredTwice({{1, 10}, {5, 12}, {20, 20}, {20, 20}, {30, 40}, {41, 45}}),
+              (Ranges{{5, 10}, {20, 20}}));
+    EXPECT_EQ(journal::coveredTwice({{1, 10}, {2, 3}, {2, 3}, {9, 9}}), (Ranges{{2, 3}, {9, 9}}));
+    EXPECT_EQ(journal::rangesCount({{1, 8}, {10, 10}}), 9);
+    EXPECT_EQ(journal::rangesText({}), "");
+}
+
+// The scripted shift, with a job that failed, as the page the tool writes:
+// every figure a supervisor looks for, and ranges, never a record a line.
+TEST_F(JournalTool, TheHtmlReportHoldsTheShiftsFiguresAndRangesAndTheChainAtItsTop) {
+    addFailedJob(dir.path());
+    const std::string file = dir.file("shift.html");
+    const ToolRun r = tool(station +
+                           "report --from '2026-12-08 06:00' --to 2026-12-08T08:00Z "
+                           "--html '" +
+                           file + "'");
+    EXPECT_EQ(r.exitCode, 1) << "records to look at, as the text report";
+    const std::string html = test::readFile(file);
+    const std::string text = pageText(html);
+    EXPECT_LT(html.find("id=\"chain\""), html.find("<h2")) << "the chain comes first";
+    EXPECT_NE(text.find("The journal's chain is intact: 22 rows verified"), std::string::npos)
+        << text;
+    for (const char* figure : {
+             "扫描 Scans 13 ",
+             "正确 Good scans (good and missing range) 8 ",
+             "打印 Labels printed 9 ",
+             "已验证 Labels verified 8 ",
+             "报警 Alarms 4 ",
+             // printed, verified, printed not verified, verified not printed,
+             // scanned twice: each as ranges
+             "the shift 1-8, 11 (9) 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 ×2 ",
+             "重复 duplicate 1 (7.7%)",
+             "正确 good 7 (53.8%)",
+             "打印机缺纸 out of paper",
+             "Longest pause between scans: 00:51:00.000",
+         })
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << "\n" << text;
+    EXPECT_NE(html.find("<svg id=\"per-hour\""), std::string::npos);
+    EXPECT_NE(html.find("<svg id=\"verdicts\""), std::string::npos);
+    // Self-contained: nothing fetched, nothing run.
+    std::string page = html;
+    for (std::size_t at;
+         (at = page.find("xmlns=\"http://www.w3.org/2000/svg\"")) != std::string::npos;)
+        page.erase(at, 34);
+    for (const char* outside : {"<script", "http:", "https:", "src=", "url(", "<link", "@import"})
+        EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+
+    EXPECT_EQ(tool(station + "report --html '" + file + "'").exitCode, 5) << "never replaced";
+    EXPECT_EQ(tool(station + "list --html x.html").exitCode, 2);
+}
+
+namespace {
+
+// The output of a shell command, and its exit code.
+ToolRun shell(const std::string& cmd) {
+    ToolRun r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// Pixels of a PNG (read through netpbm's pngtopnm) whose colour is within a
+// few steps of the colour "#rrggbb".
+long pixelsOfColour(const std::string& png, const std::string& colour) {
+    const ToolRun ppm = shell("pngtopnm '" + png + "' 2>/dev/null");
+    std::istringstream in(ppm.out);
+    std::string magic;
+    int width = 0, height = 0, max = 0;
+    in >> magic >> width >> height >> max;
+    in.get();
+    if (magic != "P6" || max != 255)
+        return -1;
+    const int want[3] = {std::stoi(colour.substr(1, 2), nullptr, 16),
+                         std::stoi(colour.substr(3, 2), nullptr, 16),
+                         std::stoi(colour.substr(5, 2), nullptr, 16)};
+    long n = 0;
+    char px[3];
+    for (long i = 0; i < static_cast<long>(width) * height && in.read(px, 3); ++i) {
+        bool near = true;
+        for (int c = 0; c < 3; ++c)
+            near = near && std::abs(static_cast<unsigned char>(px[c]) - want[c]) <= 6;
+        n += near;
+    }
+    return n;
+}
+
+} // namespace
+
+// The page as a real browser shows it: Debian's Chromium, headless, reads
+// the figures from the page it built, and draws the charts (their bars'
+// colours cover the areas the page gives them). The picture is kept in the
+// build's artifacts.
+TEST_F(JournalTool, ChromiumShowsTheHtmlReportsFiguresAndDrawsItsCharts) {
+    const ToolRun which = shell("command -v chromium");
+    ASSERT_EQ(which.exitCode, 0)
+        << "chromium is not installed (scripts/install-deps.sh installs it)";
+    addFailedJob(dir.path());
+    const std::string file = dir.file("shift.html"), png = dir.file("shift.png");
+    ASSERT_EQ(tool(station + "report --from '2026-12-08 06:00' --to 2026-12-08T08:00Z --html '" +
+                   file + "'")
+                  .exitCode,
+              1);
+    // As root Chromium runs only without its sandbox; its profile stays in
+    // the test's folder, its complaints about a missing D-Bus in /dev/null.
+    const std::string chromium =
+        "timeout 120 chromium --headless --disable-gpu --hide-scrollbars --no-first-run "
+        "--user-data-dir='" +
+        dir.file("profile") + "'" + (::geteuid() == 0 ? " --no-sandbox" : "") + " ";
+    const ToolRun dom = shell(chromium + "--dump-dom 'file://" + file + "' 2>/dev/null");
+    ASSERT_EQ(dom.exitCode, 0) << dom.out;
+    const std::string text = pageText(dom.out);
+    for (const char* figure :
+         {"The journal's chain is intact: 22 rows verified", "扫描 Scans 13 ",
+          "打印 Labels printed 9 ", "已验证 Labels verified 8 ",
+          "the shift 1-8, 11 (9) 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 ×2 ", "正确 good 7 (53.8%)",
+          "11-14 failed gLabels 1 11-11 printed; 打印机缺纸 out of paper",
+          "Longest pause between scans: 00:51:00.000"})
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << "\n" << text;
+
+    const ToolRun shot = shell(chromium + "--window-size=1280,1400 --screenshot='" + png +
+                               "' 'file://" + file + "' 2>&1");
+    ASSERT_EQ(shot.exitCode, 0) << shot.out;
+    if (const char* artifacts = std::getenv("VEXORA_ARTIFACTS")) {
+        std::filesystem::create_directories(artifacts);
+        std::filesystem::copy_file(png, std::string(artifacts) + "/shift-report.png",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(file, std::string(artifacts) + "/shift-report.html",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    // Two hours of 4 good scans: two bars of the full 36 x 160 pixels; the
+    // good scans' share (7 of 13): a bar of 193 x 18 pixels; one duplicate
+    // in 13: 27 x 18.
+    EXPECT_GE(pixelsOfColour(png, "#1565c0"), 2 * 36 * 160 * 9 / 10);
+    EXPECT_GE(pixelsOfColour(png, "#2e7d32"), 193 * 18 * 9 / 10);
+    EXPECT_GE(pixelsOfColour(png, "#6a1b9a"), 27 * 18 * 9 / 10);
 }

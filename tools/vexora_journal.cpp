@@ -13,6 +13,7 @@
 #include "data/NewFile.h"
 #include "journal/JournalChain.h"
 #include "journal/JournalText.h"
+#include "journal/ReportHtml.h"
 #include "settings/StationFolder.h"
 #include "settings/StationSettings.h"
 
@@ -64,7 +65,7 @@ void usage(std::FILE* to) {
         "                              events as a table (or CSV)\n"
         "  export  [FILTERS] [--output FILE]\n"
         "                              events as CSV, UTF-8 with a header, for a spreadsheet\n"
-        "  report  [--from TIME] [--to TIME] [--output FILE]\n"
+        "  report  [--from TIME] [--to TIME] [--output FILE | --html FILE]\n"
         "                              a shift: scans by verdict, good scans per hour, the\n"
         "                              longest pause, the print ranges sent: printed, not\n"
         "                              printed (failed, cancelled or held, with the reason)\n"
@@ -72,7 +73,9 @@ void usage(std::FILE* to) {
         "                              verified good, verified good but never printed, and\n"
         "                              labels scanned more than once;\n"
         "                              the records come from the label database that the\n"
-        "                              station's config.ini names\n"
+        "                              station's config.ini names; --html FILE: the report\n"
+        "                              as a page for a browser, with charts, the journal's\n"
+        "                              chain verified at its top\n"
         "  archive FILE                the journal, its write-ahead log folded in, moved to\n"
         "                              FILE (a new file); an empty journal takes its place;\n"
         "                              refused while a station writes the journal\n"
@@ -130,6 +133,7 @@ struct Options {
     journal::JournalFilter filter;
     bool csv = false;
     std::string output;
+    std::string html; // report: the page's file
     journal::TextStyle style;
 };
 
@@ -244,8 +248,13 @@ int report(journal::JournalReader& journal, const Station& st, const Options& op
     if (db && !r.recordsRead)
         source.databaseError = r.recordsError;
 
-    return withOutput(opt.output, [&](std::ostream& o) {
-        journal::writeShiftReport(o, r, source, opt.style);
+    const journal::ChainCheck chain =
+        opt.html.empty() ? journal::ChainCheck{} : journal::verifyJournals({st.journal});
+    return withOutput(opt.html.empty() ? opt.output : opt.html, [&](std::ostream& o) {
+        if (opt.html.empty())
+            journal::writeShiftReport(o, r, source, opt.style);
+        else
+            journal::writeShiftReportHtml(o, r, source, chain, opt.style);
         if (!source.databaseError.empty())
             return static_cast<int>(kNoRecords);
         return static_cast<int>(r.reconciles() ? kOk : kDiscrepancies);
@@ -327,6 +336,10 @@ int main(int argc, char** argv) {
                 opt.csv = true;
             } else if (a == "--output" || a == "-o") {
                 opt.output = value(i);
+            } else if (a == "--html") {
+                opt.html = value(i);
+                if (opt.html.empty())
+                    throw UsageError("--html needs a file");
             } else if (a == "--from") {
                 opt.filter.from = time(i);
             } else if (a == "--to") {
@@ -356,6 +369,10 @@ int main(int argc, char** argv) {
         }
         if (command.empty())
             throw UsageError("no command given");
+        if (!opt.html.empty() && command != "report")
+            throw UsageError("--html goes with report");
+        if (!opt.html.empty() && !opt.output.empty())
+            throw UsageError("report writes either --output or --html");
         if (command == "archive" && target.empty())
             throw UsageError("archive needs the file to archive the journal to");
     } catch (const UsageError& e) {
