@@ -639,8 +639,13 @@ void Journal::checkpointLoop() {
             std::lock_guard db(m_cpDbMutex);
             if (!m_cpDb && !m_cpBroken) {
                 const bool opened = guarded([this] {
+                    // A connection learns the file is in WAL mode when it
+                    // first reads it; until then a checkpoint on it does
+                    // nothing at all.
                     if (sqlite3_open_v2(m_path.c_str(), &m_cpDb, SQLITE_OPEN_READWRITE, nullptr) !=
-                        SQLITE_OK) {
+                            SQLITE_OK ||
+                        sqlite3_exec(m_cpDb, "PRAGMA schema_version", nullptr, nullptr, nullptr) !=
+                            SQLITE_OK) {
                         sqlite3_close_v2(m_cpDb);
                         m_cpDb = nullptr;
                     }

@@ -10,6 +10,7 @@
 #include "tests/support/TempDir.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vx;
@@ -363,6 +365,27 @@ TEST(JournalTrouble, AReadOnlyFolderIsReportedOnceAndAppendsNeverThrow) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.output, "refused=30 reports=1 lost=30") << "made with " << r.howMade;
     }
+}
+
+// The rows go from the write-ahead log into the file while the station
+// runs, not only when it closes: a log that only grows would take several
+// kilobytes a scan until the station ends, and a reader would walk it all.
+TEST(JournalFile, TheLogIsFoldedIntoTheFileWhileTheJournalIsOpen) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    Journal j(path);
+    const std::uint64_t empty = std::filesystem::file_size(path);
+    for (int i = 1; i <= 3 * Journal::kCheckpointFrames; ++i)
+        ASSERT_TRUE(j.append(scanRow(i)));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::filesystem::file_size(path) < empty + 100'000 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        j.append(scanRow(0)); // each commit past the mark wakes the checkpoint again
+    }
+    EXPECT_GT(std::filesystem::file_size(path), empty + 100'000)
+        << "the file holds no rows; the log is " << std::filesystem::file_size(path + "-wal")
+        << " bytes";
 }
 
 // ---- the file under the journal ---------------------------------------------
