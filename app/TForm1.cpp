@@ -2,6 +2,9 @@
 
 #include "app/JpegImage.h"
 #include "app/UiProbe.h"
+#include "data/Charset.h"
+#include "data/NewFile.h"
+#include "journal/ReportHtml.h"
 #include "serial/ThreadSync.h"
 
 #include <QCheckBox>
@@ -17,9 +20,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 
 // Resources of a static library must be registered by name, outside any
 // namespace.
@@ -110,6 +116,9 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
                 Qt::QueuedConnection);
         });
     station.setJournal(m_journal.get());
+    // A window shortcut: it works whichever control has the focus.
+    auto* report = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    connect(report, &QShortcut::activated, this, [this] { guard([this] { openShiftReport(); }); });
     createPrintWorker();
     connectHandlers();
     m_probe = UiProbe::fromEnvironment(*this);
@@ -338,6 +347,34 @@ void TForm1::openHelp() {
         path = m_env.programFiles + "help.txt";
     if (QFileInfo::exists(path) && m_env.openDocument)
         m_env.openDocument(path);
+}
+
+void TForm1::openShiftReport() {
+    journal::ReportSource source;
+    source.from = m_shiftStart;
+    source.to = journal::utcNowMs();
+    source.journal = m_journal->path();
+    std::unique_ptr<journal::A15Records> records;
+    if (ADO1.connected()) {
+        data::DbSettings shown;
+        shown.server = toLocal8Bit(Edit_servername->text());
+        shown.database = toLocal8Bit(Edit_dataname->text());
+        source.database = data::databaseLocation(shown);
+        records = std::make_unique<journal::A15Records>(ADO1);
+    }
+    journal::TextStyle style;
+    style.charset = data::stationCharset();
+    std::ostringstream page;
+    journal::writeShiftPage(page, source, records.get(), style);
+    // The page of the last Ctrl+R is replaced; a new one appears whole.
+    const std::string path = toLocal8Bit(m_env.folder) + kShiftReportFile;
+    std::error_code gone;
+    std::filesystem::remove(path, gone);
+    data::NewFile file(path);
+    file.write(page.str());
+    file.commit();
+    if (m_env.openDocument)
+        m_env.openDocument(QString::fromLocal8Bit(path.c_str()));
 }
 
 } // namespace vx::app

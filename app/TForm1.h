@@ -187,6 +187,11 @@ public:
 
     // F1, on the window and in the start box.
     void openHelp();
+    // Ctrl+R, anywhere on the window: the report of the shift so far (since
+    // the station started) written as a page to the station's folder and
+    // opened with the desktop's browser.
+    void openShiftReport();
+    static constexpr const char* kShiftReportFile = "vexora-shift-report.html";
 
     static bool isGreen(const QPushButton* b);
     static void setCaptionColour(QPushButton* b, const QColor& c);
@@ -276,6 +281,8 @@ private:
     QScrollArea* m_scroller = nullptr;
     // Shared with the print worker's observer, which may outlive the window.
     std::shared_ptr<journal::Journal> m_journal;
+    // When the station started: where its shift report begins.
+    const std::int64_t m_shiftStart = journal::utcNowMs();
     journal::StationJournal m_stationJournal{*m_journal};
     // Carries the worker's news here; switched off as the window closes.
     std::shared_ptr<PrintJobNewsSink> m_jobNews;

@@ -420,4 +420,16 @@ void writeShiftReportHtml(std::ostream& o, const ShiftReport& r, const ReportSou
     o << "</body>\n</html>\n";
 }
 
+void writeShiftPage(std::ostream& o, ReportSource source, RecordSide* records,
+                    const TextStyle& style) {
+    JournalReader journal(source.journal);
+    ReportOptions options;
+    options.hourStart = [utc = style.utc](std::int64_t ms) { return hourStart(ms, utc); };
+    const ShiftReport r = makeShiftReport(journal, source.from.value_or(INT64_MIN / 2),
+                                          source.to.value_or(INT64_MAX / 2), records, options);
+    if (records && !r.recordsRead)
+        source.databaseError = r.recordsError;
+    writeShiftReportHtml(o, r, source, verifyJournals({source.journal}), style);
+}
+
 } // namespace vx::journal

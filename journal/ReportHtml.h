@@ -50,4 +50,11 @@ std::string htmlText(std::string_view bytes, const std::string& charset);
 void writeShiftReportHtml(std::ostream& o, const ShiftReport& report, const ReportSource& source,
                           const ChainCheck& chain, const TextStyle& style);
 
+// The page of the shift source.from..source.to from the journal file
+// source.journal, its chain verified, with the records of the label
+// database when given (source.database names it). The station's own report.
+// Raises DbError for a journal that cannot be read.
+void writeShiftPage(std::ostream& o, ReportSource source, RecordSide* records,
+                    const TextStyle& style);
+
 } // namespace vx::journal

@@ -1,6 +1,7 @@
 // The station window and its journal, offscreen: what the handlers put on
 // the journal, and a journal that cannot be written.
 
+#include "journal/JournalChain.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
@@ -8,7 +9,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -113,6 +116,46 @@ TEST(StationJournal, AJournalDeletedWhileTheStationRunsIsShownOnceAndANewOneTake
     for (const auto& r : test::journalRows(path))
         rows.push_back(r.kind + " " + r.what + " " + std::to_string(r.record.value_or(0)));
     EXPECT_EQ(rows, (std::vector<std::string>{"journal replaced 0", "scan good 2", "scan good 3"}));
+    // The new file's chain starts from the last hash the station wrote.
+    const auto chain = journal::verifyJournals({path});
+    EXPECT_TRUE(chain.intact()) << chain.message;
+    ASSERT_EQ(chain.files.size(), 1u);
+    EXPECT_EQ(chain.files[0].continues, "the journal " + path + " replaced");
+    EXPECT_NE(chain.files[0].start, std::string(64, '0'));
+}
+
+// Ctrl+R, whichever control has the focus: the shift so far as a page in
+// the station's folder, handed to the desktop to open; a second one
+// replaces the first.
+TEST(StationJournal, CtrlROpensThePageOfTheShiftSoFarFromTheStationsFolder) {
+    StationHarness h;
+    h.seedDatabase({"VX000001", "VX000002", "VX000003"});
+    h.config("[Database]\r\nservername=station.db\r\n[STR]\r\nstrstart=1\r\nstrnum=8\r\n");
+    TForm1& f = h.start();
+    for (const char* code : {"VX000001", "VX000002", "VX000001", "XX000009"})
+        scanText(f, code);
+    const std::string page = h.dir.file(TForm1::kShiftReportFile);
+    // A window's shortcut is the active window's, as the operator's is.
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.Edit_zheng->setFocus();
+    QTest::keyClick(f.Edit_zheng, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_EQ(h.opened, QStringList{QString::fromStdString(page)});
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join("\n").toStdString();
+    std::string html = test::readFile(page);
+    EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+    for (const char* text :
+         {"The journal's chain is intact", "扫描 Scans</td><td class=\"n\">4<",
+          "<td>重复 duplicate</td><td class=\"n\">1<",
+          "<td>无此条码 not found</td><td class=\"n\">1<", "Label database: station.db"})
+        EXPECT_NE(html.find(text), std::string::npos) << text << "\n" << html;
+
+    scanText(f, "VX000003");
+    f.LB_rec->setFocus();
+    QTest::keyClick(f.LB_rec, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(h.opened.size(), 2);
+    html = test::readFile(page);
+    EXPECT_NE(html.find("扫描 Scans</td><td class=\"n\">5<"), std::string::npos) << html;
 }
 
 int main(int argc, char** argv) {
