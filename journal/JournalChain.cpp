@@ -2,6 +2,7 @@
 
 #include "data/Value.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
 

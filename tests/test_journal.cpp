@@ -884,3 +884,52 @@ TEST(JournalChain, AJournalFromBeforeTheChainOpensAndItsOldRowsAreCountedAsUncha
     tamper(path, "UPDATE events SET hash=NULL, link=NULL WHERE id=3");
     EXPECT_EQ(verdict(journal::verifyJournals({path})), "removed 3");
 }
+
+// Two stations on one folder append to one journal in turns: each row is
+// hashed on the row before it in the file, whichever station wrote that
+// one, so the file still holds one chain.
+TEST(JournalChain, TwoStationsAppendingToOneJournalInTurnsLeaveOneChain) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    { Journal first(path); } // the file made before both start
+    int toChild[2], toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int written = 0;
+        {
+            Journal j(path);
+            char c = 0;
+            for (int i = 1; i <= 50 && ::read(toChild[0], &c, 1) == 1; ++i) {
+                written += j.append(scanRow(i)) ? 1 : 0;
+                if (::write(toParent[1], &c, 1) != 1)
+                    break;
+            }
+        }
+        _exit(written == 50 ? 0 : 1);
+    }
+    int written = 0;
+    {
+        Journal j(path);
+        char c = 'x';
+        for (int i = 1001; i <= 1050; ++i) {
+            written += j.append(scanRow(i)) ? 1 : 0;
+            ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+            ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        ::close(fd);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(written, 50);
+    const auto rows = journalRows(path);
+    ASSERT_EQ(rows.size(), 100u);
+    EXPECT_EQ(rows[0].record, 1001);
+    EXPECT_EQ(rows[1].record, 1) << "the two took turns";
+    const auto check = journal::verifyJournals({path});
+    EXPECT_EQ(verdict(check), "intact") << check.message;
+    EXPECT_EQ(check.chained, 100);
+}
