@@ -69,6 +69,8 @@ void Sha256::block(const std::uint8_t* p) {
 }
 
 void Sha256::add(const void* bytes, std::size_t n) {
+    if (n == 0) // SQLite gives no pointer at all for an empty text or BLOB
+        return;
     const auto* p = static_cast<const std::uint8_t*>(bytes);
     m_bytes += n;
     if (m_used > 0) {
