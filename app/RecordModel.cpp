@@ -149,6 +149,7 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
     if (isPending(row) ? text.empty() : text == current.asText())
         return true;
     std::exception_ptr error;
+    std::optional<Change> changed; // the database took the new value
     try {
         const data::Value v = data::valueFromText(m_types[static_cast<std::size_t>(column)], text);
         if (isPending(row)) {
@@ -157,9 +158,18 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
             m_rows[static_cast<std::size_t>(row)] = std::move(stored);
             m_pending = false;
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+            tell(
+                {Change::Kind::Appended,
+                 keyOf(row),
+                 m_columns[static_cast<std::size_t>(column)],
+                 {},
+                 m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)].asText()});
             return true;
         }
+        const std::string before = current.asText();
         m_table->setField(keyOf(row), column, v);
+        changed = Change{Change::Kind::Edited, keyOf(row),
+                         m_columns[static_cast<std::size_t>(column)], before, v.asText()};
     } catch (const std::exception&) {
         error = std::current_exception();
     }
@@ -167,13 +177,23 @@ bool RecordModel::setData(const QModelIndex& at, const QVariant& value, int role
         report(error);
         return false;
     }
+    bool gone = false, readBack = false;
     try {
-        if (!reread(row) && !error)
+        gone = !reread(row);
+        readBack = !gone;
+        if (gone && !error)
             error = std::make_exception_ptr(
                 data::DbError("The record no longer exists: it was deleted after it was shown."));
     } catch (const std::exception&) {
         if (!error)
             error = std::current_exception();
+    }
+    // The database took the value: the change, with the value it holds now.
+    if (changed && !gone) {
+        if (readBack)
+            changed->after =
+                m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)].asText();
+        tell(*changed);
     }
     if (error)
         report(error);
@@ -210,8 +230,17 @@ void RecordModel::deleteRecord(int row) {
         return;
     }
     const std::int64_t key = keyOf(row);
+    std::string values;
+    for (const data::Value& v : m_rows[static_cast<std::size_t>(row)])
+        values += (values.empty() ? "" : "|") + (v.isNull() ? std::string("NULL") : v.asText());
     m_table->deleteRecord(key);
     dropRow(row);
+    tell({Change::Kind::Deleted, key, {}, values, {}});
+}
+
+void RecordModel::tell(const Change& change) {
+    if (m_changed)
+        m_changed(change);
 }
 
 bool RecordModel::canFetchMore(const QModelIndex& parent) const {

@@ -3,8 +3,10 @@
 #include "data/Table.h"
 
 #include <QAbstractTableModel>
+#include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,20 @@ public:
     // have returned.
     void setErrorReport(std::function<void(std::exception_ptr)> report) {
         m_report = std::move(report);
+    }
+
+    // A change the database took: a field edited, a record appended with its
+    // first value, a record deleted with the values it had.
+    struct Change {
+        enum class Kind { Edited, Appended, Deleted };
+        Kind kind = Kind::Edited;
+        std::int64_t record = 0;
+        std::string column;        // edited or appended; empty for a deletion
+        std::string before, after; // a deletion: its values joined by '|', NULL for none
+    };
+    // Told of every change once the database has it (the journal keeps them).
+    void setChangeListener(std::function<void(const Change&)> listener) {
+        m_changed = std::move(listener);
     }
 
     void showTable(data::Table& table);
@@ -65,6 +81,7 @@ private:
     bool reread(int row);
     void dropRow(int row);
     void report(std::exception_ptr error);
+    void tell(const Change& change);
     void learnTypes(const std::vector<data::Value>& row);
 
     data::Table* m_table = nullptr;
@@ -80,6 +97,7 @@ private:
     int m_appended = 0;
     bool m_pending = false;
     std::function<void(std::exception_ptr)> m_report;
+    std::function<void(const Change&)> m_changed;
 };
 
 } // namespace vx::app

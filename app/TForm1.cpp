@@ -85,6 +85,16 @@ TForm1::TForm1(StationEnvironment env, QWidget* parent)
     DBGrid_a15show->setModel(&DataSource1);
     DataSource1.setErrorReport(
         [this](std::exception_ptr error) { guard([&] { std::rethrow_exception(error); }); });
+    // Every change made in the grid is on the journal.
+    DataSource1.setChangeListener([this](const RecordModel::Change& c) {
+        using K = RecordModel::Change::Kind;
+        if (c.kind == K::Edited)
+            m_stationJournal.recordEdited(c.record, c.column, c.before, c.after);
+        else if (c.kind == K::Appended)
+            m_stationJournal.recordAppended(c.record, c.column, c.after);
+        else
+            m_stationJournal.recordDeleted(c.record, c.before);
+    });
     ADO1.setBaseFolder(m_env.folder.toLocal8Bit().toStdString());
 
     Timer_shan.setInterval(scan::FlashState::kIntervalMs);

@@ -6,6 +6,7 @@
 #include "data/RecordExport.h"
 #include "data/RecordTable.h"
 #include "data/ScriptRun.h"
+#include "data/Sha256.h"
 #include "data/SqlScript.h"
 #include "data/StagingImport.h"
 #include "data/TextImport.h"
@@ -136,20 +137,32 @@ void TForm1::btn_txtimportClick() {
     // A file that cannot be read raises before the table is touched, and
     // reaches the general error report.
     m_importShown = {};
-    const data::ImportResult result =
-        data::importTextFile(ADO1, ADOQ2, toLocal8Bit(file), statements, *rule, std::nullopt,
-                             [this](long long lines) { showImportProgress(lines); });
+    data::ImportResult result;
+    try {
+        result =
+            data::importTextFile(ADO1, ADOQ2, toLocal8Bit(file), statements, *rule, std::nullopt,
+                                 [this](long long lines) { showImportProgress(lines); });
+    } catch (const std::exception& ex) {
+        m_stationJournal.imported(table, toLocal8Bit(file), 0, 0, ex.what());
+        throw;
+    }
     lbl_progress->hide();
     renderPrintProgress(); // a job's progress, if one prints, in its place again
     busy.restore();
+    const bool duplicates = result.outcome == data::ImportResult::Outcome::Duplicates;
+    if (duplicates)
+        DataSource1.showQuery(ADOQ2); // a row per text found more than once
+    m_stationJournal.imported(table, toLocal8Bit(file), result.lines,
+                              duplicates ? DataSource1.rowCount() : 0,
+                              result.outcome == data::ImportResult::Outcome::Failed
+                                  ? (result.error.empty() ? std::string("failed") : result.error)
+                                  : std::string());
     if (result.outcome == data::ImportResult::Outcome::Failed) {
         m_env.dialogs->message("导入出错.");
     } else {
         m_env.dialogs->message("数据导入成功!");
-        if (result.outcome == data::ImportResult::Outcome::Duplicates) {
-            DataSource1.showQuery(ADOQ2);
+        if (duplicates)
             m_env.dialogs->message("数据有重复，见数据表格");
-        }
     }
     if (result.outcome != data::ImportResult::Outcome::Duplicates)
         showTableInGrid(table);
@@ -175,17 +188,40 @@ void TForm1::btn_localdataClick() {
     const data::Dialect d = ADO1.dialect();
     // One transaction: a14 missing or unreadable leaves a15 as it was, and
     // the error reaches the general error report.
-    data::rebuildTable(ADO1, ADOQ2, ADOCommand1, data::RecordTable::createBatch(d, "a15", false),
-                       data::RecordTable::copyStagingToMain(d));
+    try {
+        data::rebuildTable(ADO1, ADOQ2, ADOCommand1,
+                           data::RecordTable::createBatch(d, "a15", false),
+                           data::RecordTable::copyStagingToMain(d));
+    } catch (const std::exception& ex) {
+        m_stationJournal.imported("a15", "a14", 0, 0, ex.what());
+        throw;
+    }
     setCaptionColour(btn_picset, kBlack);
     m_env.dialogs->message("生成成功!");
-    if (data::findDuplicates(ADOQ2, data::RecordTable::duplicateCheck(d, "a15"),
-                             data::RecordTable::duplicateSelect(d))) {
-        DataSource1.showQuery(ADOQ2);
-        m_env.dialogs->message("数据有重复，见数据表格");
-    } else {
-        showTableInGrid("a15");
+    // The records made and the texts found more than once, on the journal
+    // whatever happens next: a15 has been replaced.
+    std::int64_t rows = -1, repeated = -1;
+    bool duplicates = false;
+    try {
+        ADOQ2.close();
+        ADOQ2.setText("select count(*) from a15");
+        ADOQ2.open();
+        rows = ADOQ2.field(0).asInt();
+        ADOQ2.close();
+        duplicates = data::findDuplicates(ADOQ2, data::RecordTable::duplicateCheck(d, "a15"),
+                                          data::RecordTable::duplicateSelect(d));
+        if (duplicates)
+            DataSource1.showQuery(ADOQ2);
+        repeated = duplicates ? DataSource1.rowCount() : 0;
+    } catch (const std::exception&) {
+        m_stationJournal.imported("a15", "a14", rows, repeated);
+        throw;
     }
+    m_stationJournal.imported("a15", "a14", rows, repeated);
+    if (duplicates)
+        m_env.dialogs->message("数据有重复，见数据表格");
+    else
+        showTableInGrid("a15");
 }
 
 void TForm1::Btn_sqlexecClick() {
@@ -197,8 +233,20 @@ void TForm1::Btn_sqlexecClick() {
         m_env.dialogs->message(QString::fromUtf8(kFileInUseText));
         return;
     }
-    const data::ScriptRun run =
-        data::runScript(ADOCommand1, data::readSqlScript(toLocal8Bit(file)));
+    const std::string text = data::readSqlScript(toLocal8Bit(file));
+    data::ScriptRun run;
+    try {
+        run = data::runScript(ADOCommand1, text);
+    } catch (const std::exception& ex) {
+        m_stationJournal.script(toLocal8Bit(file), QFileInfo(file).size(), data::sha256Hex(text),
+                                journal::JournalWords::Failed, ex.what());
+        throw;
+    }
+    m_stationJournal.script(toLocal8Bit(file), QFileInfo(file).size(), data::sha256Hex(text),
+                            run.failure      ? journal::JournalWords::Failed
+                            : run.rolledBack ? "rolled-back"
+                                             : "executed",
+                            run.failure.value_or(std::string()));
     const QString rolledBack =
         run.rolledBack ? QString::fromUtf8(kScriptTransactionRolledBack) : "";
     if (run.failure) {

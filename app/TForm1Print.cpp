@@ -370,6 +370,13 @@ void TForm1::btn_picsetClick() {
     print::padPictureNumbers(ADOQ2, name->digits);
     try {
         print::completePicturePaths(ADOQ2, *name);
+    } catch (const std::exception& ex) {
+        m_stationJournal.pictures(toLocal8Bit(file), name->digits, ex.what());
+        m_env.dialogs->message("异常");
+        return;
+    }
+    m_stationJournal.pictures(toLocal8Bit(file), name->digits);
+    try {
         showTableInGrid(ADOTable1.tableName().empty() ? "a15" : ADOTable1.tableName());
         setCaptionColour(btn_picset, kGreen);
         m_env.dialogs->message("完成");

@@ -26,8 +26,9 @@ namespace vx::journal {
 // byte as BLOBs.
 struct JournalEvent {
     std::int64_t time = 0; // UTC milliseconds since 1970; 0: now, by the journal's clock
-    std::string kind;      // "scan", "print", "port", "database", "settings", "journal"
-    std::string what;      // a scan's verdict; for the others what happened
+    std::string
+        kind; // "scan", "print", "reprint", "data", "port", "database", "settings", "journal"
+    std::string what; // a scan's verdict; for the others what happened
     std::optional<std::int64_t> record;
     std::optional<std::int64_t> low, high; // a range: missing numbers, printed records
     std::optional<std::int64_t> labels;    // labels sent to the printer
@@ -46,6 +47,12 @@ inline constexpr const char* Port = "port";
 inline constexpr const char* Database = "database";
 inline constexpr const char* Settings = "settings";
 inline constexpr const char* Journal = "journal";
+// A reprint's rows: those of a print job (dispatched, printing and its
+// outcome), its reason in the dispatch row's message.
+inline constexpr const char* Reprint = "reprint";
+// What changes the labels in the label database: imports, scripts, the
+// grid's edits and deletions, the pictures.
+inline constexpr const char* Data = "data";
 // print: a range handed on (backend "direct" or "manual"), a job's end
 inline constexpr const char* Dispatched = "dispatched";
 inline constexpr const char* Reset = "reset";       // every record unscanned, printing from 1 again
@@ -54,6 +61,18 @@ inline constexpr const char* Printed = "printed";
 inline constexpr const char* Failed = "failed";
 inline constexpr const char* Cancelled = "cancelled"; // by the operator
 inline constexpr const char* Queued = "queued";       // taken by a queue that holds it, not printed
+// reprint: why a label is printed again
+inline constexpr const char* Damaged = "damaged";
+inline constexpr const char* Missing = "missing";
+inline constexpr const char* Test = "test";
+// data: an import (backend: the table; an import into a15 starts a new batch
+// of labels), a script, a grid's edit, append and deletion, the pictures
+inline constexpr const char* Imported = "imported";
+inline constexpr const char* Script = "script";
+inline constexpr const char* Edited = "edited";
+inline constexpr const char* Appended = "appended";
+inline constexpr const char* Deleted = "deleted";
+inline constexpr const char* Pictures = "pictures";
 // port, database
 inline constexpr const char* Opened = "opened";
 inline constexpr const char* Lost = "lost";

@@ -32,6 +32,88 @@ void StationJournal::settingsSaved(
     event(JournalWords::Settings, JournalWords::Saved, names, values);
 }
 
+void StationJournal::imported(const std::string& table, const std::string& source,
+                              std::int64_t rows, std::int64_t duplicates,
+                              const std::string& failure) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = failure.empty() ? JournalWords::Imported : JournalWords::Failed;
+    e.subject = source;
+    e.backend = table;
+    if (failure.empty()) {
+        if (rows >= 0)
+            e.labels = rows;
+        if (rows > 0) {
+            e.low = 1;
+            e.high = rows;
+        }
+        e.message = (rows >= 0 ? std::to_string(rows) : std::string("an unknown number of")) +
+                    " record(s), " +
+                    (duplicates >= 0 ? std::to_string(duplicates) : std::string("unknown")) +
+                    " text(s) found more than once";
+    } else {
+        e.message = failure;
+    }
+    m_journal.append(e);
+}
+
+void StationJournal::script(const std::string& file, std::int64_t size, const std::string& sha256,
+                            const char* outcome, const std::string& failure) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Script;
+    e.subject = file;
+    e.backend = outcome;
+    e.message = std::to_string(size) + " bytes, sha256 " + sha256 +
+                (failure.empty() ? std::string() : "; " + failure);
+    m_journal.append(e);
+}
+
+void StationJournal::recordEdited(std::int64_t record, const std::string& column,
+                                  const std::string& before, const std::string& after) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Edited;
+    e.record = record;
+    e.subject = column;
+    e.code = after;
+    e.raw = before;
+    e.message = "\"" + before + "\" -> \"" + after + "\"";
+    m_journal.append(e);
+}
+
+void StationJournal::recordAppended(std::int64_t record, const std::string& column,
+                                    const std::string& value) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Appended;
+    e.record = record;
+    e.subject = column;
+    e.code = value;
+    e.message = "\"" + value + "\"";
+    m_journal.append(e);
+}
+
+void StationJournal::recordDeleted(std::int64_t record, const std::string& values) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Deleted;
+    e.record = record;
+    e.message = values;
+    m_journal.append(e);
+}
+
+void StationJournal::pictures(const std::string& chosen, int digits, const std::string& failure) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = failure.empty() ? JournalWords::Pictures : JournalWords::Failed;
+    e.subject = chosen;
+    e.backend = JournalWords::Pictures;
+    e.message = failure.empty() ? "record numbers padded to " + std::to_string(digits) + " digit(s)"
+                                : failure;
+    m_journal.append(e);
+}
+
 void StationJournal::event(const char* kind, const char* what, const std::string& subject,
                            const std::string& message) {
     JournalEvent e;

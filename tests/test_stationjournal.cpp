@@ -2,6 +2,7 @@
 // the journal, and a journal that cannot be written.
 
 #include "journal/JournalChain.h"
+#include "data/Sha256.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -156,6 +158,149 @@ TEST(StationJournal, CtrlROpensThePageOfTheShiftSoFarFromTheStationsFolder) {
     EXPECT_EQ(h.opened.size(), 2);
     html = test::readFile(page);
     EXPECT_NE(html.find("扫描 Scans</td><td class=\"n\">5<"), std::string::npos) << html;
+}
+
+namespace {
+
+// Stores value in a grid cell as its editor does, and lets the window
+// settle.
+void gridEdit(TForm1& f, int row, int column, const QString& value) {
+    f.DataSource1.setData(f.DataSource1.index(row, column), value, Qt::EditRole);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+// Every action that changes the labels writes exactly one journal row that
+// says what it changed: the imports (file or table, records, texts found
+// more than once), a script (file, size, hash of its text, outcome), the
+// grid's edits, appends and deletions (record, column, old and new value),
+// the pictures, the clear-all and the template chosen.
+TEST(StationJournal, EveryActionThatChangesTheLabelsWritesExactlyOneRow) {
+    using Answer = app::Dialogs::Answer;
+    StationHarness h;
+    h.seedDatabase({"VX1", "VX2"});
+    const std::string texts = h.dir.file("labels.txt");
+    test::writeFile(texts, "A1\r\nA2\r\nA1\r\nA3\r\n");
+    const std::string script = h.dir.file("fill.sql");
+    const std::string sql = "delete from a14;\r\ninsert into a14 (tt) values ('S1');\r\n";
+    test::writeFile(script, sql);
+    const std::string broken = h.dir.file("broken.sql");
+    test::writeFile(broken, "update nowhere set x=1;\r\n");
+    TForm1& f = h.start("[Database]\r\nservername=station.db\r\n");
+    const QString q = [](const std::string& s) { return QString::fromStdString(s); }(texts);
+
+    struct Case {
+        const char* action;
+        std::function<void()> run;
+        std::string row;         // "kind what subject | message" of the one row it writes
+        std::string detail = {}; // record, range, code and raw where they are set
+    };
+    const std::vector<Case> cases = {
+        {"text import into a15",
+         [&] {
+             h.dialogs.files = {q};
+             h.dialogs.answers = {Answer::Yes};
+             h.dialogs.inputs = {"1"};
+             f.btn_txtimport->click();
+         },
+         "data imported " + texts + " | 4 record(s), 1 text(s) found more than once",
+         "a15 1-4 labels 4"},
+        {"text import into a14",
+         [&] {
+             h.dialogs.files = {q};
+             h.dialogs.answers = {Answer::No};
+             h.dialogs.inputs = {"1"};
+             f.btn_txtimport->click();
+         },
+         "data imported " + texts + " | 4 record(s), 1 text(s) found more than once",
+         "a14 1-4 labels 4"},
+        {"script",
+         [&] {
+             h.dialogs.files = {QString::fromStdString(script)};
+             f.Btn_sqlexec->click();
+         },
+         "data script " + script + " | " + std::to_string(sql.size()) + " bytes, sha256 " +
+             data::sha256Hex(sql),
+         "executed"},
+        {"script refused by the database",
+         [&] {
+             h.dialogs.files = {QString::fromStdString(broken)};
+             f.Btn_sqlexec->click();
+         },
+         "data script " + broken + " | 25 bytes, sha256 " +
+             data::sha256Hex("update nowhere set x=1;\r\n") + "; no such table: nowhere",
+         "failed"},
+        {"a15 generated from a14",
+         [&] {
+             h.dialogs.answers = {Answer::Yes};
+             f.btn_localdata->click();
+         },
+         "data imported a14 | 1 record(s), 0 text(s) found more than once", "a15 1-1 labels 1"},
+        {"grid edit", [&] { gridEdit(f, 0, 1, "S1b"); }, "data edited tt | \"S1\" -> \"S1b\"",
+         "record 1 code S1b raw S1"},
+        {"grid append",
+         [&] {
+             f.DBGrid_a15show->setCurrentIndex(f.DataSource1.index(0, 1));
+             const int row = f.DataSource1.appendPendingRow();
+             gridEdit(f, row, 1, "S2");
+         },
+         "data appended tt | \"S2\"", "record 2 code S2"},
+        {"grid deletion",
+         [&] {
+             f.DBGrid_a15show->setFocus();
+             f.DBGrid_a15show->setCurrentIndex(f.DataSource1.index(0, 1));
+             h.dialogs.answers = {Answer::Yes};
+             QTest::keyClick(f.DBGrid_a15show, Qt::Key_Delete, Qt::ControlModifier);
+         },
+         "data deleted  | 1|S1b||False", "record 1"},
+        {"pictures",
+         [&] {
+             h.dialogs.files = {"/srv/pics/a_00001.png"};
+             f.btn_picset->click();
+         },
+         "data pictures /srv/pics/a_00001.png | record numbers padded to 5 digit(s)", "pictures"},
+        {"template chosen",
+         [&] {
+             h.dialogs.files = {QString::fromStdString(h.dir.file("label.zpl"))};
+             f.btn_btprn->click();
+         },
+         "settings saved [print] btfile | btfile=" + h.dir.file("label.zpl")},
+        {"clear-all",
+         [&] {
+             h.dialogs.answers = {Answer::Yes};
+             f.btn_reprn->click();
+         },
+         "print reset "},
+    };
+    const std::string path = h.dir.file(journal::Journal::kFileName);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        const std::size_t before = test::journalRows(path).size();
+        c.run();
+        EXPECT_TRUE(h.dialogs.answers.empty() && h.dialogs.files.empty()) << "the action ran";
+        const auto rows = test::journalRows(path);
+        ASSERT_EQ(rows.size(), before + 1) << "exactly one row";
+        const auto& r = rows.back();
+        EXPECT_EQ(r.kind + " " + r.what + " " + r.subject + (r.message.empty() ? "" : " | ") +
+                      r.message,
+                  c.row);
+        std::string detail = r.backend;
+        auto add = [&](const std::string& s) { detail += (detail.empty() ? "" : " ") + s; };
+        if (r.record)
+            add("record " + std::to_string(*r.record));
+        if (r.low)
+            add(std::to_string(*r.low) + "-" + std::to_string(r.high.value_or(-1)));
+        if (r.labels)
+            add("labels " + std::to_string(*r.labels));
+        if (r.code)
+            add("code " + *r.code);
+        if (r.raw)
+            add("raw " + *r.raw);
+        EXPECT_EQ(detail, c.detail);
+    }
+    EXPECT_EQ(h.records(), (std::vector<std::string>{"2|S2|/srv/pics/a_00002.png|False"}))
+        << "every action did its work";
 }
 
 int main(int argc, char** argv) {
