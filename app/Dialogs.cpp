@@ -120,6 +120,18 @@ QString QtDialogs::saveFile(const QString& title, const QString& filter,
     return runFileDialog(dlg, icons);
 }
 
+int QtDialogs::choose(const QString& caption, const QString& text, const QStringList& options) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, m_parent);
+    QList<QAbstractButton*> buttons;
+    for (const QString& option : options)
+        buttons << box.addButton(option, QMessageBox::AcceptRole);
+    QAbstractButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(static_cast<QPushButton*>(cancel));
+    box.setEscapeButton(cancel);
+    box.exec();
+    return static_cast<int>(buttons.indexOf(box.clickedButton()));
+}
+
 QString QtDialogs::inputBox(const QString& caption, const QString& prompt, const QString& preset) {
     bool ok = false;
     QString answer =

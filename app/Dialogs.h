@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -31,6 +32,9 @@ public:
     // The answer; on cancel the preset text comes back, as the input box does.
     virtual QString inputBox(const QString& caption, const QString& prompt,
                              const QString& preset) = 0;
+    // A question box with a button for each option and a Cancel button: the
+    // index of the option chosen, -1 for Cancel.
+    virtual int choose(const QString& caption, const QString& text, const QStringList& options) = 0;
 };
 
 // The real dialogs, on the given parent window.
@@ -46,6 +50,7 @@ public:
     QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
                      const QString& folder) override;
     QString inputBox(const QString& caption, const QString& prompt, const QString& preset) override;
+    int choose(const QString& caption, const QString& text, const QStringList& options) override;
 
     // "文本文件 (*.txt)|*.txt|所有文件 (*.*)|*.*" → Qt's "文本文件 (*.txt);;所有文件 (*.*)".
     static QString qtFilter(const QString& pipeFilter);

@@ -234,6 +234,8 @@ void TForm1::connectHandlers() {
     ed_prnlie->installEventFilter(this);
     Edit_willprn->installEventFilter(this);
     Edit_zheng->installEventFilter(this);
+    LB_alprn->installEventFilter(this);
+    LB_shao->installEventFilter(this);
     connectGrid();
 }
 
@@ -253,6 +255,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
         }
         if (watched == Edit_zheng && enter) {
             guard([this] { Edit_zhengKeyDown(13); });
+            return true;
+        }
+        if ((watched == LB_alprn || watched == LB_shao) && k->key() == Qt::Key_P &&
+            (k->modifiers() & Qt::ControlModifier)) {
+            auto* list = static_cast<QListWidget*>(watched);
+            guard([this, list] { reprintKey(list); });
             return true;
         }
         if (watched == DBGrid_a15show) {

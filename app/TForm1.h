@@ -163,6 +163,10 @@ public:
     void Edit_zhengKeyDown(int key);
     void btn_reprnClick();
     void LB_alprnDblClick();
+    // Ctrl+P on the batch list or the missing-range list: reprints the
+    // labels of the selected entry, or others the operator names, for a
+    // reason, without moving lastnum or the start box.
+    void reprintKey(QListWidget* list);
     void Timer_returnappTimer();
     void btn_btprnClick();
     void chk_BTprnClick();

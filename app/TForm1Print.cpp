@@ -239,6 +239,12 @@ void TForm1::renderPrint(const print::RangeOutcome& o) {
         m_env.dialogs->message("不是有效的打印范围！");
     else if (o.message == Message::ReversedRange)
         m_env.dialogs->message("打印范围后数比前数小！");
+    else if (o.message == Message::NotPrinted)
+        m_env.dialogs->message("只能补打已经打印过的标签：上次打印到 " +
+                               fromLocal8Bit(printState.heldLastPrinted.empty()
+                                                 ? std::string("0")
+                                                 : printState.heldLastPrinted) +
+                               "。");
     if (o.dispatch)
         dispatch(*o.dispatch, o.entry);
 }
@@ -246,8 +252,10 @@ void TForm1::renderPrint(const print::RangeOutcome& o) {
 void TForm1::dispatch(const print::JobBounds& bounds, std::optional<std::size_t> entry) {
     if (printState.directPrint) {
         const print::JobParams job =
-            printState.job(bounds, {settings().printer(), ADO1.connectionString(),
-                                    toLocal8Bit(m_env.folder), ADO1.clientCharset()});
+            printState.job(bounds,
+                           {settings().printer(), ADO1.connectionString(),
+                            toLocal8Bit(m_env.folder), ADO1.clientCharset()},
+                           entry);
         const std::uint64_t serial = m_printWorker->start(job);
         if (serial == 0) {
             print::JobOutcome none;
@@ -260,8 +268,10 @@ void TForm1::dispatch(const print::JobBounds& bounds, std::optional<std::size_t>
         }
         return;
     }
-    m_journal->append(print::PrintJournal::dispatchEvent(bounds.lower, bounds.upper,
-                                                         printState.templatePath, false));
+    const bool reprint = entry && !printState.LB_alprnJobs[*entry].reprint.empty();
+    m_journal->append(print::PrintJournal::dispatchEvent(
+        bounds.lower, bounds.upper, printState.templatePath, false,
+        reprint ? printState.LB_alprnJobs[*entry].reprint : std::string()));
     // Manual printing: BarTender to the front, the station back later.
     if (m_barTender && m_env.windows)
         m_env.windows->bringToFront(m_barTender);
@@ -289,6 +299,32 @@ void TForm1::Edit_zhengKeyDown(int key) {
 void TForm1::LB_alprnDblClick() {
     printState.LB_alprnDblClick(LB_alprn->currentRow());
     renderBatchList();
+}
+
+void TForm1::reprintKey(QListWidget* list) {
+    // The selected entry proposes what to reprint: a batch list entry its
+    // range, a missing-range entry the numbers it names.
+    const QListWidgetItem* item = list->currentItem();
+    const QString proposed = !item              ? QString()
+                             : list == LB_alprn ? item->data(Qt::UserRole).toString()
+                                                : item->text();
+    const QString typed =
+        m_env.dialogs
+            ->inputBox(
+                "补打",
+                "补打哪些标签（一个编号如 5，或范围如 3-7）？补打不改变打印开始数和 lastnum。",
+                proposed)
+            .trimmed();
+    if (typed.isEmpty())
+        return;
+    QStringList reasons;
+    for (const print::ReprintReason& r : print::kReprintReasons)
+        reasons << fromUtf8(r.shown);
+    const int reason = m_env.dialogs->choose("补打", "补打 " + typed + " 的原因：", reasons);
+    if (reason < 0 || reason >= reasons.size())
+        return;
+    renderPrint(printState.reprint(toLocal8Bit(typed),
+                                   print::kReprintReasons[static_cast<std::size_t>(reason)].word));
 }
 
 void TForm1::btn_reprnClick() {

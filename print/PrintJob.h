@@ -21,6 +21,9 @@ struct JobParams {
     std::string baseFolder;   // folder that relative database paths are taken from
     std::string charset;      // the character set label texts are in ([Database] charset)
     std::uint64_t serial = 0; // dispatch number, counted from 1 by the worker
+    // A reprint of labels printed before: why ("damaged", "missing", "test");
+    // empty for a range printed for the first time.
+    std::string reprint;
 
     // "3-7", the range as the error log and the journal show it.
     std::string rangeText() const { return lower + "-" + upper; }

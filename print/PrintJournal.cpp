@@ -10,23 +10,29 @@ void setRange(journal::JournalEvent& e, const std::string& lower, const std::str
     e.high = data::parseInteger(upper);
 }
 
+const char* kindOf(const std::string& reprint) {
+    return reprint.empty() ? journal::JournalWords::Print : journal::JournalWords::Reprint;
+}
+
 } // namespace
 
 journal::JournalEvent PrintJournal::dispatchEvent(const std::string& lower,
                                                   const std::string& upper,
-                                                  const std::string& templatePath, bool direct) {
+                                                  const std::string& templatePath, bool direct,
+                                                  const std::string& reprint) {
     journal::JournalEvent e;
-    e.kind = journal::JournalWords::Print;
+    e.kind = kindOf(reprint);
     e.what = journal::JournalWords::Dispatched;
     setRange(e, lower, upper);
     e.subject = templatePath;
     e.backend = direct ? "direct" : "manual";
+    e.message = reprint;
     return e;
 }
 
 journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const JobOutcome& outcome) {
     journal::JournalEvent e;
-    e.kind = journal::JournalWords::Print;
+    e.kind = kindOf(job.reprint);
     e.what = outcome.cancelled      ? journal::JournalWords::Cancelled
              : !outcome.ok          ? journal::JournalWords::Failed
              : outcome.held.empty() ? journal::JournalWords::Printed
@@ -50,17 +56,20 @@ journal::JournalEvent PrintJournal::outcomeEvent(const JobParams& job, const Job
 }
 
 void PrintJournal::dispatched(const JobParams& job) {
-    m_journal->append(dispatchEvent(job.lower, job.upper, job.templatePath, true));
+    m_journal->append(dispatchEvent(job.lower, job.upper, job.templatePath, true, job.reprint));
 }
 
 void PrintJournal::started(const JobParams& job, int total) {
     journal::JournalEvent e;
-    e.kind = journal::JournalWords::Print;
+    e.kind = kindOf(job.reprint);
     e.what = journal::JournalWords::Printing;
     setRange(e, job.lower, job.upper);
     e.subject = job.templatePath;
-    e.message = total < 0 ? std::string("labels not counted")
-                          : std::to_string(total) + " label(s) to print";
+    // The template (subject) and the printer the labels go to.
+    e.message = (total < 0 ? std::string("labels not counted")
+                           : std::to_string(total) + " label(s) to print") +
+                (job.printer.empty() ? std::string(" on the default printer")
+                                     : " on the printer " + job.printer);
     m_journal->append(e);
 }
 

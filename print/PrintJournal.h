@@ -11,7 +11,8 @@ namespace vx::print {
 // handed to the worker (queued), one when it starts printing, with the
 // labels it has, and one when it has ended ("printed", "failed",
 // "cancelled", or "queued" where a queue holds it), with the labels sent to
-// the printer (empty when unknown), the back end and its message.
+// the printer (empty when unknown), the back end and its message. A
+// reprint's rows are of the kind "reprint", its reason in the dispatch row.
 class PrintJournal : public JobObserver {
 public:
     // Shared: a job still running when the station closes may end after it.
@@ -23,9 +24,10 @@ public:
     void finished(const JobParams& job, const JobOutcome& outcome) override;
 
     // The row of a range handed on: "direct" to the worker, "manual" to the
-    // operator at the label program.
+    // operator at the label program; reprint: the reason for a reprint.
     static journal::JournalEvent dispatchEvent(const std::string& lower, const std::string& upper,
-                                               const std::string& templatePath, bool direct);
+                                               const std::string& templatePath, bool direct,
+                                               const std::string& reprint = {});
     static journal::JournalEvent outcomeEvent(const JobParams& job, const JobOutcome& outcome);
 
 private:

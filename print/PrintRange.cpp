@@ -118,14 +118,52 @@ RangeOutcome PrintState::Edit_zhengEnter(std::string_view startText, std::string
     return out;
 }
 
+RangeOutcome PrintState::reprint(std::string_view text, const std::string& reason) {
+    RangeOutcome out;
+    if (text.empty() || !isRangeText(text)) {
+        out.message = RangeOutcome::Message::InvalidRange;
+        return out;
+    }
+    const RangeText r = splitRange(text);
+    const std::int32_t end = toInteger(r.end);
+    const std::int32_t start = toInteger(r.start);
+    if (end < start) {
+        out.message = RangeOutcome::Message::ReversedRange;
+        return out;
+    }
+    const auto last = heldLastPrinted.empty()
+                          ? std::nullopt
+                          : std::optional<std::int32_t>(toInteger(heldLastPrinted));
+    if (start < 1 || !last || end > *last) {
+        out.message = RangeOutcome::Message::NotPrinted;
+        return out;
+    }
+    LB_alprn.push_back(r.listText);
+    LB_alprnJobs.emplace_back().reprint = reason;
+    out.entry = LB_alprn.size() - 1;
+    out.clipboard = r.listText;
+    out.dispatch = JobBounds{r.start, r.end};
+    return out;
+}
+
+std::string reprintReasonShown(const std::string& word) {
+    for (const ReprintReason& r : kReprintReasons)
+        if (word == r.word)
+            return r.shown;
+    return word;
+}
+
 void PrintState::reset() {
     LB_alprn.clear();
     LB_alprnJobs.clear();
     heldLastPrinted.assign(1, '0');
 }
 
-JobParams PrintState::job(const JobBounds& bounds, JobTarget target) const {
+JobParams PrintState::job(const JobBounds& bounds, JobTarget target,
+                          std::optional<std::size_t> entry) const {
     JobParams job;
+    if (entry && *entry < LB_alprnJobs.size())
+        job.reprint = LB_alprnJobs[*entry].reprint;
     job.lower = bounds.lower;
     job.upper = bounds.upper;
     job.templatePath = templatePath;
@@ -146,8 +184,10 @@ void PrintState::LB_alprnDblClick(int selected) {
 void PrintState::jobQueued(std::size_t entry, std::uint64_t serial) {
     if (entry >= LB_alprnJobs.size())
         return;
+    std::string reprint = std::move(LB_alprnJobs[entry].reprint);
     LB_alprnJobs[entry] = EntryJob{};
     LB_alprnJobs[entry].serial = serial;
+    LB_alprnJobs[entry].reprint = std::move(reprint);
 }
 
 bool PrintState::jobChanged(std::uint64_t serial, JobState state, std::optional<int> sent,
@@ -167,8 +207,11 @@ bool PrintState::jobChanged(std::uint64_t serial, JobState state, std::optional<
 }
 
 std::string PrintState::entryText(std::size_t entry) const {
-    const std::string& range = LB_alprn.at(entry);
     const EntryJob& j = entry < LB_alprnJobs.size() ? LB_alprnJobs[entry] : EntryJob{};
+    // A reprint says so, with its reason: "3 补打(损坏) 已打印 1/1".
+    const std::string range =
+        LB_alprn.at(entry) +
+        (j.reprint.empty() ? std::string() : " 补打(" + reprintReasonShown(j.reprint) + ")");
     if (j.serial == 0)
         return range;
     const std::string count = " " + (j.sent ? std::to_string(*j.sent) : std::string("未知")) +

@@ -72,11 +72,25 @@ struct EntryJob {
     std::optional<int> sent = 0; // labels sent to the printer (empty: not known),
     int total = -1;              // of the job's
     std::string reason;          // why it failed, how it was cancelled, why a queue holds it
+    // The entry is a reprint, for this reason ("damaged", "missing", "test").
+    std::string reprint;
 };
+
+// Why labels are printed again, as the journal names them, with the
+// operator's word for each (UTF-8).
+struct ReprintReason {
+    const char* word;
+    const char* shown;
+};
+inline constexpr ReprintReason kReprintReasons[] = {
+    {"damaged", "损坏"}, {"missing", "缺失"}, {"test", "测试"}};
+// The operator's word for a reason; the reason itself for any other.
+std::string reprintReasonShown(const std::string& word);
 
 // What an Enter in the start or count box changes besides the print state.
 struct RangeOutcome {
-    enum class Message { None, InvalidRange, ReversedRange };
+    // NotPrinted: a reprint reaching past the last printed number.
+    enum class Message { None, InvalidRange, ReversedRange, NotPrinted };
     Message message = Message::None;
     std::optional<std::string> startBox; // the start box's new text, caret at its end
     bool focusStartBox = false;
@@ -117,14 +131,24 @@ public:
     // Enter in the count box, with the start box's text.
     RangeOutcome Edit_zhengEnter(std::string_view startText, std::string_view countText,
                                  PrintHost& host);
+    // A reprint of the records of text (a number or a range, read as the
+    // start box reads them) for reason. Only records printed before, up to
+    // the held last printed number, are reprinted: printing ahead would
+    // print them twice once the run reaches them. lastnum, the held number,
+    // the start box and the small batch are left alone; the reprint gets an
+    // entry of its own, marked as one, at the end of the batch list. Raises
+    // NotAnInteger where a text does not convert.
+    RangeOutcome reprint(std::string_view text, const std::string& reason);
     // The print side of "全部清除重打印" once answered Yes.
     void reset();
     // Double-click in the batch list; -1 (nothing selected) does nothing.
     void LB_alprnDblClick(int selected);
     // The job for bounds handed on for direct printing, with the template
     // chosen here: everything it needs, copied, so that the worker never
-    // looks at the station again.
-    JobParams job(const JobBounds& bounds, JobTarget target) const;
+    // looks at the station again. entry: the batch list entry it prints,
+    // which says whether it is a reprint.
+    JobParams job(const JobBounds& bounds, JobTarget target,
+                  std::optional<std::size_t> entry = std::nullopt) const;
 
     // The entry (RangeOutcome::entry) is printing as the worker's job serial.
     void jobQueued(std::size_t entry, std::uint64_t serial);

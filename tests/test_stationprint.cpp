@@ -4,6 +4,7 @@
 // assignment.
 
 #include "data/Database.h"
+#include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/StationHarness.h"
 
@@ -537,6 +538,103 @@ TEST_F(PrintArea, TheBatchListLosesADoubleClickedEntry) {
     emit f.LB_alprn->itemDoubleClicked(f.LB_alprn->item(0));
     EXPECT_EQ(items(f.LB_alprn), QStringList{"6-8"});
     EXPECT_EQ(lastnum(h), "8");
+}
+
+namespace {
+
+// "kind what low-high message" of the journal's print and reprint rows.
+std::vector<std::string> printRows(const StationHarness& h) {
+    std::vector<std::string> out;
+    for (const auto& r : test::journalRows(h.dir.file(journal::Journal::kFileName)))
+        if (r.kind == "print" || r.kind == "reprint")
+            out.push_back(r.kind + " " + r.what + " " + std::to_string(r.low.value_or(-1)) + "-" +
+                          std::to_string(r.high.value_or(-1)) +
+                          (r.message.empty() ? "" : " " + r.message.substr(0, 7)));
+    return out;
+}
+
+void reprintKey(QListWidget* list) {
+    QTest::keyClick(list, Qt::Key_P, Qt::ControlModifier);
+}
+
+} // namespace
+
+// Ctrl+P on the batch list or on the missing-range list reprints labels
+// printed before, for a reason the operator picks, on the print worker: the
+// selected entry proposes the labels, lastnum, the start box and the
+// entries already listed stay as they were, and the journal has the job as
+// a reprint with its reason.
+TEST_F(PrintArea, AReprintPrintsAgainWithoutMovingLastnumOrTheStartBox) {
+    TForm1& f = startPrintingDirectly();
+    enter(f.Edit_willprn, "1-4");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    f.LB_alprn->setCurrentRow(0);
+    h.dialogs.inputs = {"3"}; // one label of 1-4
+    h.dialogs.choices = {0};
+    reprintKey(f.LB_alprn);
+    EXPECT_TRUE(h.dialogs.prompts.last().endsWith("|1-4"))
+        << h.dialogs.prompts.last().toStdString();
+    EXPECT_EQ(h.dialogs.choiceBoxes, QStringList{"补打|补打 3 的原因：|损坏 缺失 测试"});
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(printed(), (std::vector<std::string>{"VX1", "VX2", "VX3", "VX4", "VX3"}));
+    EXPECT_EQ(lastnum(h), "4");
+    EXPECT_EQ(f.heldLastPrinted(), "4");
+    EXPECT_EQ(f.Edit_willprn->text(), "5");
+    EXPECT_TRUE(test::waitFor([&] {
+        return shown(f.LB_alprn) == QStringList{"1-4 已打印 4/4", "3 补打(损坏) 已打印 1/1"};
+    })) << shown(f.LB_alprn).join('|').toStdString();
+
+    // A missing range a verdict named, as it stands in the list.
+    f.station.LB_shao.append("1-2");
+    f.renderResults();
+    f.LB_shao->setCurrentRow(0);
+    h.dialogs.choices = {1};
+    reprintKey(f.LB_shao);
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(printed().size(), 7u);
+    // Labels never printed are no reprint; a cancelled reason prints nothing.
+    h.dialogs.inputs = {"4-5", "2"};
+    h.dialogs.choices = {2};
+    reprintKey(f.LB_alprn);
+    EXPECT_EQ(h.dialogs.messages, QStringList{"只能补打已经打印过的标签：上次打印到 4。"});
+    reprintKey(f.LB_alprn);
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_EQ(printed().size(), 7u);
+    EXPECT_EQ(lastnum(h), "4");
+    EXPECT_EQ(f.Edit_willprn->text(), "5");
+    EXPECT_EQ(items(f.LB_alprn), (QStringList{"1-4", "3", "1-2"}));
+    // Then the run goes on where it stopped.
+    enter(f.Edit_willprn, "5");
+    ASSERT_TRUE(f.printWorker().waitIdle(10s));
+    EXPECT_TRUE(h.dialogs.errors.isEmpty()) << h.dialogs.errors.join('|').toStdString();
+
+    EXPECT_EQ(
+        printRows(h),
+        (std::vector<std::string>{
+            "print dispatched 1-4", "print printing 1-4 4 label", "print printed 1-4",
+            "reprint dispatched 3-3 damaged", "reprint printing 3-3 1 label", "reprint printed 3-3",
+            "reprint dispatched 1-2 missing", "reprint printing 1-2 2 label", "reprint printed 1-2",
+            "print dispatched 5-5", "print printing 5-5 1 label", "print printed 5-5"}));
+}
+
+// Printing by hand, a reprint is handed to the operator as a range is: on
+// the clipboard, with BarTender's window in front.
+TEST_F(PrintArea, AReprintPrintedByHandGoesToTheClipboardAndTheJournal) {
+    h.windows.barTender = 77;
+    TForm1& f = start();
+    enter(f.Edit_willprn, "5");
+    QApplication::clipboard()->clear();
+    const int fronts = h.windows.fronts;
+    h.dialogs.inputs = {"2-4"};
+    h.dialogs.choices = {2};
+    reprintKey(f.LB_alprn);
+    EXPECT_EQ(QApplication::clipboard()->text(), "2-4");
+    EXPECT_EQ(h.windows.fronts, fronts + 1);
+    EXPECT_EQ(shown(f.LB_alprn), (QStringList{"5", "2-4 补打(测试)"}));
+    EXPECT_EQ(lastnum(h), "5");
+    EXPECT_EQ(f.Edit_willprn->text(), "6");
+    EXPECT_EQ(printRows(h),
+              (std::vector<std::string>{"print dispatched 5-5", "reprint dispatched 2-4 test"}));
 }
 
 TEST_F(PrintArea, ResetAnsweredYesClearsTheRunAnsweredNoNothing) {

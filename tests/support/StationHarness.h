@@ -48,9 +48,20 @@ public:
     QString openFile(const QString& title, const QString& filter, const QString& folder) override;
     QString saveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
                      const QString& folder) override;
-    QString inputBox(const QString&, const QString&, const QString& preset) override {
+    QString inputBox(const QString&, const QString& prompt, const QString& preset) override {
+        prompts << prompt + "|" + preset;
         return next(inputs, preset);
     }
+    // The option boxes as shown ("caption|text|option option"), answered
+    // from choices (-1 when none is left: Cancel).
+    QStringList choiceBoxes;
+    std::deque<int> choices;
+    int choose(const QString& caption, const QString& text, const QStringList& options) override {
+        choiceBoxes << caption + "|" + text + "|" + options.join(' ');
+        return next(choices, -1);
+    }
+    // The input boxes' prompts with their preset texts ("prompt|preset").
+    QStringList prompts;
 
 private:
     void cancelFileDialogWhenListed();
