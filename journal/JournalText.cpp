@@ -98,12 +98,24 @@ void writeTableRow(std::ostream& o, const JournalRow& r, const TextStyle& style)
                    pad(r.raw ? shown(*r.raw, style) : "", 22) + pad(rangeText(r), 14) + details);
 }
 
+// batches: more than one, and each record names its batch (numbered from 1).
 void writeRecords(std::ostream& o, const char* title, const std::vector<ReportRecord>& list,
-                  bool withTimes, const TextStyle& style) {
+                  bool withTimes, bool batches, const TextStyle& style) {
     o << '\n' << title << ": " << list.size() << '\n';
     for (const auto& r : list)
-        endLine(o, "  record " + pad(std::to_string(r.record), 10) + pad(shown(r.code, style), 24) +
+        endLine(o, "  " + (batches ? pad("batch " + std::to_string(r.batch + 1), 10) : "") +
+                       "record " + pad(std::to_string(r.record), 10) +
+                       pad(shown(r.code, style), 24) +
                        (withTimes ? std::to_string(r.times) + " scans" : ""));
+}
+
+// "1-3, 5, 7-9"; "none" for no range.
+std::string rangesText(const RecordRanges& ranges) {
+    std::string out;
+    for (const auto& [lo, hi] : ranges)
+        out += (out.empty() ? "" : ", ") + std::to_string(lo) +
+               (hi == lo ? std::string() : "-" + std::to_string(hi));
+    return out.empty() ? "none" : out;
 }
 
 std::string rangeText(std::int64_t low, std::int64_t high) {
@@ -113,6 +125,8 @@ std::string rangeText(std::int64_t low, std::int64_t high) {
 void writeJob(std::ostream& o, const ReportJob& job, const TextStyle& style) {
     std::string line =
         "  " + formatTime(job.time, style.utc) + "  " + pad(rangeText(job.low, job.high), 14);
+    if (!job.reprint.empty())
+        line += "reprint (" + job.reprint + ")  ";
     if (job.mode == "manual") {
         line += "handed to the operator to print by hand";
     } else if (job.outcome.empty()) {
@@ -292,8 +306,9 @@ void writeShiftReport(std::ostream& o, const ShiftReport& r, const ReportSource&
 
     o << "\nPrint ranges sent:\n";
     for (const auto& p : r.prints) {
-        std::string line =
-            "  " + formatTime(p.time, utc) + "  " + pad(p.what, 11) + pad(rangeText(p), 14);
+        const bool reprint = p.kind == JournalWords::Reprint;
+        std::string line = "  " + formatTime(p.time, utc) + "  " +
+                           pad((reprint ? "reprint " : "") + p.what, 11) + pad(rangeText(p), 14);
         if (p.labels)
             line += std::to_string(*p.labels) + " labels  ";
         for (const std::string* part : {&p.backend, &p.subject, &p.message})
@@ -302,7 +317,7 @@ void writeShiftReport(std::ostream& o, const ShiftReport& r, const ReportSource&
         endLine(o, line);
     }
     if (!r.stationEvents.empty()) {
-        o << "\nPort, database, settings and journal events:\n";
+        o << "\nPort, database, settings, journal and label data events:\n";
         for (const auto& e : r.stationEvents) {
             std::string line =
                 "  " + formatTime(e.time, utc) + "  " + pad(e.kind, 10) + pad(e.what, 13);
@@ -314,9 +329,41 @@ void writeShiftReport(std::ostream& o, const ShiftReport& r, const ReportSource&
     }
 
     writePrintJobSets(o, r, style);
-    writeRecords(o, "Printed, never verified good", r.printedNotVerified, false, style);
-    writeRecords(o, "Verified good, never printed", r.verifiedNotPrinted, false, style);
-    writeRecords(o, "Scanned more than once", r.scannedMoreThanOnce, true, style);
+    writeReprints(o, r, style);
+    writeBatches(o, r, style);
+    const bool batches = r.batches.size() > 1;
+    writeRecords(o, "Printed, never verified good", r.printedNotVerified, false, batches, style);
+    writeRecords(o, "Verified good, never printed", r.verifiedNotPrinted, false, batches, style);
+    writeRecords(o, "Scanned more than once", r.scannedMoreThanOnce, true, batches, style);
+}
+
+void writeReprints(std::ostream& o, const ShiftReport& r, const TextStyle& style) {
+    o << "\nReprints: " << r.reprints.size() << '\n';
+    for (const auto& [reason, count] : r.reprintsByReason)
+        o << "  " << pad(reason, 10) << count.reprints << " reprint(s), " << count.labels
+          << " label(s)\n";
+    for (const ReportJob& job : r.reprints)
+        writeJob(o, job, style);
+}
+
+void writeBatches(std::ostream& o, const ShiftReport& r, const TextStyle& style) {
+    o << "\nBatches (each import into a15 begins one): " << r.batches.size() << '\n';
+    for (std::size_t i = 0; i < r.batches.size(); ++i) {
+        const ReportBatch& b = r.batches[i];
+        std::string line = "  batch " + std::to_string(i + 1) + ": ";
+        if (b.imported == 0)
+            line += "imported before the journal's rows";
+        else
+            line += "imported " + formatTime(b.imported, style.utc) +
+                    (b.source.empty() ? "" : " from " + toUtf8(b.source, style.charset));
+        if (b.records)
+            line += ", " + std::to_string(*b.records) + " records";
+        endLine(o, line);
+        o << "    printed:    " << rangesText(b.printed) << '\n';
+        if (!b.reprinted.empty())
+            o << "    reprinted:  " << rangesText(b.reprinted) << '\n';
+        o << "    verified:   " << rangesText(b.verified) << '\n';
+    }
 }
 
 void writePrintJobSets(std::ostream& o, const ShiftReport& r, const TextStyle& style) {

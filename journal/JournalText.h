@@ -56,7 +56,8 @@ struct ReportSource {
 
 // The shift report as text: heading, scans by verdict, good scans per hour,
 // the longest pause, the print ranges sent, the station's other events, the
-// print jobs in their three sets, and the records of the reconciliation.
+// print jobs in their three sets, the reprints, the batches, and the records
+// of the reconciliation (with their batch where there are several).
 void writeShiftReport(std::ostream& o, const ShiftReport& report, const ReportSource& source,
                       const TextStyle& style);
 
@@ -64,5 +65,13 @@ void writeShiftReport(std::ostream& o, const ShiftReport& report, const ReportSo
 // printed, dispatched without an outcome), each under its title with its
 // count.
 void writePrintJobSets(std::ostream& o, const ShiftReport& report, const TextStyle& style);
+
+// The shift's reprints: how many of each reason, then each reprint as a
+// job.
+void writeReprints(std::ostream& o, const ShiftReport& report, const TextStyle& style);
+
+// The batches of labels, each with its import and, as ranges, the records
+// printed, reprinted and verified good in the shift.
+void writeBatches(std::ostream& o, const ShiftReport& report, const TextStyle& style);
 
 } // namespace vx::journal

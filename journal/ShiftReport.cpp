@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 
 namespace vx::journal {
@@ -71,6 +73,32 @@ bool contains(const std::vector<std::pair<std::int64_t, std::int64_t>>& tallied,
     return it != tallied.end() && it->first == n;
 }
 
+// The numbers of a tally as ranges.
+RecordRanges rangesOf(const std::vector<std::pair<std::int64_t, std::int64_t>>& tallied) {
+    RecordRanges out;
+    for (const auto& [n, times] : tallied) {
+        if (!out.empty() && out.back().second + 1 == n)
+            out.back().second = n;
+        else
+            out.emplace_back(n, n);
+    }
+    return out;
+}
+
+// An import that replaced a15: a new batch of labels begins with its row.
+bool startsBatch(const journal::JournalRow& row) {
+    return row.kind == journal::JournalWords::Data && row.what == journal::JournalWords::Imported &&
+           row.backend == "a15";
+}
+
+ReportBatch batchOf(const journal::JournalRow& import) {
+    ReportBatch b;
+    b.imported = import.time;
+    b.source = import.subject;
+    b.records = import.labels;
+    return b;
+}
+
 } // namespace
 
 void A15Records::forEachRecord(const std::function<void(std::int64_t, const std::string&)>& fn) {
@@ -97,6 +125,11 @@ struct Pass {
     std::int64_t bucket = 0, bucketEnd = 0, bucketCount = 0;
     std::vector<std::int64_t> found, verified;
     std::vector<journal::JournalRow> prints, stationEvents;
+    // Where each new batch begins in found and verified.
+    struct Cut {
+        std::size_t found, verified;
+    };
+    std::vector<Cut> cuts;
 
     void countVerdict(const std::string& what, std::int64_t n = 1) {
         if (lastVerdict < verdicts.size() && verdicts[lastVerdict].first == what) {
@@ -140,9 +173,12 @@ struct Pass {
                 bucketCount = 0;
             }
             ++bucketCount;
-        } else if (row.kind == journal::JournalWords::Print) {
+        } else if (row.kind == journal::JournalWords::Print ||
+                   row.kind == journal::JournalWords::Reprint) {
             prints.push_back(row);
         } else {
+            if (startsBatch(row))
+                cuts.push_back({found.size(), verified.size()});
             stationEvents.push_back(row);
         }
     }
@@ -173,6 +209,8 @@ struct Pass {
             from = {};
         };
         move(goodPerHour, next.goodPerHour);
+        for (const Cut& c : next.cuts)
+            cuts.push_back({c.found + found.size(), c.verified + verified.size()});
         move(found, next.found);
         move(verified, next.verified);
         move(prints, next.prints);
@@ -200,24 +238,31 @@ void takeOutcome(ReportJob& job, const journal::JournalRow& row) {
 
 // The print rows of the shift as jobs in three sets. The worker runs the
 // jobs one after the other in the order they were handed on, so an outcome
-// belongs to the oldest dispatch of its range still waiting for one; one
-// that has none (handed on before the shift, or a job that could not
-// start) stands for a job of its own. Dispatches still waiting at the end
-// of the shift are looked for in what follows it.
-void sortJobs(ShiftReport& r, journal::JournalReader& journal,
-              const journal::JournalFilter& shift) {
+// belongs to the oldest dispatch of its range and kind (a first print or a
+// reprint) still waiting for one; one that has none (handed on before the
+// shift, or a job that could not start) stands for a job of its own.
+// Dispatches still waiting at the end of the shift are looked for in what
+// follows it. batchOf: the batch a row of the shift falls in, by its id.
+void sortJobs(ShiftReport& r, journal::JournalReader& journal, const journal::JournalFilter& shift,
+              const std::function<std::size_t(std::int64_t)>& batchAt) {
     using namespace journal::JournalWords;
     std::vector<ReportJob> jobs;
     std::deque<std::size_t> waiting; // direct dispatches, oldest first
     auto take = [&](const journal::JournalRow& row, bool inShift) {
+        if (row.kind != Print && row.kind != Reprint)
+            return;
         if (!row.low || !row.high || *row.low > *row.high)
             return; // a reversed range selects nothing
+        const bool reprint = row.kind == Reprint;
         if (row.what == Dispatched && inShift) {
             ReportJob job;
             job.time = row.time;
             job.low = *row.low;
             job.high = *row.high;
             job.mode = row.backend;
+            if (reprint)
+                job.reprint = row.message.empty() ? std::string("unknown") : row.message;
+            job.batch = batchAt(row.id);
             if (row.backend != "manual")
                 waiting.push_back(jobs.size());
             jobs.push_back(std::move(job));
@@ -227,7 +272,7 @@ void sortJobs(ShiftReport& r, journal::JournalReader& journal,
             return;
         for (auto it = waiting.begin(); it != waiting.end(); ++it) {
             ReportJob& job = jobs[*it];
-            if (job.low == *row.low && job.high == *row.high) {
+            if (job.low == *row.low && job.high == *row.high && job.reprint.empty() != reprint) {
                 takeOutcome(job, row);
                 waiting.erase(it);
                 return;
@@ -239,22 +284,40 @@ void sortJobs(ShiftReport& r, journal::JournalReader& journal,
         job.time = row.time;
         job.low = *row.low;
         job.high = *row.high;
+        if (reprint)
+            job.reprint = "unknown"; // its dispatch, with the reason, came before the shift
+        job.batch = batchAt(row.id);
         takeOutcome(job, row);
         jobs.push_back(std::move(job));
     };
     for (const auto& row : r.prints)
         take(row, true);
-    if (!waiting.empty() && shift.to && *shift.to < INT64_MAX) {
+    // An outcome only ever matches a dispatch of its own kind: each kind is
+    // read on its own, as long as a dispatch of that kind waits.
+    for (const char* kind : {Print, Reprint}) {
+        const bool ofKind = kind == Reprint;
+        auto waits = [&] {
+            return std::any_of(waiting.begin(), waiting.end(),
+                               [&](std::size_t i) { return jobs[i].reprint.empty() != ofKind; });
+        };
+        if (!waits() || !shift.to || *shift.to == INT64_MAX)
+            continue;
         journal::JournalFilter after;
         after.from = *shift.to + 1;
-        after.kind = Print;
+        after.kind = kind;
         journal.forEach(after, journal::JournalReader::Order::Time,
                         [&](const journal::JournalRow& row) {
                             take(row, false);
-                            return !waiting.empty();
+                            return waits();
                         });
     }
     for (ReportJob& job : jobs) {
+        if (!job.reprint.empty()) {
+            ReprintCount& c = r.reprintsByReason[job.reprint];
+            ++c.reprints;
+            c.labels += job.high - job.low + 1;
+            r.reprints.push_back(job);
+        }
         if (job.mode == "manual" || job.outcome == Printed)
             r.printedJobs.push_back(std::move(job));
         else if (job.outcome.empty())
@@ -348,44 +411,110 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
     auto& found = all.found;
     auto& verified = all.verified;
 
-    sortJobs(r, journal, filter);
-    std::vector<std::pair<std::int64_t, std::int64_t>> printed;
+    // The batches: the one the shift began in (the last import into a15
+    // before it), then one per import into a15 in the shift.
+    r.batches.emplace_back();
+    if (from > INT64_MIN) {
+        journal::JournalFilter before;
+        before.to = from - 1;
+        before.kind = journal::JournalWords::Data;
+        before.what = journal::JournalWords::Imported;
+        journal.forEach(before, journal::JournalReader::Order::Appended,
+                        [&](const journal::JournalRow& row) {
+                            if (startsBatch(row))
+                                r.batches[0] = batchOf(row);
+                            return true;
+                        });
+    }
+    std::vector<std::int64_t> batchIds; // the rows that began the shift's batches
+    for (const auto& e : r.stationEvents)
+        if (startsBatch(e)) {
+            batchIds.push_back(e.id);
+            r.batches.push_back(batchOf(e));
+        }
+    const std::size_t batches = r.batches.size();
+    const auto batchAt = [&](std::int64_t id) {
+        return static_cast<std::size_t>(std::upper_bound(batchIds.begin(), batchIds.end(), id) -
+                                        batchIds.begin());
+    };
+
+    sortJobs(r, journal, filter, batchAt);
+    std::vector<std::vector<std::pair<std::int64_t, std::int64_t>>> printed(batches),
+        reprinted(batches);
+    auto print = [&](const ReportJob& j, std::int64_t high) {
+        printed[j.batch].emplace_back(j.low, high);
+        if (!j.reprint.empty())
+            reprinted[j.batch].emplace_back(j.low, high);
+    };
     for (const ReportJob& j : r.printedJobs)
-        printed.emplace_back(j.low, j.high);
+        print(j, j.high);
     for (const ReportJob& j : r.notPrintedJobs)
         if (j.lastPrinted)
-            printed.emplace_back(j.low, *j.lastPrinted);
-    const auto ranges = merge(std::move(printed));
-    const auto scannedTimes = tally(found);
-    const auto verifiedTimes = tally(verified);
-    for (const auto& [record, times] : verifiedTimes)
-        if (!r.verifiedRanges.empty() && r.verifiedRanges.back().second + 1 == record)
-            r.verifiedRanges.back().second = record;
-        else
-            r.verifiedRanges.emplace_back(record, record);
+            print(j, *j.lastPrinted);
+
+    // Batch by batch: its scans (a part of found and verified, where the
+    // cuts say), what it printed and verified, and its reconciliation.
+    std::vector<RecordRanges> ranges(batches);
+    std::vector<std::vector<std::pair<std::int64_t, std::int64_t>>> verifiedTimes(batches);
+    for (std::size_t b = 0; b < batches; ++b) {
+        auto part = [&](std::vector<std::int64_t>& v, std::size_t Pass::Cut::*at) {
+            if (batches == 1)
+                return std::move(v);
+            const std::size_t begin = b == 0 ? 0 : all.cuts[b - 1].*at;
+            const std::size_t end = b + 1 < batches ? all.cuts[b].*at : v.size();
+            return std::vector<std::int64_t>(v.begin() + static_cast<std::ptrdiff_t>(begin),
+                                             v.begin() + static_cast<std::ptrdiff_t>(end));
+        };
+        std::vector<std::int64_t> foundHere = part(found, &Pass::Cut::found);
+        std::vector<std::int64_t> verifiedHere = part(verified, &Pass::Cut::verified);
+        ReportBatch& batch = r.batches[b];
+        batch.scans = static_cast<std::int64_t>(foundHere.size());
+        ranges[b] = merge(std::move(printed[b]));
+        batch.printed = ranges[b];
+        batch.reprinted = merge(std::move(reprinted[b]));
+        const auto scannedTimes = tally(foundHere);
+        verifiedTimes[b] = tally(verifiedHere);
+        batch.verified = rangesOf(verifiedTimes[b]);
+        for (const auto& [record, times] : scannedTimes)
+            if (times > 1)
+                r.scannedMoreThanOnce.push_back({record, {}, times, b});
+        for (const auto& [record, times] : verifiedTimes[b])
+            if (!inRanges(ranges[b], record))
+                r.verifiedNotPrinted.push_back({record, {}, times, b});
+    }
     found = {};
     verified = {};
 
-    for (const auto& [record, times] : scannedTimes)
-        if (times > 1)
-            r.scannedMoreThanOnce.push_back({record, {}, times});
-    for (const auto& [record, times] : verifiedTimes)
-        if (!inRanges(ranges, record))
-            r.verifiedNotPrinted.push_back({record, {}, times});
-
     // The record side: which records the printed ranges hold, and the code
-    // texts of every record named.
-    std::unordered_map<std::int64_t, std::string*> wanted;
+    // texts of every record named. The label database holds the latest
+    // batch: the shift's last, unless a15 was imported again after it.
+    std::map<std::pair<std::size_t, std::int64_t>, std::string*> wanted;
     for (auto* list : {&r.scannedMoreThanOnce, &r.verifiedNotPrinted})
         for (auto& rec : *list)
-            wanted.emplace(rec.record, &rec.code);
-    if (records) {
+            wanted.emplace(std::make_pair(rec.batch, rec.record), &rec.code);
+    std::optional<std::size_t> held = batches - 1;
+    if (records && to < INT64_MAX) {
+        journal::JournalFilter later;
+        later.from = to + 1;
+        later.kind = journal::JournalWords::Data;
+        later.what = journal::JournalWords::Imported;
+        journal.forEach(later, journal::JournalReader::Order::Appended,
+                        [&](const journal::JournalRow& row) {
+                            if (startsBatch(row))
+                                held.reset();
+                            return held.has_value();
+                        });
+        if (!held)
+            r.recordsError = "a15 was imported again after the shift: it holds other labels now";
+    }
+    if (records && held) {
+        const std::size_t b = *held;
         try {
             std::int64_t n = 0;
             records->forEachRecord([&](std::int64_t bh, const std::string& tt) {
-                if (inRanges(ranges, bh) && !contains(verifiedTimes, bh))
-                    r.printedNotVerified.push_back({bh, tt, 0});
-                if (auto it = wanted.find(bh); it != wanted.end())
+                if (inRanges(ranges[b], bh) && !contains(verifiedTimes[b], bh))
+                    r.printedNotVerified.push_back({bh, tt, 0, b});
+                if (auto it = wanted.find({b, bh}); it != wanted.end())
                     *it->second = tt;
                 if (options.progress && ++n % 1'000'000 == 0)
                     options.progress("records", n, 0);
@@ -396,33 +525,39 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
             r.recordsError = e.what();
         }
     }
-    if (!r.recordsRead) {
-        std::int64_t walked = 0;
-        for (const auto& [lo, hi] : ranges)
+    // The batches the label database does not hold (every one without it):
+    // their printed records number by number.
+    std::int64_t walked = 0;
+    for (std::size_t b = 0; b < batches; ++b) {
+        if (r.recordsRead && held && b == *held)
+            continue;
+        for (const auto& [lo, hi] : ranges[b])
             for (std::int64_t n = lo; n <= hi && walked < kMaxNumbersWithoutRecords; ++n, ++walked)
-                if (!contains(verifiedTimes, n))
-                    r.printedNotVerified.push_back({n, {}, 0});
+                if (!contains(verifiedTimes[b], n))
+                    r.printedNotVerified.push_back({n, {}, 0, b});
     }
     std::sort(r.printedNotVerified.begin(), r.printedNotVerified.end(),
-              [](const ReportRecord& a, const ReportRecord& b) { return a.record < b.record; });
+              [](const ReportRecord& a, const ReportRecord& b) {
+                  return std::tie(a.batch, a.record) < std::tie(b.batch, b.record);
+              });
 
-    // Codes the label database does not hold (re-imported since, or not
-    // read) are taken as they were scanned.
+    // Codes the label database does not hold (re-imported since, an earlier
+    // batch, or not read) are taken as they were scanned in their batch.
     for (auto it = wanted.begin(); it != wanted.end();)
         it = it->second->empty() ? std::next(it) : wanted.erase(it);
     if (!wanted.empty()) {
         journal::JournalFilter scans = filter;
         scans.kind = journal::JournalWords::Scan;
         scans.leanKind.clear();
-        journal.forEach(scans, journal::JournalReader::Order::Appended,
-                        [&](const journal::JournalRow& row) {
-                            if (row.record && row.code)
-                                if (auto it = wanted.find(*row.record); it != wanted.end()) {
-                                    *it->second = *row.code;
-                                    wanted.erase(it);
-                                }
-                            return !wanted.empty();
-                        });
+        journal.forEach(
+            scans, journal::JournalReader::Order::Appended, [&](const journal::JournalRow& row) {
+                if (row.record && row.code)
+                    if (auto it = wanted.find({batchAt(row.id), *row.record}); it != wanted.end()) {
+                        *it->second = *row.code;
+                        wanted.erase(it);
+                    }
+                return !wanted.empty();
+            });
     }
     return r;
 }

@@ -19,7 +19,35 @@ struct ReportRecord {
     std::int64_t record = 0;
     std::string code;
     std::int64_t times = 0;
+    // The batch of labels it belongs to: an index into ShiftReport::batches.
+    std::size_t batch = 0;
     bool operator==(const ReportRecord&) const = default;
+};
+
+// Record numbers as sorted, disjoint, non-adjacent ranges, both bounds
+// inclusive: 1-3, 5-5, 7-9.
+using RecordRanges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// A batch of labels: the records one import into a15 made, from its row in
+// the journal to the next such import. Record 2 of one batch and record 2 of
+// the next are different labels, and are never counted together.
+struct ReportBatch {
+    std::int64_t imported = 0; // the time of its import; 0: imported before the journal's rows
+    std::string source;        // the file (or table) imported; empty: not known
+    std::optional<std::int64_t> records; // the records the import made; empty: not known
+    // In the shift: records printed (by the outcomes, as for the three job
+    // sets, reprints included), the reprinted ones among them, and records
+    // verified good.
+    RecordRanges printed, reprinted, verified;
+    std::int64_t scans = 0; // scans in the shift that found a record of the batch
+    bool operator==(const ReportBatch&) const = default;
+};
+
+// The reprints of one reason: how many were handed on and the labels they
+// asked for.
+struct ReprintCount {
+    std::int64_t reprints = 0, labels = 0;
+    bool operator==(const ReprintCount&) const = default;
 };
 
 // A print job as the report sees it: a range handed on and what became of
@@ -35,6 +63,11 @@ struct ReportJob {
     // A failed job whose printer took its first labels: the last record of
     // that part (the part low..lastPrinted was printed).
     std::optional<std::int64_t> lastPrinted;
+    // A reprint: its reason ("damaged", "missing", "test"; "unknown" where
+    // it was handed on before the shift); empty for a first print.
+    std::string reprint;
+    // The batch it printed from: an index into ShiftReport::batches.
+    std::size_t batch = 0;
 };
 
 // What a supervisor needs to know about a shift, from the journal and the
@@ -49,21 +82,34 @@ struct ShiftReport {
     std::vector<std::pair<std::int64_t, std::int64_t>> goodPerHour;
     // The longest time between two consecutive scans: its start and end.
     std::optional<std::pair<std::int64_t, std::int64_t>> longestPause;
-    std::vector<journal::JournalRow> prints;        // dispatches and job outcomes
-    std::vector<journal::JournalRow> stationEvents; // port, database, settings, journal
+    std::vector<journal::JournalRow> prints; // dispatches and job outcomes, reprints' too
+    // port, database, settings, journal, and the changes of the labels (data)
+    std::vector<journal::JournalRow> stationEvents;
     // The ranges handed on in the shift, in three sets kept apart: printed
     // (the job's outcome says so, or the range was handed to the operator to
     // print by hand); dispatched but not printed (the job failed or was
     // cancelled, with the part its printer took, or a queue holds it); and
     // dispatched without an
     // outcome (the station ended during the job, or the job still runs). A
-    // reversed range selects nothing and is in none of them.
+    // reversed range selects nothing and is in none of them. Reprints are
+    // jobs like any other here.
     std::vector<ReportJob> printedJobs, notPrintedJobs, unfinishedJobs;
-    // Reconciliation of what was printed in the shift with its scans:
-    // records of the label database that were printed and that no scan
-    // verified good; records verified good that were never printed (by the
-    // outcomes above); labels that were scanned more than once (any verdict
-    // that found the record).
+    // The shift's reprints (also in the sets above), in the order they were
+    // handed on, and how many of each reason.
+    std::vector<ReportJob> reprints;
+    std::map<std::string, ReprintCount> reprintsByReason;
+    // The batches the shift's rows fall in, oldest first: the one the shift
+    // began in, then one per import into a15 in the shift. Never empty; the
+    // first may hold nothing of the shift.
+    std::vector<ReportBatch> batches;
+    // Reconciliation of what was printed in the shift with its scans, batch
+    // by batch, ordered by batch and record: records of the label database
+    // that were printed and that no scan verified good (a reprinted label
+    // verified once is verified); records verified good that were never
+    // printed (by the outcomes above); labels that were scanned more than
+    // once (any verdict that found the record). The label database holds
+    // the records of the latest batch only: those of earlier batches are
+    // named by number, with the code they were scanned with where they were.
     std::vector<ReportRecord> printedNotVerified, verifiedNotPrinted, scannedMoreThanOnce;
     // Every record verified good in the shift, as ranges of record numbers
     // (low <= high, in order).

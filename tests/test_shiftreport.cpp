@@ -5,6 +5,7 @@
 #include "data/RecordTable.h"
 #include "journal/JournalText.h"
 #include "journal/ShiftReport.h"
+#include "journal/StationJournal.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
@@ -345,4 +346,177 @@ TEST(ShiftReportJobs, OnePartOrSeveralGiveTheSameReport) {
     EXPECT_EQ(one.substr(0, 28), "16 events 8 scans 8 prints; ") << one;
     for (int parts : {2, 3, 7, 40})
         EXPECT_EQ(summary(parts), one) << parts << " parts";
+}
+
+// ---- batches and reprints ---------------------------------------------------
+
+namespace {
+
+// A journal of imports, jobs and scans written row by row; the label
+// database of the scripted shift (VX000001 … VX000010) is a15 as the last
+// import left it.
+struct Rows {
+    Rows() {
+        test::writeScriptedShift(dir.path());
+        std::filesystem::remove(dir.file(journal::Journal::kFileName));
+        db.openWith(data::openSqliteBackend(dir.file("station.db")));
+    }
+    void put(journal::JournalEvent e) {
+        e.time = t += 60'000;
+        ASSERT_TRUE(j.append(e));
+    }
+    // The row as the station writes it, at the journal's clock.
+    void import(const std::string& file, int records, const std::string& table = "a15") {
+        t += 60'000;
+        journal::StationJournal(j).imported(table, file, records, 0);
+    }
+    void print(const char* kind, const char* what, int lo, int hi, const char* backend,
+               const std::string& message = {}) {
+        journal::JournalEvent e;
+        e.kind = kind;
+        e.what = what;
+        e.low = lo;
+        e.high = hi;
+        e.backend = backend;
+        e.message = message;
+        if (std::string(what) == "printed")
+            e.labels = hi - lo + 1;
+        put(e);
+    }
+    void scan(const char* verdict, int record) {
+        journal::JournalEvent e;
+        e.kind = "scan";
+        e.what = verdict;
+        e.record = record;
+        e.code = "VX00000" + std::to_string(record);
+        put(e);
+    }
+    journal::ShiftReport report() {
+        journal::JournalReader reader(dir.file(journal::Journal::kFileName));
+        journal::A15Records a15(db);
+        return journal::makeShiftReport(reader, shiftTime(6, 0), shiftTime(8, 0) - 1, &a15);
+    }
+    test::TempDir dir;
+    data::Connection db;
+    std::int64_t t = shiftTime(5, 0);
+    journal::Journal j{dir.file(journal::Journal::kFileName), [this] { return t; }};
+};
+
+std::string text(const journal::ShiftReport& r) {
+    std::ostringstream o;
+    journal::writeShiftReport(o, r, {}, journal::TextStyle{true, "UTF-8"});
+    return o.str();
+}
+
+} // namespace
+
+// An import into a15 begins a new batch of labels: record 2 of one batch
+// and record 2 of the next are different labels. Each batch keeps its
+// printed and verified records apart, as ranges; the batch the shift began
+// in is the last import before it. An import into a14 begins none.
+TEST(ShiftReportBatches, AnImportBeginsABatchAndTheReportKeepsBatchesApart) {
+    Rows s;
+    s.import("/labels/monday.txt", 4); // 05:01, before the shift
+    s.t = shiftTime(6, 0);
+    s.print("print", "dispatched", 1, 3, "direct");
+    s.print("print", "printed", 1, 3, "ZPL");
+    s.scan("good", 1);
+    s.scan("good", 2);
+    s.import("/labels/staging.txt", 9, "a14"); // no new batch
+    s.import("/labels/tuesday.txt", 10);
+    s.print("print", "dispatched", 1, 2, "direct");
+    s.print("print", "printed", 1, 2, "ZPL");
+    s.scan("good", 2);
+    s.scan("good", 4); // printed in monday's batch only
+    const auto r = s.report();
+
+    ASSERT_EQ(r.batches.size(), 2u);
+    EXPECT_EQ(r.batches[0].source, "/labels/monday.txt");
+    EXPECT_EQ(r.batches[0].imported, shiftTime(5, 1));
+    EXPECT_EQ(r.batches[0].records, 4);
+    EXPECT_EQ(r.batches[0].printed, (journal::RecordRanges{{1, 3}}));
+    EXPECT_EQ(r.batches[0].verified, (journal::RecordRanges{{1, 2}}));
+    EXPECT_EQ(r.batches[1].source, "/labels/tuesday.txt");
+    EXPECT_EQ(r.batches[1].printed, (journal::RecordRanges{{1, 2}}));
+    EXPECT_EQ(r.batches[1].verified, (journal::RecordRanges{{2, 2}, {4, 4}}));
+    EXPECT_EQ(r.batches[1].scans, 2);
+
+    EXPECT_TRUE(r.scannedMoreThanOnce.empty()) << "record 2 of each batch was scanned once";
+    EXPECT_EQ(r.printedNotVerified,
+              (std::vector<ReportRecord>{{3, "", 0, 0}, {1, "VX000001", 0, 1}}))
+        << "the label database holds the latest batch only";
+    EXPECT_EQ(r.verifiedNotPrinted, (std::vector<ReportRecord>{{4, "VX000004", 1, 1}}));
+    EXPECT_EQ(r.printedJobs.size(), 2u);
+    EXPECT_EQ(r.printedJobs[1].batch, 1u);
+
+    const std::string report = text(r);
+    for (const char* line :
+         {"Batches (each import into a15 begins one): 2\n",
+          "  batch 1: imported 2026-12-08 05:01:00.000 from /labels/monday.txt, 4 records\n"
+          "    printed:    1-3\n"
+          "    verified:   1-2\n",
+          "    verified:   2, 4\n", "  batch 1   record 3"})
+        EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+
+    // a15 imported again after the shift: its records are no longer the
+    // shift's last batch.
+    s.t = shiftTime(9, 0);
+    s.import("/labels/wednesday.txt", 10);
+    const auto later = s.report();
+    EXPECT_FALSE(later.recordsRead);
+    EXPECT_EQ(later.printedNotVerified, (std::vector<ReportRecord>{{3, "", 0, 0}, {1, "", 0, 1}}));
+    EXPECT_EQ(later.verifiedNotPrinted, (std::vector<ReportRecord>{{4, "VX000004", 1, 1}}))
+        << "the code as it was scanned";
+}
+
+// A reprint counts as a print of its labels: a reprinted label verified
+// once is verified, and the report lists the reprints by reason with what
+// became of each. An outcome is never taken for a job of the other kind.
+TEST(ShiftReportBatches, AReprintedLabelVerifiedOnceIsVerifiedAndReprintsAreListedByReason) {
+    Rows s;
+    s.t = shiftTime(6, 0);
+    s.print("print", "dispatched", 1, 4, "direct");
+    s.print("print", "printed", 1, 4, "ZPL");
+    s.print("reprint", "dispatched", 2, 3, "direct", "damaged");
+    s.print("print", "dispatched", 5, 6, "direct"); // the station ends during it
+    s.print("reprint", "printed", 2, 3, "ZPL");
+    s.print("reprint", "dispatched", 4, 4, "manual", "test");
+    s.print("reprint", "dispatched", 1, 1, "direct", "missing");
+    journal::JournalEvent failed;
+    failed.kind = "reprint";
+    failed.what = "failed";
+    failed.low = failed.high = 1;
+    failed.labels = 0;
+    failed.backend = "ZPL";
+    failed.message = "the line was closed";
+    s.put(failed);
+    for (int record : {1, 2, 3, 4})
+        s.scan("good", record);
+    const auto r = s.report();
+
+    EXPECT_TRUE(r.printedNotVerified.empty());
+    EXPECT_TRUE(r.scannedMoreThanOnce.empty());
+    EXPECT_TRUE(r.verifiedNotPrinted.empty());
+    using Counts = std::map<std::string, journal::ReprintCount>;
+    EXPECT_EQ(r.reprintsByReason,
+              (Counts{{"damaged", {1, 2}}, {"missing", {1, 1}}, {"test", {1, 1}}}));
+    ASSERT_EQ(r.reprints.size(), 3u);
+    EXPECT_EQ(r.reprints[0].outcome, "printed");
+    EXPECT_EQ(r.reprints[1].mode, "manual");
+    EXPECT_EQ(r.reprints[2].outcome, "failed");
+    EXPECT_EQ(r.reprints[2].reason, "the line was closed");
+    ASSERT_EQ(r.unfinishedJobs.size(), 1u) << "the reprint's outcome is not 5-6's";
+    EXPECT_EQ(r.unfinishedJobs[0].low, 5);
+    ASSERT_EQ(r.batches.size(), 1u);
+    EXPECT_EQ(r.batches[0].printed, (journal::RecordRanges{{1, 4}}));
+    EXPECT_EQ(r.batches[0].reprinted, (journal::RecordRanges{{2, 4}}));
+
+    const std::string report = text(r);
+    for (const char* line :
+         {"Reprints: 3\n  damaged   1 reprint(s), 2 label(s)\n  missing   1 reprint(s), 1 "
+          "label(s)\n  test      1 reprint(s), 1 label(s)\n",
+          "  2026-12-08 06:07:00.000  1-1           reprint (missing)  failed   0 labels  ZPL  "
+          "the line was closed\n",
+          "    reprinted:  2-4\n"})
+        EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
 }

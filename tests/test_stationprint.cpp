@@ -4,6 +4,7 @@
 // assignment.
 
 #include "data/Database.h"
+#include "journal/ShiftReport.h"
 #include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/StationHarness.h"
@@ -615,6 +616,14 @@ TEST_F(PrintArea, AReprintPrintsAgainWithoutMovingLastnumOrTheStartBox) {
             "reprint dispatched 3-3 damaged", "reprint printing 3-3 1 label", "reprint printed 3-3",
             "reprint dispatched 1-2 missing", "reprint printing 1-2 2 label", "reprint printed 1-2",
             "print dispatched 5-5", "print printing 5-5 1 label", "print printed 5-5"}));
+    // The shift report counts them by reason, as prints of their batch.
+    journal::JournalReader reader(h.dir.file(journal::Journal::kFileName));
+    const auto r = journal::makeShiftReport(reader, 0, INT64_MAX - 1, nullptr);
+    using Counts = std::map<std::string, journal::ReprintCount>;
+    EXPECT_EQ(r.reprintsByReason, (Counts{{"damaged", {1, 1}}, {"missing", {1, 2}}}));
+    ASSERT_EQ(r.batches.size(), 1u);
+    EXPECT_EQ(r.batches[0].printed, (journal::RecordRanges{{1, 5}}));
+    EXPECT_EQ(r.batches[0].reprinted, (journal::RecordRanges{{1, 3}}));
 }
 
 // Printing by hand, a reprint is handed to the operator as a range is: on
