@@ -91,7 +91,7 @@ void usage(std::FILE* to) {
         "FILTERS: --from TIME --to TIME --kind KIND --verdict VERDICT --record N --code TEXT\n"
         "  TIME: YYYY-MM-DD[ HH:MM[:SS[.mmm]]] in local time (Z at the end: UTC), or @MS\n"
         "        (milliseconds since 1970, UTC); --from is inclusive, --to exclusive\n"
-        "  KIND: scan, print, port, database, settings, journal\n"
+        "  KIND: scan, print, reprint, data, port, database, settings, journal\n"
         "  VERDICT: good, missing-range, duplicate, ignored-repeat, wrong-length,\n"
         "           not-found, database-error, comparison-off, no-database\n"
         "\n"
