@@ -626,6 +626,22 @@ TEST_F(PrintArea, AReprintPrintsAgainWithoutMovingLastnumOrTheStartBox) {
     EXPECT_EQ(r.batches[0].reprinted, (journal::RecordRanges{{1, 3}}));
 }
 
+// The reason is asked in a real question box: a button per reason and
+// Cancel, the button Enter presses; Cancel reprints nothing.
+TEST_F(PrintArea, TheReprintsReasonIsAskedInAQuestionBoxWhoseDefaultIsCancel) {
+    TForm1& f = start();
+    enter(f.Edit_willprn, "5");
+    h.dialogs.realQuestionBoxes = true;
+    h.dialogs.inputs = {"5", "5"};
+    h.dialogs.choices = {-1, 1};
+    reprintKey(f.LB_alprn);
+    EXPECT_EQ(h.dialogs.boxes,
+              QStringList{"补打|补打 5 的原因：|Question|损坏 缺失 测试 Cancel|Cancel"});
+    EXPECT_EQ(items(f.LB_alprn), QStringList{"5"});
+    reprintKey(f.LB_alprn);
+    EXPECT_EQ(shown(f.LB_alprn), (QStringList{"5", "5 补打(缺失)"}));
+}
+
 // Printing by hand, a reprint is handed to the operator as a range is: on
 // the clipboard, with BarTender's window in front.
 TEST_F(PrintArea, AReprintPrintedByHandGoesToTheClipboardAndTheJournal) {

@@ -96,6 +96,45 @@ app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QSt
     return real.question(caption, text, buttons, defaultAnswer, icon);
 }
 
+int ScriptedDialogs::choose(const QString& caption, const QString& text,
+                            const QStringList& options) {
+    choiceBoxes << caption + "|" + text + "|" + options.join(' ');
+    const int choice = next(choices, -1);
+    if (!realQuestionBoxes)
+        return choice;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        QStringList names;
+        QAbstractButton* chosen = box->button(QMessageBox::Cancel);
+        for (QAbstractButton* b : box->buttons()) {
+            if (b == box->button(QMessageBox::Cancel))
+                continue;
+            names << b->text();
+            if (choice >= 0 && choice < options.size() && b->text() == options[choice])
+                chosen = b;
+        }
+        if (box->button(QMessageBox::Cancel))
+            names << "Cancel";
+        auto* preset = box->defaultButton();
+        boxes << box->windowTitle() + "|" + box->text() + "|" + iconName(box->icon()) + "|" +
+                     names.join(" ") + "|" +
+                     (!preset                                      ? QString("none")
+                      : preset == box->button(QMessageBox::Cancel) ? QString("Cancel")
+                                                                   : preset->text());
+        if (chosen)
+            chosen->click();
+        else
+            box->reject();
+    });
+    poll.start();
+    return app::QtDialogs().choose(caption, text, options);
+}
+
 QString ScriptedDialogs::openFile(const QString& title, const QString& filter,
                                   const QString& folder) {
     filters << filter;

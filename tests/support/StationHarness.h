@@ -56,10 +56,9 @@ public:
     // from choices (-1 when none is left: Cancel).
     QStringList choiceBoxes;
     std::deque<int> choices;
-    int choose(const QString& caption, const QString& text, const QStringList& options) override {
-        choiceBoxes << caption + "|" + text + "|" + options.join(' ');
-        return next(choices, -1);
-    }
+    // With realQuestionBoxes the real box opens, and what it shows goes into
+    // boxes ("title|text|icon|buttons|default", the buttons by their texts).
+    int choose(const QString& caption, const QString& text, const QStringList& options) override;
     // The input boxes' prompts with their preset texts ("prompt|preset").
     QStringList prompts;
 
