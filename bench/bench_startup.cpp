@@ -24,6 +24,7 @@ struct Quiet : app::Dialogs {
         return {};
     }
     QString inputBox(const QString&, const QString&, const QString& p) override { return p; }
+    int choose(const QString&, const QString&, const QStringList&) override { return -1; }
 };
 struct Silent : scan::SoundPlayer {
     void play(const std::string&) override {}
