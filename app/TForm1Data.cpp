@@ -204,7 +204,7 @@ void TForm1::btn_localdataClick() {
     bool duplicates = false;
     try {
         ADOQ2.close();
-        ADOQ2.setText("select count(*) from a15");
+        ADOQ2.setText(data::RecordTable::recordCountQuery(d));
         ADOQ2.open();
         rows = ADOQ2.field(0).asInt();
         ADOQ2.close();

@@ -42,6 +42,10 @@ std::string anyRecordQuery(Dialect d) {
     return d == Dialect::TSql ? "select top 1 pic from a15" : "SELECT pic FROM a15 LIMIT 1";
 }
 
+std::string recordCountQuery(Dialect d) {
+    return d == Dialect::TSql ? "select count(*) from a15" : "SELECT count(*) FROM a15";
+}
+
 std::string lookupQuery(Dialect d) {
     if (d == Dialect::TSql)
         return "select bh,prned from a15 where "

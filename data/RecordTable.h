@@ -33,6 +33,8 @@ inline constexpr std::size_t kTextBytes = 30;
 std::vector<std::string> createBatch(Dialect d, std::string_view table, bool trailingBlank);
 std::string existenceQuery(Dialect d);
 std::string anyRecordQuery(Dialect d);
+// How many records a15 holds (after an import, for the journal).
+std::string recordCountQuery(Dialect d);
 // Parameter mm: the scanned code field. Returns bh, prned.
 std::string lookupQuery(Dialect d);
 // Marks the record only while it is unmarked: it changes one row for the
