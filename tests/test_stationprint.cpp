@@ -5,7 +5,6 @@
 
 #include "data/Database.h"
 #include "journal/ShiftReport.h"
-#include "tests/support/Databases.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/StationHarness.h"
 
@@ -546,11 +545,14 @@ namespace {
 // "kind what low-high message" of the journal's print and reprint rows.
 std::vector<std::string> printRows(const StationHarness& h) {
     std::vector<std::string> out;
-    for (const auto& r : test::journalRows(h.dir.file(journal::Journal::kFileName)))
+    journal::JournalReader reader(h.dir.file(journal::Journal::kFileName));
+    reader.forEach({}, journal::JournalReader::Order::Appended, [&](const journal::JournalRow& r) {
         if (r.kind == "print" || r.kind == "reprint")
             out.push_back(r.kind + " " + r.what + " " + std::to_string(r.low.value_or(-1)) + "-" +
                           std::to_string(r.high.value_or(-1)) +
                           (r.message.empty() ? "" : " " + r.message.substr(0, 7)));
+        return true;
+    });
     return out;
 }
 
