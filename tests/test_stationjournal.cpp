@@ -196,7 +196,18 @@ TEST(StationJournal, EveryActionThatChangesTheLabelsWritesExactlyOneRow) {
         std::string row;         // "kind what subject | message" of the one row it writes
         std::string detail = {}; // record, range, code and raw where they are set
     };
+    const std::string tooLong = h.dir.file("long.txt");
+    test::writeFile(tooLong, "B1\r\n" + std::string(31, 'x') + "\r\n");
     const std::vector<Case> cases = {
+        {"text import that fails",
+         [&] {
+             h.dialogs.files = {QString::fromStdString(tooLong)};
+             h.dialogs.answers = {Answer::Yes};
+             h.dialogs.inputs = {"1"};
+             f.btn_txtimport->click();
+         },
+         "data failed " + tooLong + " | CHECK constraint failed: length(CAST(tt AS BLOB)) <= 30",
+         "a15"},
         {"text import into a15",
          [&] {
              h.dialogs.files = {q};
