@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -413,13 +412,15 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
 
     // The batches: the one the shift began in (the last import into a15
     // before it), then one per import into a15 in the shift.
+    // Both lookups, before and after the shift, go by the time index: in
+    // the order written they would pass over the whole journal.
     r.batches.emplace_back();
     if (from > INT64_MIN) {
         journal::JournalFilter before;
         before.to = from - 1;
         before.kind = journal::JournalWords::Data;
         before.what = journal::JournalWords::Imported;
-        journal.forEach(before, journal::JournalReader::Order::Appended,
+        journal.forEach(before, journal::JournalReader::Order::Time,
                         [&](const journal::JournalRow& row) {
                             if (startsBatch(row))
                                 r.batches[0] = batchOf(row);
@@ -488,7 +489,12 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
     // The record side: which records the printed ranges hold, and the code
     // texts of every record named. The label database holds the latest
     // batch: the shift's last, unless a15 was imported again after it.
-    std::map<std::pair<std::size_t, std::int64_t>, std::string*> wanted;
+    struct BatchRecordHash {
+        std::size_t operator()(const std::pair<std::size_t, std::int64_t>& k) const {
+            return std::hash<std::int64_t>()(k.second) ^ (k.first * 0x9e3779b97f4a7c15ULL);
+        }
+    };
+    std::unordered_map<std::pair<std::size_t, std::int64_t>, std::string*, BatchRecordHash> wanted;
     for (auto* list : {&r.scannedMoreThanOnce, &r.verifiedNotPrinted})
         for (auto& rec : *list)
             wanted.emplace(std::make_pair(rec.batch, rec.record), &rec.code);
@@ -498,7 +504,7 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
         later.from = to + 1;
         later.kind = journal::JournalWords::Data;
         later.what = journal::JournalWords::Imported;
-        journal.forEach(later, journal::JournalReader::Order::Appended,
+        journal.forEach(later, journal::JournalReader::Order::Time,
                         [&](const journal::JournalRow& row) {
                             if (startsBatch(row))
                                 held.reset();
