@@ -1,12 +1,15 @@
 #include "data/Sha256.h"
 
-#include <array>
-#include <cstdint>
+#include <algorithm>
+#include <cstring>
+
+// SHA-256 as FIPS 180-4 defines it.
 
 namespace vx::data {
+
 namespace {
 
-constexpr std::array<std::uint32_t, 64> kRound = {
+constexpr std::uint32_t kRound[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -16,27 +19,34 @@ constexpr std::array<std::uint32_t, 64> kRound = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-std::uint32_t rotr(std::uint32_t x, int n) {
+constexpr std::uint32_t rotr(std::uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
 
-void compress(std::array<std::uint32_t, 8>& h, const unsigned char* block) {
+} // namespace
+
+Sha256::Sha256()
+    : m_h{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::block(const std::uint8_t* p) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
-        w[i] = std::uint32_t{block[4 * i]} << 24 | std::uint32_t{block[4 * i + 1]} << 16 |
-               std::uint32_t{block[4 * i + 2]} << 8 | std::uint32_t{block[4 * i + 3]};
+        w[i] = std::uint32_t(p[4 * i]) << 24 | std::uint32_t(p[4 * i + 1]) << 16 |
+               std::uint32_t(p[4 * i + 2]) << 8 | std::uint32_t(p[4 * i + 3]);
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
+    std::uint32_t a = m_h[0], b = m_h[1], c = m_h[2], d = m_h[3], e = m_h[4], f = m_h[5],
+                  g = m_h[6], h = m_h[7];
     for (int i = 0; i < 64; ++i) {
         const std::uint32_t t1 =
-            k + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+            h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         const std::uint32_t t2 =
             (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        k = g;
+        h = g;
         g = f;
         f = e;
         e = d + t1;
@@ -45,44 +55,79 @@ void compress(std::array<std::uint32_t, 8>& h, const unsigned char* block) {
         b = a;
         a = t1 + t2;
     }
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-    h[4] += e;
-    h[5] += f;
-    h[6] += g;
-    h[7] += k;
+    m_h[0] += a;
+    m_h[1] += b;
+    m_h[2] += c;
+    m_h[3] += d;
+    m_h[4] += e;
+    m_h[5] += f;
+    m_h[6] += g;
+    m_h[7] += h;
 }
 
-} // namespace
+void Sha256::add(const void* bytes, std::size_t n) {
+    if (n == 0) // SQLite gives no pointer at all for an empty text or BLOB
+        return;
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    m_bytes += n;
+    if (m_used > 0) {
+        const std::size_t take = std::min(n, sizeof m_buf - m_used);
+        std::memcpy(m_buf + m_used, p, take);
+        m_used += take;
+        p += take;
+        n -= take;
+        if (m_used < sizeof m_buf)
+            return;
+        block(m_buf);
+        m_used = 0;
+    }
+    for (; n >= 64; p += 64, n -= 64)
+        block(p);
+    if (n > 0) {
+        std::memcpy(m_buf, p, n);
+        m_used = n;
+    }
+}
+
+void Sha256::add(std::string_view bytes) {
+    add(bytes.data(), bytes.size());
+}
+
+Digest Sha256::finish() {
+    const std::uint64_t bits = m_bytes * 8;
+    const std::uint8_t one = 0x80, zero = 0;
+    add(&one, 1);
+    while (m_used != 56)
+        add(&zero, 1);
+    std::uint8_t length[8];
+    for (int i = 0; i < 8; ++i)
+        length[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+    add(length, 8);
+    Digest d;
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 4; ++j)
+            d[4 * i + j] = static_cast<std::uint8_t>(m_h[i] >> (24 - 8 * j));
+    return d;
+}
+
+Digest sha256(std::string_view bytes) {
+    Sha256 s;
+    s.add(bytes);
+    return s.finish();
+}
+
+std::string hexDigest(const Digest& d) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t c : d) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
 
 std::string sha256Hex(std::string_view bytes) {
-    std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size();
-    for (; n >= 64; p += 64, n -= 64)
-        compress(h, p);
-    // The last bytes, the 1 bit, zeros and the length in bits, in one or
-    // two blocks.
-    unsigned char tail[128] = {};
-    for (std::size_t i = 0; i < n; ++i)
-        tail[i] = p[i];
-    tail[n] = 0x80;
-    const std::size_t blocks = n + 9 > 64 ? 2 : 1;
-    const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;
-    for (int i = 0; i < 8; ++i)
-        tail[blocks * 64 - 1 - static_cast<std::size_t>(i)] =
-            static_cast<unsigned char>(bits >> (8 * i));
-    for (std::size_t b = 0; b < blocks; ++b)
-        compress(h, tail + 64 * b);
-    static const char* kHex = "0123456789abcdef";
-    std::string out;
-    for (std::uint32_t v : h)
-        for (int shift = 28; shift >= 0; shift -= 4)
-            out += kHex[(v >> shift) & 0xf];
-    return out;
+    return hexDigest(sha256(bytes));
 }
 
 } // namespace vx::data

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/Sha256.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -13,27 +15,11 @@ struct sqlite3_value;
 
 namespace vx::journal {
 
-// A SHA-256 digest.
-using Digest = std::array<std::uint8_t, 32>;
-
-// SHA-256 of bytes, fed in pieces.
-class Sha256 {
-public:
-    Sha256();
-    void add(std::string_view bytes);
-    void add(const void* bytes, std::size_t n);
-    Digest finish();
-
-private:
-    void block(const std::uint8_t* p);
-    std::uint32_t m_h[8];
-    std::uint8_t m_buf[64];
-    std::size_t m_used = 0;
-    std::uint64_t m_bytes = 0;
-};
-
-Digest sha256(std::string_view bytes);
-std::string hexDigest(const Digest& d);
+// The chain's hash is SHA-256.
+using Digest = data::Digest;
+using data::hexDigest;
+using data::Sha256;
+using data::sha256;
 
 // The journal's rows form a chain: each row's hash is the SHA-256 of the
 // hash before it and of its own content (every column but its id, its link

@@ -1,8 +1,8 @@
 // The station window and its journal, offscreen: what the handlers put on
 // the journal, and a journal that cannot be written.
 
-#include "journal/JournalChain.h"
 #include "data/Sha256.h"
+#include "journal/JournalChain.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Pty.h"
 #include "tests/support/StationHarness.h"
