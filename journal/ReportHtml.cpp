@@ -69,28 +69,44 @@ std::int64_t rangesCount(const Ranges& ranges) {
 
 namespace {
 
-Ranges printedRanges(const ShiftReport& r) {
+// Each first print's printed range, for one batch.
+Ranges firstPrints(const ShiftReport& r, std::size_t batch) {
     Ranges printed;
     for (const ReportJob& j : r.printedJobs)
-        printed.emplace_back(j.low, j.high);
+        if (j.batch == batch && j.reprint.empty())
+            printed.emplace_back(j.low, j.high);
     for (const ReportJob& j : r.notPrintedJobs)
-        if (j.lastPrinted)
+        if (j.batch == batch && j.reprint.empty() && j.lastPrinted)
             printed.emplace_back(j.low, *j.lastPrinted);
     return printed;
 }
 
+std::vector<ReportRecord> ofBatch(const std::vector<ReportRecord>& records, std::size_t batch) {
+    std::vector<ReportRecord> out;
+    for (const ReportRecord& rec : records)
+        if (rec.batch == batch)
+            out.push_back(rec);
+    return out;
+}
+
 } // namespace
 
-std::vector<ReportBatch> reportBatches(const ShiftReport& r) {
-    ReportBatch b;
-    const Ranges each = printedRanges(r);
-    b.printed = mergeRanges(each);
-    b.printedTwice = coveredTwice(each);
-    b.printedNotVerified = recordRanges(r.printedNotVerified);
-    b.verifiedNotPrinted = recordRanges(r.verifiedNotPrinted);
-    b.verified = r.verifiedRanges;
-    b.scannedMoreThanOnce = r.scannedMoreThanOnce;
-    return {b};
+std::vector<PageBatch> pageBatches(const ShiftReport& r) {
+    std::vector<PageBatch> out;
+    for (std::size_t i = 0; i < r.batches.size(); ++i) {
+        const ReportBatch& batch = r.batches[i];
+        PageBatch b;
+        b.printed = batch.printed;
+        b.reprinted = batch.reprinted;
+        b.verified = batch.verified;
+        b.printedTwice = coveredTwice(firstPrints(r, i));
+        b.printedNotVerified = recordRanges(ofBatch(r.printedNotVerified, i));
+        b.verifiedNotPrinted = recordRanges(ofBatch(r.verifiedNotPrinted, i));
+        b.scannedMoreThanOnce = ofBatch(r.scannedMoreThanOnce, i);
+        b.scans = batch.scans;
+        out.push_back(std::move(b));
+    }
+    return out;
 }
 
 std::string htmlText(std::string_view bytes, const std::string& charset) {
@@ -212,7 +228,7 @@ void writeHeading(Page& p, const ShiftReport& r, const ReportSource& s, const Ch
     p.o << "</p>\n";
 }
 
-void writeFigures(Page& p, const ShiftReport& r, const std::vector<ReportBatch>& batches) {
+void writeFigures(Page& p, const ShiftReport& r, const std::vector<PageBatch>& batches) {
     std::int64_t printed = 0, verified = 0;
     for (const auto& b : batches) {
         printed += rangesCount(b.printed);
@@ -307,24 +323,46 @@ void rangesCell(Page& p, const Ranges& r) {
     p.o << "</td>";
 }
 
-void writeBatches(Page& p, const std::vector<ReportBatch>& batches) {
+// A batch's name: its number, and the import that made it where the
+// journal has it.
+std::string batchName(const Page& p, const ReportBatch& b, std::size_t index) {
+    std::string name = std::to_string(index + 1);
+    if (!b.source.empty())
+        name += " " + p.text(b.source);
+    if (b.imported)
+        name += " <span class=\"muted\">(imported " + p.time(b.imported) + ")</span>";
+    else if (b.source.empty())
+        name += " <span class=\"muted\">(imported before the journal)</span>";
+    if (b.records)
+        name += " <span class=\"muted\">" + std::to_string(*b.records) + " records</span>";
+    return name;
+}
+
+void writeBatches(Page& p, const ShiftReport& r, const std::vector<PageBatch>& batches) {
     p.o << "<h2>批次 Printed and verified, per batch</h2>\n"
         << "<table id=\"batches\"><tr><th>批次 Batch</th><th>打印 Printed</th>"
-        << "<th>已验证 Verified</th><th>打印未验证 Printed, not verified</th>"
+        << "<th>补打 Reprinted</th><th>已验证 Verified</th>"
+        << "<th>打印未验证 Printed, not verified</th>"
         << "<th>验证未打印 Verified, never printed</th>"
         << "<th>多次扫描 Scanned more than once</th></tr>\n";
-    for (const auto& b : batches) {
-        p.o << "<tr><td>" << (b.name.empty() ? "the shift" : p.text(b.name)) << "</td>";
+    for (std::size_t i = 0; i < batches.size(); ++i) {
+        const PageBatch& b = batches[i];
+        // The batch the shift began in may hold nothing of the shift.
+        if (batches.size() > 1 && b.printed.empty() && b.verified.empty() && b.scans == 0 &&
+            b.verifiedNotPrinted.empty())
+            continue;
+        p.o << "<tr><td>" << batchName(p, r.batches[i], i) << "</td>";
         rangesCell(p, b.printed);
+        rangesCell(p, b.reprinted);
         rangesCell(p, b.verified);
         rangesCell(p, b.printedNotVerified);
         rangesCell(p, b.verifiedNotPrinted);
         p.o << "<td>";
         if (b.scannedMoreThanOnce.empty())
             p.o << "<span class=\"muted\">none</span>";
-        for (std::size_t i = 0; i < b.scannedMoreThanOnce.size(); ++i) {
-            const auto& rec = b.scannedMoreThanOnce[i];
-            p.o << (i ? ", " : "") << rec.record;
+        for (std::size_t k = 0; k < b.scannedMoreThanOnce.size(); ++k) {
+            const auto& rec = b.scannedMoreThanOnce[k];
+            p.o << (k ? ", " : "") << rec.record;
             if (!rec.code.empty())
                 p.o << " " << p.text(rec.code);
             p.o << " ×" << rec.times;
@@ -334,15 +372,45 @@ void writeBatches(Page& p, const std::vector<ReportBatch>& batches) {
     p.o << "</table>\n";
 }
 
-void writeReprints(Page& p, const std::vector<ReportBatch>& batches) {
-    p.o << "<h2>重打 Printed more than once</h2>\n";
+// A reprint's reason as the reason box named it; a reason of no known word
+// as the journal has it.
+std::string reasonHtml(const Page& p, const std::string& reason) {
+    if (reason == "damaged")
+        return "损坏 damaged";
+    if (reason == "missing")
+        return "缺失 missing";
+    if (reason == "test")
+        return "测试 test";
+    return p.text(reason);
+}
+
+void writeReprints(Page& p, const ShiftReport& r, const std::vector<PageBatch>& batches) {
+    p.o << "<h2>补打 Reprints</h2>\n";
+    if (r.reprints.empty()) {
+        p.o << "<p class=\"muted\">No label was reprinted.</p>\n";
+    } else {
+        p.o << "<table id=\"reprint-reasons\"><tr><th>Reason</th><th>Reprints</th>"
+            << "<th>Labels</th></tr>\n";
+        for (const auto& [reason, count] : r.reprintsByReason)
+            p.o << "<tr><td>" << reasonHtml(p, reason) << "</td><td class=\"n\">" << count.reprints
+                << "</td><td class=\"n\">" << count.labels << "</td></tr>\n";
+        p.o << "</table>\n<table id=\"reprints\"><tr><th>Sent</th><th>Range</th>"
+            << "<th>Reason</th><th>Outcome</th><th>Labels taken</th></tr>\n";
+        for (const ReportJob& j : r.reprints)
+            p.o << "<tr><td>" << p.time(j.time) << "</td><td>" << j.low << "-" << j.high
+                << "</td><td>" << reasonHtml(p, j.reprint) << "</td><td>"
+                << (j.outcome.empty() ? "no outcome" : p.text(j.outcome)) << "</td><td class=\"n\">"
+                << (j.labels ? std::to_string(*j.labels) : "?") << "</td></tr>\n";
+        p.o << "</table>\n";
+    }
+    p.o << "<h2>重打 Printed more than once, not as a reprint</h2>\n";
     bool any = false;
-    for (const auto& b : batches)
-        if (!b.printedTwice.empty()) {
+    for (std::size_t i = 0; i < batches.size(); ++i)
+        if (!batches[i].printedTwice.empty()) {
             any = true;
-            p.o << "<p>" << (b.name.empty() ? "" : p.text(b.name) + ": ")
-                << rangesText(b.printedTwice) << " <span class=\"muted\">("
-                << rangesCount(b.printedTwice) << " records)</span></p>\n";
+            p.o << "<p>" << (batches.size() > 1 ? "Batch " + std::to_string(i + 1) + ": " : "")
+                << rangesText(batches[i].printedTwice) << " <span class=\"muted\">("
+                << rangesCount(batches[i].printedTwice) << " records)</span></p>\n";
         }
     if (!any)
         p.o << "<p class=\"muted\">No record was printed more than once.</p>\n";
@@ -405,7 +473,7 @@ void writeAlarmsAndPauses(Page& p, const ShiftReport& r) {
 void writeShiftReportHtml(std::ostream& o, const ShiftReport& r, const ReportSource& source,
                           const ChainCheck& chain, const TextStyle& style) {
     Page p(o, style);
-    const std::vector<ReportBatch> batches = reportBatches(r);
+    const std::vector<PageBatch> batches = pageBatches(r);
     o << "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       << "<title>Vexora shift report</title>\n"
       << kStyleSheet << "</head>\n<body>\n";
@@ -413,8 +481,8 @@ void writeShiftReportHtml(std::ostream& o, const ShiftReport& r, const ReportSou
     writeFigures(p, r, batches);
     writeHourChart(p, r);
     writeVerdictChart(p, r);
-    writeBatches(p, batches);
-    writeReprints(p, batches);
+    writeBatches(p, r, batches);
+    writeReprints(p, r, batches);
     writeFailedJobs(p, r);
     writeAlarmsAndPauses(p, r);
     o << "</body>\n</html>\n";

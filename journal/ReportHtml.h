@@ -25,17 +25,19 @@ Ranges recordRanges(const std::vector<ReportRecord>& records);
 std::string rangesText(const Ranges& ranges);
 std::int64_t rangesCount(const Ranges& ranges);
 
-// A batch of labels as the report shows it: what was printed and what was
-// verified by scanning, as ranges.
-struct ReportBatch {
-    std::string name; // "" for the whole shift
-    Ranges printed, verified, printedNotVerified, verifiedNotPrinted;
-    Ranges printedTwice; // records in more than one printed range
+// A batch of the report (ShiftReport::batches, same index) as the page
+// shows it: what was printed and verified by scanning, as ranges.
+struct PageBatch {
+    Ranges printed, reprinted, verified, printedNotVerified, verifiedNotPrinted;
+    // Records printed by more than one first print (a reprint is meant to
+    // print a label again, and is listed with the reprints).
+    Ranges printedTwice;
     std::vector<ReportRecord> scannedMoreThanOnce;
+    std::int64_t scans = 0;
 };
 
-// The shift's batches; the shift is one batch.
-std::vector<ReportBatch> reportBatches(const ShiftReport& report);
+// The shift's batches, one per ShiftReport::batches entry.
+std::vector<PageBatch> pageBatches(const ShiftReport& report);
 
 // The station's bytes as text for an HTML page: UTF-8 from the station's
 // character set, with & < > " and ' written as entities.

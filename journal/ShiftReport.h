@@ -111,9 +111,6 @@ struct ShiftReport {
     // the records of the latest batch only: those of earlier batches are
     // named by number, with the code they were scanned with where they were.
     std::vector<ReportRecord> printedNotVerified, verifiedNotPrinted, scannedMoreThanOnce;
-    // Every record verified good in the shift, as ranges of record numbers
-    // (low <= high, in order).
-    std::vector<std::pair<std::int64_t, std::int64_t>> verifiedRanges;
     bool recordsRead = false; // the label database could be read
     std::string recordsError;
 

@@ -409,28 +409,6 @@ TEST(JournalText, TheShiftReportsHeadingSaysWhereItsFiguresCameFrom) {
 
 namespace {
 
-// The page's text as a reader sees it: tags and the head left out, entities
-// of the page's own kept, blanks collapsed.
-std::string pageText(const std::string& html) {
-    std::string out;
-    const std::size_t body = html.find("<body");
-    bool inTag = false;
-    for (std::size_t i = body == std::string::npos ? 0 : body; i < html.size(); ++i) {
-        const char c = html[i];
-        if (c == '<')
-            inTag = true;
-        if (inTag || c == '\n' || c == ' ') {
-            if (!out.empty() && out.back() != ' ')
-                out += ' ';
-        } else {
-            out += c;
-        }
-        if (c == '>')
-            inTag = false;
-    }
-    return out;
-}
-
 // The tags of a page in order, with their attributes: what a hostile text
 // would change if it got out of its text.
 std::vector<std::string> pageTags(const std::string& html) {
@@ -567,7 +545,7 @@ TEST_F(JournalTool, TheHtmlReportHoldsTheShiftsFiguresAndRangesAndTheChainAtItsT
                            file + "'");
     EXPECT_EQ(r.exitCode, 1) << "records to look at, as the text report";
     const std::string html = test::readFile(file);
-    const std::string text = pageText(html);
+    const std::string text = test::pageText(html);
     EXPECT_LT(html.find("id=\"chain\""), html.find("<h2")) << "the chain comes first";
     EXPECT_NE(text.find("The journal's chain is intact: 22 rows verified"), std::string::npos)
         << text;
@@ -579,7 +557,8 @@ TEST_F(JournalTool, TheHtmlReportHoldsTheShiftsFiguresAndRangesAndTheChainAtItsT
              "报警 Alarms 4 ",
              // printed, verified, printed not verified, verified not printed,
              // scanned twice: each as ranges
-             "the shift 1-8, 11 (9) 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 ×2 ",
+             "1 (imported before the journal) 1-8, 11 (9) none 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 "
+             "×2 ",
              "重复 duplicate 1 (7.7%)",
              "正确 good 7 (53.8%)",
              "打印机缺纸 out of paper",
@@ -664,12 +643,13 @@ TEST_F(JournalTool, ChromiumShowsTheHtmlReportsFiguresAndDrawsItsCharts) {
         dir.file("profile") + "'" + (::geteuid() == 0 ? " --no-sandbox" : "") + " ";
     const ToolRun dom = shell(chromium + "--dump-dom 'file://" + file + "' 2>/dev/null");
     ASSERT_EQ(dom.exitCode, 0) << dom.out;
-    const std::string text = pageText(dom.out);
+    const std::string text = test::pageText(dom.out);
     for (const char* figure :
          {"The journal's chain is intact: 22 rows verified", "扫描 Scans 13 ",
           "打印 Labels printed 9 ", "已验证 Labels verified 8 ",
-          "the shift 1-8, 11 (9) 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 ×2 ", "正确 good 7 (53.8%)",
-          "11-14 failed gLabels 1 11-11 printed; 打印机缺纸 out of paper",
+          "1 (imported before the journal) 1-8, 11 (9) none 1-2, 4-9 (8) 3 (1) 9 (1) 5 VX000005 "
+          "×2 ",
+          "正确 good 7 (53.8%)", "11-14 failed gLabels 1 11-11 printed; 打印机缺纸 out of paper",
           "Longest pause between scans: 00:51:00.000"})
         EXPECT_NE(text.find(figure), std::string::npos) << figure << "\n" << text;
 

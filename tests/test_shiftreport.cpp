@@ -4,6 +4,7 @@
 #include "data/Database.h"
 #include "data/RecordTable.h"
 #include "journal/JournalText.h"
+#include "journal/ReportHtml.h"
 #include "journal/ShiftReport.h"
 #include "journal/StationJournal.h"
 #include "tests/support/ScriptedShift.h"
@@ -408,6 +409,13 @@ std::string text(const journal::ShiftReport& r) {
     return o.str();
 }
 
+// The report's page, as its reader sees the text.
+std::string page(const journal::ShiftReport& r) {
+    std::ostringstream o;
+    journal::writeShiftReportHtml(o, r, {}, {}, journal::TextStyle{true, "UTF-8"});
+    return test::pageText(o.str());
+}
+
 } // namespace
 
 // An import into a15 begins a new batch of labels: record 2 of one batch
@@ -457,6 +465,16 @@ TEST(ShiftReportBatches, AnImportBeginsABatchAndTheReportKeepsBatchesApart) {
           "    verified:   1-2\n",
           "    verified:   2, 4\n", "  batch 1   record 3"})
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+    // The page: a row per batch, each with its own printed and verified
+    // ranges and what did not reconcile.
+    const std::string html = page(r);
+    for (const char* row :
+         {" 1 /labels/monday.txt (imported 2026-12-08 05:01:00) 4 records 1-3 (3) none 1-2 (2) 3 "
+          "(1) none none ",
+          " 2 /labels/tuesday.txt (imported 2026-12-08 06:06:00) 10 records 1-2 (2) none 2, 4 (2) "
+          "1 "
+          "(1) 4 (1) none "})
+        EXPECT_NE(html.find(row), std::string::npos) << row << "\n" << html;
 
     // a15 imported again after the shift: its records are no longer the
     // shift's last batch.
@@ -519,4 +537,10 @@ TEST(ShiftReportBatches, AReprintedLabelVerifiedOnceIsVerifiedAndReprintsAreList
           "the line was closed\n",
           "    reprinted:  2-4\n"})
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+    const std::string html = page(r);
+    for (const char* part :
+         {"补打 Reprints Reason Reprints Labels 损坏 damaged 1 2 缺失 missing 1 1 测试 test 1 1 ",
+          " 06:07:00 1-1 缺失 missing failed 0 ", " 1-4 (4) 2-4 (3) 1-4 (4) ",
+          "No record was printed more than once."})
+        EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;
 }

@@ -111,4 +111,24 @@ void writeScriptedShift(const std::string& folder) {
     put(scan(shiftTime(8, 0), "good", 20, label(20)));
 }
 
+std::string pageText(const std::string& html) {
+    std::string out;
+    const std::size_t body = html.find("<body");
+    bool inTag = false;
+    for (std::size_t i = body == std::string::npos ? 0 : body; i < html.size(); ++i) {
+        const char c = html[i];
+        if (c == '<')
+            inTag = true;
+        if (inTag || c == '\n' || c == ' ') {
+            if (!out.empty() && out.back() != ' ')
+                out += ' ';
+        } else {
+            out += c;
+        }
+        if (c == '>')
+            inTag = false;
+    }
+    return out;
+}
+
 } // namespace vx::test

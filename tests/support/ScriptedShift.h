@@ -26,4 +26,8 @@ std::int64_t shiftTime(int hour, int minute, int second = 0);
 // record 9 verified but never printed, record 5 scanned twice.
 void writeScriptedShift(const std::string& folder);
 
+// The text of an HTML page as a reader sees it: tags and the head left
+// out, entities of the page's own kept, blanks collapsed.
+std::string pageText(const std::string& html);
+
 } // namespace vx::test
