@@ -34,10 +34,6 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS events("
                                 "continues TEXT,"
                                 "before INTEGER NOT NULL);";
 
-// A journal from before the chain gets its columns; its rows stay unchained.
-constexpr const char* kChainColumns = "ALTER TABLE events ADD COLUMN link BLOB;"
-                                      "ALTER TABLE events ADD COLUMN hash BLOB;";
-
 // Each row hashed with the hash of the row before it, read in the same
 // statement, under the same write lock: a second station appending to the
 // file between two of ours still leaves one chain.
@@ -58,16 +54,27 @@ constexpr const char* kInsertUnchained =
 constexpr const char* kTip = "SELECT coalesce((SELECT hash FROM events ORDER BY id DESC LIMIT 1),"
                              "(SELECT start FROM chain LIMIT 1))";
 
-// The tables, and the chain's columns in a journal from before them.
+bool hasColumn(sqlite3* db, const char* column) {
+    sqlite3_stmt* probe = nullptr;
+    const std::string sql = std::string("SELECT ") + column + " FROM events LIMIT 0";
+    const bool has = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    return has;
+}
+
+// The tables, and the chain's columns in a journal from before them (its
+// rows stay unchained). Each column is looked for on its own: an upgrade
+// cut short between the two (a second station holding the lock, the
+// process killed) is finished by the next open, never left unopenable.
 int ensureSchema(sqlite3* db, char** err) {
     int rc = sqlite3_exec(db, kSchema, nullptr, nullptr, err);
-    if (rc != SQLITE_OK)
-        return rc;
-    sqlite3_stmt* probe = nullptr;
-    const bool chained = sqlite3_prepare_v2(db, "SELECT link,hash FROM events LIMIT 0", -1, &probe,
-                                            nullptr) == SQLITE_OK;
-    sqlite3_finalize(probe);
-    return chained ? SQLITE_OK : sqlite3_exec(db, kChainColumns, nullptr, nullptr, err);
+    for (const char* column : {"link", "hash"}) {
+        if (rc != SQLITE_OK || hasColumn(db, column))
+            continue;
+        const std::string sql = std::string("ALTER TABLE events ADD COLUMN ") + column + " BLOB";
+        rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, err);
+    }
+    return rc;
 }
 
 std::string errorText(sqlite3* db, const std::string& path) {

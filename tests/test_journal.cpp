@@ -885,6 +885,26 @@ TEST(JournalChain, AJournalFromBeforeTheChainOpensAndItsOldRowsAreCountedAsUncha
     EXPECT_EQ(verdict(journal::verifyJournals({path})), "removed 3");
 }
 
+// An upgrade cut short after its first column (a second station held the
+// lock, the process was killed) is finished by the next open.
+TEST(JournalChain, AnUpgradeCutShortBetweenItsColumnsIsFinishedByTheNextOpen) {
+    test::TempDir dir;
+    const std::string path = dir.file(Journal::kFileName);
+    tamper(path, "CREATE TABLE events(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, kind TEXT NOT "
+                 "NULL, what TEXT NOT NULL, record INTEGER, lo INTEGER, hi INTEGER, labels "
+                 "INTEGER, code BLOB, raw BLOB, subject TEXT, backend TEXT, message TEXT);"
+                 "INSERT INTO events(t,kind,what,record) VALUES(1,'scan','good',1);"
+                 "ALTER TABLE events ADD COLUMN link BLOB");
+    {
+        Journal j(path);
+        ASSERT_TRUE(j.append(scanRow(2)));
+    }
+    EXPECT_EQ(records(journalRows(path)), range(1, 2));
+    const auto check = journal::verifyJournals({path});
+    EXPECT_EQ(verdict(check), "intact") << check.message;
+    EXPECT_EQ(check.chained, 1);
+}
+
 // Two stations on one folder append to one journal in turns: each row is
 // hashed on the row before it in the file, whichever station wrote that
 // one, so the file still holds one chain.
