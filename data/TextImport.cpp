@@ -340,6 +340,7 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     const PassOutcome whole = attempt(importer, backend, std::move(file), kAllLines, never);
     if (whole.ok) {
         backend.commit();
+        result.replaced = true;
         result.lines = whole.inserted;
         if (findDuplicates(query, st.duplicateCheck, st.duplicateSelect))
             result.outcome = ImportResult::Outcome::Duplicates;
@@ -360,6 +361,7 @@ ImportResult importTextFile(Connection& connection, Query& query, const std::str
     const PassOutcome kept = attempt(importer, backend, openSource(path), failed - 1, never);
     if (kept.ok)
         backend.commit();
+    result.replaced = kept.ok;
     result.outcome = ImportResult::Outcome::Failed;
     result.lines = kept.ok ? kept.inserted : 0;
     result.error = kept.ok ? whole.error : kept.error;

@@ -72,6 +72,9 @@ struct ImportResult {
     Outcome outcome = Outcome::Imported;
     long long lines = 0; // records inserted
     std::string error;   // why a line failed
+    // The table was made anew: always unless Failed, and for a Failed import
+    // when the lines before the failed one could be kept.
+    bool replaced = false;
 };
 
 class ImportSourceError : public std::runtime_error {

@@ -57,6 +57,22 @@ void StationJournal::imported(const std::string& table, const std::string& sourc
     m_journal.append(e);
 }
 
+void StationJournal::importCutShort(const std::string& table, const std::string& source,
+                                    std::int64_t rows, const std::string& why) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Imported;
+    e.subject = source;
+    e.backend = table;
+    e.labels = rows;
+    if (rows > 0) {
+        e.low = 1;
+        e.high = rows;
+    }
+    e.message = std::to_string(rows) + " record(s), the lines before the one that failed: " + why;
+    m_journal.append(e);
+}
+
 void StationJournal::script(const std::string& file, std::int64_t size, const std::string& sha256,
                             const char* outcome, const std::string& failure) {
     JournalEvent e;

@@ -33,6 +33,11 @@ public:
     // (what "failed").
     void imported(const std::string& table, const std::string& source, std::int64_t rows,
                   std::int64_t duplicates, const std::string& failure = {});
+    // An import that a line ended, the table made anew with the rows before
+    // that line: an import of those rows (a new batch, for a15), with why it
+    // stopped.
+    void importCutShort(const std::string& table, const std::string& source, std::int64_t rows,
+                        const std::string& why);
     // A script file run: its size and the SHA-256 of its text; outcome
     // "executed", "rolled-back" (its open transaction undone) or "failed",
     // with the database's words.

@@ -194,6 +194,7 @@ TEST_P(TextImport, ATextLongerThanTheColumnEndsTheImportKeepingWhatWentBefore) {
     auto r = run("OK1\n" + std::string(31, 'x') + "\nOK3\n");
     EXPECT_EQ(r.outcome, ImportResult::Outcome::Failed);
     EXPECT_FALSE(r.error.empty());
+    EXPECT_TRUE(r.replaced) << "the table was made anew, for the journal to tell";
     EXPECT_EQ(rows(), std::vector<std::string>{"1:OK1"});
 }
 
