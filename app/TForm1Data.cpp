@@ -152,11 +152,14 @@ void TForm1::btn_txtimportClick() {
     const bool duplicates = result.outcome == data::ImportResult::Outcome::Duplicates;
     if (duplicates)
         DataSource1.showQuery(ADOQ2); // a row per text found more than once
-    m_stationJournal.imported(table, toLocal8Bit(file), result.lines,
-                              duplicates ? DataSource1.rowCount() : 0,
-                              result.outcome == data::ImportResult::Outcome::Failed
-                                  ? (result.error.empty() ? std::string("failed") : result.error)
-                                  : std::string());
+    const std::string why = result.error.empty() ? std::string("failed") : result.error;
+    if (result.outcome != data::ImportResult::Outcome::Failed)
+        m_stationJournal.imported(table, toLocal8Bit(file), result.lines,
+                                  duplicates ? DataSource1.rowCount() : 0);
+    else if (result.replaced) // the table holds the lines before the failed one
+        m_stationJournal.importCutShort(table, toLocal8Bit(file), result.lines, why);
+    else
+        m_stationJournal.imported(table, toLocal8Bit(file), 0, 0, why);
     if (result.outcome == data::ImportResult::Outcome::Failed) {
         m_env.dialogs->message("导入出错.");
     } else {
@@ -197,9 +200,9 @@ void TForm1::btn_localdataClick() {
         throw;
     }
     setCaptionColour(btn_picset, kBlack);
-    m_env.dialogs->message("生成成功!");
     // The records made and the texts found more than once, on the journal
-    // whatever happens next: a15 has been replaced.
+    // whatever happens next, and before the message box lets the next scans
+    // in: a15 has been replaced, and they are of the new batch.
     std::int64_t rows = -1, repeated = -1;
     bool duplicates = false;
     try {
@@ -218,6 +221,7 @@ void TForm1::btn_localdataClick() {
         throw;
     }
     m_stationJournal.imported("a15", "a14", rows, repeated);
+    m_env.dialogs->message("生成成功!");
     if (duplicates)
         m_env.dialogs->message("数据有重复，见数据表格");
     else
