@@ -103,7 +103,9 @@ void JournalReader::forEach(const JournalFilter& f, Order order,
         sql += " AND id>=?7";
     if (f.lastId)
         sql += " AND id<=?8";
-    sql += order == Order::Appended ? " ORDER BY id" : " ORDER BY t,id";
+    sql += order == Order::Appended ? " ORDER BY id"
+           : order == Order::Latest ? " ORDER BY t DESC,id DESC"
+                                    : " ORDER BY t,id";
 
     Statement s;
     if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &s.st, nullptr) != SQLITE_OK)

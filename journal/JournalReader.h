@@ -42,6 +42,7 @@ public:
     enum class Order {
         Time,     // by time, then by id; served by the time index
         Appended, // in the order the rows were written; one pass over the table
+        Latest,   // the newest first (by time, then by id); served by the time index
     };
     // Rows that pass the filter, to fn until it returns false. The row
     // object is reused from one call to the next. progress, when set, hears

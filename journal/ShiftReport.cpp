@@ -420,11 +420,14 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
         before.to = from - 1;
         before.kind = journal::JournalWords::Data;
         before.what = journal::JournalWords::Imported;
-        journal.forEach(before, journal::JournalReader::Order::Time,
+        // The newest import first, so that a long journal is not read up to
+        // the shift for it.
+        journal.forEach(before, journal::JournalReader::Order::Latest,
                         [&](const journal::JournalRow& row) {
-                            if (startsBatch(row))
-                                r.batches[0] = batchOf(row);
-                            return true;
+                            if (!startsBatch(row))
+                                return true;
+                            r.batches[0] = batchOf(row);
+                            return false;
                         });
     }
     std::vector<std::int64_t> batchIds; // the rows that began the shift's batches

@@ -424,6 +424,9 @@ std::string page(const journal::ShiftReport& r) {
 // in is the last import before it. An import into a14 begins none.
 TEST(ShiftReportBatches, AnImportBeginsABatchAndTheReportKeepsBatchesApart) {
     Rows s;
+    s.t = shiftTime(4, 0);
+    s.import("/labels/sunday.txt", 7); // 04:01: a batch before the one the shift began in
+    s.t = shiftTime(5, 0);
     s.import("/labels/monday.txt", 4); // 05:01, before the shift
     s.t = shiftTime(6, 0);
     s.print("print", "dispatched", 1, 3, "direct");
