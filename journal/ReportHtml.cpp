@@ -193,23 +193,34 @@ constexpr const char* kStyleSheet = R"(<style>
 body{font-family:"WenQuanYi Micro Hei","Microsoft YaHei","Noto Sans CJK SC",sans-serif;margin:24px;color:#212121;background:#fff}
 h1{font-size:22px;margin:0 0 8px}h2{font-size:17px;margin:24px 0 8px;border-bottom:1px solid #ccc}
 .chain{padding:10px 14px;border-radius:4px;font-weight:bold;margin:8px 0 16px}
-.intact{background:#e8f5e9;border:2px solid #388e3c}.broken{background:#ffebee;border:2px solid #c62828}
+.intact{background:#e8f5e9;border:2px solid #388e3c}.partial{background:#fff8e1;border:2px solid #f9a825}.broken{background:#ffebee;border:2px solid #c62828}
 table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:3px 8px;text-align:left;vertical-align:top}
 td.n{text-align:right}.muted{color:#757575}.figures td{font-size:15px}
 </style>
 )";
 
 void writeChain(Page& p, const ChainCheck& c) {
-    p.o << "<div class=\"chain " << (c.intact() ? "intact" : "broken") << "\" id=\"chain\">";
+    // Green only when every row could be verified from the start of the
+    // chain: rows from before the chain, or a file whose chain continues one
+    // not checked with it, leave a part nobody verified.
+    const bool continuesUnchecked = !c.files.empty() && !c.files.front().continues.empty();
+    const bool whole = c.unchained == 0 && !continuesUnchecked;
+    p.o << "<div class=\"chain "
+        << (!c.intact() ? "broken"
+            : whole     ? "intact"
+                        : "partial")
+        << "\" id=\"chain\">";
     if (c.intact())
         p.o << "日志校验链完好 The journal's chain is intact: " << c.chained
             << " rows verified, none changed, removed or inserted";
     else
         p.o << "日志校验链断裂 The journal's chain is BROKEN: " << p.text(c.message);
     if (c.unchained)
-        p.o << "<br><span class=\"muted\">" << c.unchained
-            << " rows were written before the journal kept a chain and cannot be "
-               "verified</span>";
+        p.o << "<br>" << c.unchained
+            << " rows were written before the journal kept a chain and cannot be verified";
+    if (continuesUnchecked)
+        p.o << "<br>Its chain continues " << p.text(c.files.front().continues)
+            << ", which was not checked with it (vexora-journal verify OLD-FILE THIS-FILE)";
     p.o << "</div>\n";
 }
 

@@ -547,3 +547,47 @@ TEST(ShiftReportBatches, AReprintedLabelVerifiedOnceIsVerifiedAndReprintsAreList
           "No record was printed more than once."})
         EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;
 }
+
+// The page's chain box is green only when every row was verified from the
+// chain's start: rows from before the chain, or a chain that continues a
+// file not checked with it, leave it amber, saying why; a fault makes it
+// red.
+TEST(ShiftReportPage, TheChainBoxIsGreenOnlyWhenEveryRowWasVerifiedFromTheStart) {
+    // "class:text" of the page's chain box.
+    const auto box = [](const journal::ChainCheck& c) {
+        std::ostringstream o;
+        journal::writeShiftReportHtml(o, journal::ShiftReport{}, {}, c,
+                                      journal::TextStyle{true, "UTF-8"});
+        const std::string html = o.str();
+        const std::string open = "<div class=\"chain ";
+        const std::size_t at = html.find(open);
+        if (at == std::string::npos)
+            return std::string();
+        const std::size_t name = at + open.size();
+        const std::string cls = html.substr(name, html.find('"', name) - name);
+        return cls + ":" + test::pageText(html.substr(at, html.find("</div>", at) - at));
+    };
+    journal::ChainCheck whole;
+    whole.chained = 5;
+    whole.files.push_back({"j.db", 5, std::string(64, '0'), "", "ab"});
+    EXPECT_EQ(box(whole).rfind("intact:", 0), 0u) << box(whole);
+
+    journal::ChainCheck old = whole;
+    old.unchained = 2;
+    EXPECT_EQ(box(old).rfind("partial:", 0), 0u) << box(old);
+    EXPECT_NE(box(old).find("2 rows were written before the journal kept a chain"),
+              std::string::npos);
+
+    journal::ChainCheck continued = whole;
+    continued.files[0].continues = "the journal /s/vexora-journal.db replaced";
+    EXPECT_EQ(box(continued).rfind("partial:", 0), 0u) << box(continued);
+    EXPECT_NE(box(continued).find("continues the journal /s/vexora-journal.db replaced, which was "
+                                  "not checked with it"),
+              std::string::npos)
+        << box(continued);
+
+    journal::ChainCheck broken = whole;
+    broken.fault = journal::ChainCheck::Fault::Changed;
+    broken.message = "row 3 was changed";
+    EXPECT_EQ(box(broken).rfind("broken:", 0), 0u) << box(broken);
+}
