@@ -1,24 +1,12 @@
 // Windows: folders with CreateDirectoryA, the home folder from %USERPROFILE%.
 
 #include "data/Folder.h"
+#include "data/SystemMessage.h"
 
 #include <cstdlib>
 #include <windows.h>
 
 namespace vx::data::platform {
-namespace {
-
-std::string systemText(DWORD error) {
-    char buf[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, buf, sizeof buf, nullptr);
-    std::string text(buf, n);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
-
-} // namespace
 
 bool makeFolder(const std::string& path, std::string& why) {
     if (CreateDirectoryA(path.c_str(), nullptr))
@@ -26,7 +14,7 @@ bool makeFolder(const std::string& path, std::string& why) {
     const DWORD e = GetLastError();
     if (e == ERROR_ALREADY_EXISTS && isFolder(path))
         return true;
-    why = systemText(e);
+    why = systemMessage(e);
     return false;
 }
 

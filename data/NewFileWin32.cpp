@@ -2,6 +2,7 @@
 // MOVEFILE_REPLACE_EXISTING, which refuses a taken name.
 
 #include "data/NewFile.h"
+#include "data/SystemMessage.h"
 
 #include <cstdint>
 #include <fcntl.h>
@@ -10,16 +11,6 @@
 
 namespace vx::data::platform {
 namespace {
-
-std::string systemText(DWORD error) {
-    char buf[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, buf, sizeof buf, nullptr);
-    std::string text(buf, n);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
 
 bool isTaken(DWORD error) {
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -34,7 +25,7 @@ std::FILE* createExclusive(const std::string& path, bool& taken, std::string& wh
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD e = GetLastError();
         taken = isTaken(e);
-        why = systemText(e);
+        why = systemMessage(e);
         return nullptr;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
@@ -53,7 +44,7 @@ std::FILE* createExclusive(const std::string& path, bool& taken, std::string& wh
 bool syncFile(std::FILE* file, std::string& why) {
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (!FlushFileBuffers(h)) {
-        why = systemText(GetLastError());
+        why = systemMessage(GetLastError());
         return false;
     }
     return true;
@@ -62,7 +53,7 @@ bool syncFile(std::FILE* file, std::string& why) {
 bool renameNoReplace(const std::string& from, const std::string& to, std::string& why) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
         return true;
-    why = systemText(GetLastError());
+    why = systemMessage(GetLastError());
     return false;
 }
 

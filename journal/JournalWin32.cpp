@@ -1,5 +1,6 @@
 // The journal's platform needs on Windows.
 
+#include "data/SystemMessage.h"
 #include "journal/JournalPlatform.h"
 
 #include <ctime>
@@ -17,17 +18,10 @@ namespace {
 // near 1 GiB), which only other FileLocks look at.
 constexpr DWORD kLockOffsetHigh = 0x40000000, kLockOffsetLow = 0;
 
+// The system's text for an error, or its number where it has none.
 std::string systemMessage(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(error);
-    if (text)
-        LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
-        out.pop_back();
-    return out;
+    const std::string text = data::platform::systemMessage(error);
+    return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 HANDLE handleOf(int fd) {

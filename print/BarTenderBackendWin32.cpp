@@ -1,6 +1,7 @@
 // BarTender on Windows: late-bound IDispatch calls on the automation server
 // registered as BarTender.Application.10, with the argument types it expects.
 
+#include "data/SystemMessage.h"
 #include "print/Backends.h"
 
 #include <cstdio>
@@ -20,19 +21,8 @@ constexpr const wchar_t* kProgId = L"BarTender.Application.10";
 std::string hresultText(HRESULT hr) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = code;
-    if (text) {
-        std::string t = text;
-        LocalFree(text);
-        while (!t.empty() && (t.back() == '\r' || t.back() == '\n' || t.back() == ' '))
-            t.pop_back();
-        out += " " + t;
-    }
-    return out;
+    const std::string text = data::platform::systemMessage(static_cast<DWORD>(hr));
+    return text.empty() ? std::string(code) : std::string(code) + " " + text;
 }
 
 // Texts are bytes of the ANSI code page in the station; COM speaks UTF-16.

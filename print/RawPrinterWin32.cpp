@@ -2,6 +2,7 @@
 // printer written directly, or an installed printer through the spooler with
 // the RAW data type.
 
+#include "data/SystemMessage.h"
 #include "print/PrintJob.h"
 #include "print/RawSend.h"
 
@@ -23,21 +24,12 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 std::string systemText(DWORD code) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out;
-    if (text) {
-        out = text;
-        LocalFree(text);
-    }
-    while (!out.empty() &&
-           (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.'))
+    std::string out = data::platform::systemMessage(code);
+    while (!out.empty() && out.back() == '.')
         out.pop_back();
-    char code_[24];
-    std::snprintf(code_, sizeof code_, " (error %lu)", static_cast<unsigned long>(code));
-    return (out.empty() ? std::string("system error") : out) + code_;
+    char number[24];
+    std::snprintf(number, sizeof number, " (error %lu)", static_cast<unsigned long>(code));
+    return (out.empty() ? std::string("system error") : out) + number;
 }
 
 std::string seconds(milliseconds d) {
