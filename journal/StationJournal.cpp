@@ -32,26 +32,38 @@ void StationJournal::settingsSaved(
     event(JournalWords::Settings, JournalWords::Saved, names, values);
 }
 
+namespace {
+
+// An import's row: records 1 to rows made anew in table from source.
+JournalEvent importEvent(const std::string& table, const std::string& source, std::int64_t rows) {
+    JournalEvent e;
+    e.kind = JournalWords::Data;
+    e.what = JournalWords::Imported;
+    e.subject = source;
+    e.backend = table;
+    if (rows >= 0)
+        e.labels = rows;
+    if (rows > 0) {
+        e.low = 1;
+        e.high = rows;
+    }
+    return e;
+}
+
+} // namespace
+
 void StationJournal::imported(const std::string& table, const std::string& source,
                               std::int64_t rows, std::int64_t duplicates,
                               const std::string& failure) {
-    JournalEvent e;
-    e.kind = JournalWords::Data;
-    e.what = failure.empty() ? JournalWords::Imported : JournalWords::Failed;
-    e.subject = source;
-    e.backend = table;
+    // A failed import made nothing: no records on its row.
+    JournalEvent e = importEvent(table, source, failure.empty() ? rows : -1);
     if (failure.empty()) {
-        if (rows >= 0)
-            e.labels = rows;
-        if (rows > 0) {
-            e.low = 1;
-            e.high = rows;
-        }
         e.message = (rows >= 0 ? std::to_string(rows) : std::string("an unknown number of")) +
                     " record(s), " +
                     (duplicates >= 0 ? std::to_string(duplicates) : std::string("unknown")) +
                     " text(s) found more than once";
     } else {
+        e.what = JournalWords::Failed;
         e.message = failure;
     }
     m_journal.append(e);
@@ -59,16 +71,7 @@ void StationJournal::imported(const std::string& table, const std::string& sourc
 
 void StationJournal::importCutShort(const std::string& table, const std::string& source,
                                     std::int64_t rows, const std::string& why) {
-    JournalEvent e;
-    e.kind = JournalWords::Data;
-    e.what = JournalWords::Imported;
-    e.subject = source;
-    e.backend = table;
-    e.labels = rows;
-    if (rows > 0) {
-        e.low = 1;
-        e.high = rows;
-    }
+    JournalEvent e = importEvent(table, source, rows);
     e.message = std::to_string(rows) + " record(s), the lines before the one that failed: " + why;
     m_journal.append(e);
 }
