@@ -5,6 +5,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalText.h"
 #include "journal/ReportHtml.h"
+#include "tests/support/Processes.h"
 #include "tests/support/ScriptedShift.h"
 #include "tests/support/TempDir.h"
 
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,13 +33,7 @@ ToolRun tool(const std::string& args, const std::string& errFile = "/dev/null") 
     const std::string cmd =
         "TZ=UTC " VEXORA_BIN_DIR "/vexora-journal " + args + " 2>'" + errFile + "'";
     ToolRun r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = test::run(cmd, &r.exitCode);
     return r;
 }
 
@@ -584,13 +578,7 @@ namespace {
 // The output of a shell command, and its exit code.
 ToolRun shell(const std::string& cmd) {
     ToolRun r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = test::run(cmd, &r.exitCode);
     return r;
 }
 

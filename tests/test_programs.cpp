@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
 
 using namespace vx;
 using namespace std::chrono_literals;
@@ -32,14 +31,8 @@ Ran runCommand(const std::string& command) {
     test::TempDir tmp;
     const std::string errFile = tmp.file("stderr");
     Ran r;
-    FILE* p = ::popen(
-        ("cd '" + tmp.path() + "' && " + command + " 2>'" + errFile + "' </dev/null").c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = test::run("cd '" + tmp.path() + "' && " + command + " 2>'" + errFile + "' </dev/null",
+                      &r.exitCode);
     r.err = test::readFile(errFile);
     return r;
 }

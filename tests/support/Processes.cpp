@@ -93,9 +93,10 @@ std::string run(const std::string& command, int* status) {
     FILE* p = ::popen(command.c_str(), "r");
     if (!p)
         return out;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p))
-        out += buf;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n); // byte for byte, NULs included
     const int rc = ::pclose(p);
     if (status)
         *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -31,7 +31,8 @@ private:
     int m_stdin = -1;
 };
 
-// Runs a command and returns its standard output; exit status in status.
+// Runs a shell command and returns its standard output, byte for byte;
+// exit status in status (-1 when it did not exit).
 std::string run(const std::string& command, int* status = nullptr);
 
 // key=value lines of a file.
