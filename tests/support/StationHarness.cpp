@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -67,6 +68,20 @@ QString describe(QMessageBox& box) {
            names.join(" ") + "|" + defaultName;
 }
 
+// Hands the message box to answer once it is up, while the caller's box
+// runs its own event loop; the timer must live until that loop ends.
+void whenBoxIsUp(QTimer& poll, std::function<void(QMessageBox&)> answer) {
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, answer = std::move(answer)] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        answer(*box);
+    });
+    poll.start();
+}
+
 } // namespace
 
 app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QString& text,
@@ -76,22 +91,16 @@ app::Dialogs::Answer ScriptedDialogs::question(const QString& caption, const QSt
         return answer;
     // Reads the box once it is up and clicks the scripted answer on it.
     QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        poll.stop();
-        boxes << describe(*box);
+    whenBoxIsUp(poll, [&](QMessageBox& box) {
+        boxes << describe(box);
         const auto which = answer == Answer::Yes  ? QMessageBox::Yes
                            : answer == Answer::No ? QMessageBox::No
                                                   : QMessageBox::Cancel;
-        if (QAbstractButton* b = box->button(which))
+        if (QAbstractButton* b = box.button(which))
             b->click();
         else
-            box->reject();
+            box.reject();
     });
-    poll.start();
     app::QtDialogs real;
     return real.question(caption, text, buttons, defaultAnswer, icon);
 }
@@ -103,35 +112,29 @@ int ScriptedDialogs::choose(const QString& caption, const QString& text,
     if (!realQuestionBoxes)
         return choice;
     QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        poll.stop();
+    whenBoxIsUp(poll, [&](QMessageBox& box) {
         QStringList names;
-        QAbstractButton* chosen = box->button(QMessageBox::Cancel);
-        for (QAbstractButton* b : box->buttons()) {
-            if (b == box->button(QMessageBox::Cancel))
+        QAbstractButton* chosen = box.button(QMessageBox::Cancel);
+        for (QAbstractButton* b : box.buttons()) {
+            if (b == box.button(QMessageBox::Cancel))
                 continue;
             names << b->text();
             if (choice >= 0 && choice < options.size() && b->text() == options[choice])
                 chosen = b;
         }
-        if (box->button(QMessageBox::Cancel))
+        if (box.button(QMessageBox::Cancel))
             names << "Cancel";
-        auto* preset = box->defaultButton();
-        boxes << box->windowTitle() + "|" + box->text() + "|" + iconName(box->icon()) + "|" +
+        auto* preset = box.defaultButton();
+        boxes << box.windowTitle() + "|" + box.text() + "|" + iconName(box.icon()) + "|" +
                      names.join(" ") + "|" +
-                     (!preset                                      ? QString("none")
-                      : preset == box->button(QMessageBox::Cancel) ? QString("Cancel")
-                                                                   : preset->text());
+                     (!preset                                     ? QString("none")
+                      : preset == box.button(QMessageBox::Cancel) ? QString("Cancel")
+                                                                  : preset->text());
         if (chosen)
             chosen->click();
         else
-            box->reject();
+            box.reject();
     });
-    poll.start();
     return app::QtDialogs().choose(caption, text, options);
 }
 
