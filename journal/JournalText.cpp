@@ -110,12 +110,8 @@ void writeRecords(std::ostream& o, const char* title, const std::vector<ReportRe
 }
 
 // "1-3, 5, 7-9"; "none" for no range.
-std::string rangesText(const RecordRanges& ranges) {
-    std::string out;
-    for (const auto& [lo, hi] : ranges)
-        out += (out.empty() ? "" : ", ") + std::to_string(lo) +
-               (hi == lo ? std::string() : "-" + std::to_string(hi));
-    return out.empty() ? "none" : out;
+std::string rangesOrNone(const RecordRanges& ranges) {
+    return ranges.empty() ? "none" : rangesText(ranges);
 }
 
 std::string rangeText(std::int64_t low, std::int64_t high) {
@@ -359,10 +355,10 @@ void writeBatches(std::ostream& o, const ShiftReport& r, const TextStyle& style)
         if (b.records)
             line += ", " + std::to_string(*b.records) + " records";
         endLine(o, line);
-        o << "    printed:    " << rangesText(b.printed) << '\n';
+        o << "    printed:    " << rangesOrNone(b.printed) << '\n';
         if (!b.reprinted.empty())
-            o << "    reprinted:  " << rangesText(b.reprinted) << '\n';
-        o << "    verified:   " << rangesText(b.verified) << '\n';
+            o << "    reprinted:  " << rangesOrNone(b.reprinted) << '\n';
+        o << "    verified:   " << rangesOrNone(b.verified) << '\n';
     }
 }
 

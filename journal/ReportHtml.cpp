@@ -6,72 +6,11 @@
 
 namespace vx::journal {
 
-Ranges mergeRanges(Ranges ranges) {
-    std::sort(ranges.begin(), ranges.end());
-    Ranges out;
-    for (const auto& [lo, hi] : ranges) {
-        if (lo > hi)
-            continue;
-        if (!out.empty() && lo <= out.back().second + 1)
-            out.back().second = std::max(out.back().second, hi);
-        else
-            out.emplace_back(lo, hi);
-    }
-    return out;
-}
-
-Ranges coveredTwice(const Ranges& ranges) {
-    // A sweep over the ranges' ends: +1 where one starts, -1 after it ends.
-    std::vector<std::pair<std::int64_t, int>> edges;
-    for (const auto& [lo, hi] : ranges)
-        if (lo <= hi) {
-            edges.emplace_back(lo, 1);
-            edges.emplace_back(hi + 1, -1);
-        }
-    std::sort(edges.begin(), edges.end());
-    Ranges out;
-    int depth = 0;
-    for (std::size_t i = 0; i < edges.size(); ++i) {
-        depth += edges[i].second;
-        const bool last = i + 1 == edges.size() || edges[i + 1].first != edges[i].first;
-        if (last && depth >= 2 && i + 1 < edges.size())
-            out.emplace_back(edges[i].first, edges[i + 1].first - 1);
-    }
-    return mergeRanges(std::move(out));
-}
-
-Ranges recordRanges(const std::vector<ReportRecord>& records) {
-    Ranges r;
-    r.reserve(records.size());
-    for (const auto& rec : records)
-        r.emplace_back(rec.record, rec.record);
-    return mergeRanges(std::move(r));
-}
-
-std::string rangesText(const Ranges& ranges) {
-    std::string out;
-    for (const auto& [lo, hi] : ranges) {
-        if (!out.empty())
-            out += ", ";
-        out += std::to_string(lo);
-        if (hi != lo)
-            out += "-" + std::to_string(hi);
-    }
-    return out;
-}
-
-std::int64_t rangesCount(const Ranges& ranges) {
-    std::int64_t n = 0;
-    for (const auto& [lo, hi] : ranges)
-        n += hi - lo + 1;
-    return n;
-}
-
 namespace {
 
 // Each first print's printed range, for one batch.
-Ranges firstPrints(const ShiftReport& r, std::size_t batch) {
-    Ranges printed;
+RecordRanges firstPrints(const ShiftReport& r, std::size_t batch) {
+    RecordRanges printed;
     for (const ReportJob& j : r.printedJobs)
         if (j.batch == batch && j.reprint.empty())
             printed.emplace_back(j.low, j.high);
@@ -325,7 +264,7 @@ void writeVerdictChart(Page& p, const ShiftReport& r) {
     p.o << "</svg>\n";
 }
 
-void rangesCell(Page& p, const Ranges& r) {
+void rangesCell(Page& p, const RecordRanges& r) {
     p.o << "<td>";
     if (r.empty())
         p.o << "<span class=\"muted\">none</span>";

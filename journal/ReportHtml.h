@@ -12,26 +12,13 @@
 
 namespace vx::journal {
 
-// Record numbers as ranges, low <= high, sorted and apart.
-using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
-
-// The ranges, merged where they overlap or touch.
-Ranges mergeRanges(Ranges ranges);
-// The numbers covered by at least two of the ranges (a record printed twice).
-Ranges coveredTwice(const Ranges& ranges);
-// The records' numbers as ranges.
-Ranges recordRanges(const std::vector<ReportRecord>& records);
-// "1-5, 7, 9-12"; "" for none.
-std::string rangesText(const Ranges& ranges);
-std::int64_t rangesCount(const Ranges& ranges);
-
 // A batch of the report (ShiftReport::batches, same index) as the page
 // shows it: what was printed and verified by scanning, as ranges.
 struct PageBatch {
-    Ranges printed, reprinted, verified, printedNotVerified, verifiedNotPrinted;
+    RecordRanges printed, reprinted, verified, printedNotVerified, verifiedNotPrinted;
     // Records printed by more than one first print (a reprint is meant to
     // print a label again, and is listed with the reprints).
-    Ranges printedTwice;
+    RecordRanges printedTwice;
     std::vector<ReportRecord> scannedMoreThanOnce;
     std::int64_t scans = 0;
 };

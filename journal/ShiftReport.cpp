@@ -9,6 +9,67 @@
 #include <unordered_map>
 
 namespace vx::journal {
+
+RecordRanges mergeRanges(RecordRanges ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    RecordRanges out;
+    for (const auto& [lo, hi] : ranges) {
+        if (lo > hi)
+            continue;
+        if (!out.empty() && lo <= out.back().second + 1)
+            out.back().second = std::max(out.back().second, hi);
+        else
+            out.emplace_back(lo, hi);
+    }
+    return out;
+}
+
+RecordRanges coveredTwice(const RecordRanges& ranges) {
+    // A sweep over the ranges' ends: +1 where one starts, -1 after it ends.
+    std::vector<std::pair<std::int64_t, int>> edges;
+    for (const auto& [lo, hi] : ranges)
+        if (lo <= hi) {
+            edges.emplace_back(lo, 1);
+            edges.emplace_back(hi + 1, -1);
+        }
+    std::sort(edges.begin(), edges.end());
+    RecordRanges out;
+    int depth = 0;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        depth += edges[i].second;
+        const bool last = i + 1 == edges.size() || edges[i + 1].first != edges[i].first;
+        if (last && depth >= 2 && i + 1 < edges.size())
+            out.emplace_back(edges[i].first, edges[i + 1].first - 1);
+    }
+    return mergeRanges(std::move(out));
+}
+
+RecordRanges recordRanges(const std::vector<ReportRecord>& records) {
+    RecordRanges r;
+    r.reserve(records.size());
+    for (const auto& rec : records)
+        r.emplace_back(rec.record, rec.record);
+    return mergeRanges(std::move(r));
+}
+
+std::string rangesText(const RecordRanges& ranges) {
+    std::string out;
+    for (const auto& [lo, hi] : ranges) {
+        if (!out.empty())
+            out += ", ";
+        out += std::to_string(lo);
+        if (hi != lo)
+            out += "-" + std::to_string(hi);
+    }
+    return out;
+}
+
+std::int64_t rangesCount(const RecordRanges& ranges) {
+    std::int64_t n = 0;
+    for (const auto& [lo, hi] : ranges)
+        n += hi - lo + 1;
+    return n;
+}
 namespace {
 
 constexpr std::int64_t kHourMs = 3'600'000;
@@ -44,20 +105,6 @@ std::vector<std::pair<std::int64_t, std::int64_t>> tally(std::vector<std::int64_
             ++j;
         out.emplace_back(v[i], static_cast<std::int64_t>(j - i));
         i = j;
-    }
-    return out;
-}
-
-// Sorted, disjoint, non-adjacent ranges.
-std::vector<std::pair<std::int64_t, std::int64_t>>
-merge(std::vector<std::pair<std::int64_t, std::int64_t>> r) {
-    std::sort(r.begin(), r.end());
-    std::vector<std::pair<std::int64_t, std::int64_t>> out;
-    for (const auto& x : r) {
-        if (!out.empty() && x.first <= out.back().second + 1)
-            out.back().second = std::max(out.back().second, x.second);
-        else
-            out.push_back(x);
     }
     return out;
 }
@@ -473,9 +520,9 @@ ShiftReport makeShiftReport(journal::JournalReader& journal, std::int64_t from, 
         std::vector<std::int64_t> verifiedHere = part(verified, &Pass::Cut::verified);
         ReportBatch& batch = r.batches[b];
         batch.scans = static_cast<std::int64_t>(foundHere.size());
-        ranges[b] = merge(std::move(printed[b]));
+        ranges[b] = mergeRanges(std::move(printed[b]));
         batch.printed = ranges[b];
-        batch.reprinted = merge(std::move(reprinted[b]));
+        batch.reprinted = mergeRanges(std::move(reprinted[b]));
         const auto scannedTimes = tally(foundHere);
         verifiedTimes[b] = tally(verifiedHere);
         batch.verified = rangesOf(verifiedTimes[b]);

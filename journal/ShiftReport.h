@@ -28,6 +28,17 @@ struct ReportRecord {
 // inclusive: 1-3, 5-5, 7-9.
 using RecordRanges = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
+// The ranges, merged where they overlap or touch; a reversed one is left
+// out.
+RecordRanges mergeRanges(RecordRanges ranges);
+// The numbers covered by at least two of the ranges (a record printed twice).
+RecordRanges coveredTwice(const RecordRanges& ranges);
+// The records' numbers as ranges.
+RecordRanges recordRanges(const std::vector<ReportRecord>& records);
+// "1-5, 7, 9-12"; "" for none.
+std::string rangesText(const RecordRanges& ranges);
+std::int64_t rangesCount(const RecordRanges& ranges);
+
 // A batch of labels: the records one import into a15 made, from its row in
 // the journal to the next such import. Record 2 of one batch and record 2 of
 // the next are different labels, and are never counted together.

@@ -518,7 +518,7 @@ TEST(JournalText, ThePageWritesEveryJournalTextAsUtf8TextAndNeverAsMarkup) {
 // range, and only the records two jobs both printed counted as printed
 // more than once.
 TEST(JournalText, RangesMergeWhereTheyTouchAndPrintedTwiceIsWhereTwoOverlap) {
-    using journal::Ranges;
+    using Ranges = journal::RecordRanges;
     EXPECT_EQ(journal::rangesText(journal::mergeRanges({{6, 8}, {1, 5}, {12, 11}, {10, 10}})),
               "1-8, 10");
     EXPECT_EQ(journal::coveredTwice({{1, 10}, {5, 12}, {20, 20}, {20, 20}, {30, 40}, {41, 45}}),
